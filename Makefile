@@ -1,0 +1,27 @@
+# Two commands: `make demo` shows the product working, `make test` runs every test.
+PRESET ?= dev
+BUILD_DIR := build/$(PRESET)
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+
+.PHONY: deps configure build test demo clean format
+
+deps:
+	@./scripts/install-deps
+
+configure: deps
+	@cmake --preset $(PRESET) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD_DIR) -j $(JOBS)
+
+test: build
+	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 600
+
+demo: build
+	@echo "make demo is not available yet: the demo installation and server come with a later change."
+
+format:
+	@git ls-files '*.cc' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf build

@@ -1,0 +1,76 @@
+// HTTP downloader: fetches one URL into one local file, synchronously on the
+// calling thread, with an optional resume offset, and reports what happens
+// through a callback. libcurl stays inside downloader.cc.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string_view>
+
+namespace launcher {
+
+namespace PATCH {
+// Failures raised inside one transfer; they never leave Download.
+enum Error_code : int {
+  BAD_URL = 1,       // the URL cannot be split into server, port and object
+  NO_LOCATION = 2,   // a redirect answer without a usable Location header
+  DATA_OVERRUN = 3,  // a read would carry the data past the end of the local file
+  FILE_OPEN = 4,     // the local file cannot be created or opened for update
+  UNEXPECTED = 7,    // any other failure inside the transfer
+};
+}  // namespace PATCH
+
+enum DownloadEvent : int {
+  DOWNLOAD_STARTED = 1,   // target created and sized (fresh downloads only)
+  DOWNLOAD_PROGRESS = 2,  // more than 8192 bytes written since the last event
+  DOWNLOAD_DONE = 3,      // ended without an error code: state 3 or 5
+  DOWNLOAD_FAILED = 4,    // ended in state 4; errorDetail holds the error code
+};
+
+enum TransferState : int {
+  TRANSFER_RUNNING = 0,
+  TRANSFER_DONE = 3,
+  TRANSFER_ERROR_CODE = 4,  // failed with a PATCH::Error_code
+  TRANSFER_HTTP_ERROR = 5,  // failed with an HTTP status above 206 or a network error
+};
+
+// What a callback may read of the transfer it is given; valid only during
+// the call.
+struct Transfer {
+  std::int64_t offset = 0;         // bytes of the target that hold received data
+  std::int64_t contentLength = 0;  // Content-Length of a fresh download, 0 if unknown
+  int state = TRANSFER_RUNNING;
+  std::int64_t errorDetail = 0;    // error code (state 4), HTTP status or network error (5)
+};
+
+// Runs on the downloading thread, inside Download. May throw the engine's
+// WorkerCancelled; the downloader then aborts the transfer and rethrows it
+// once libcurl has returned (no release of the transfer's file is skipped).
+using DownloadCallback = std::function<int(int event, const Transfer& transfer)>;
+
+class Downloader {
+ public:
+  struct Options {
+    long connectTimeoutMs = 60000;
+    long receiveTimeoutMs = 90000;  // longest silence while waiting for data
+  };
+
+  Downloader();
+  explicit Downloader(const Options& options);
+  ~Downloader();
+  Downloader(const Downloader&) = delete;
+  Downloader& operator=(const Downloader&) = delete;
+
+  // Fetches `url` into `localPath`. resumeOffset < 1 means a fresh download
+  // (the target is created at the announced length). Returns 0 in every case;
+  // the outcome reaches the callback only.
+  int Download(std::u16string_view url, std::u16string_view localPath,
+               const DownloadCallback& callback, std::int64_t resumeOffset);
+
+ private:
+  class Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace launcher

@@ -1,0 +1,27 @@
+// The engine's clock: a millisecond tick count and a sleep, behind one small
+// interface so that tests can run the pauses and retry timing of the update
+// in simulated time. Production code uses the steady system clock.
+#pragma once
+
+#include <cstdint>
+
+namespace launcher {
+
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  // Milliseconds since an arbitrary start; wraps modulo 2^32 like a tick count.
+  virtual std::uint32_t TickCount() = 0;
+  virtual void Sleep(std::uint32_t milliseconds) = 0;
+};
+
+// The process-wide clock used by the engine. Never null.
+Clock& EngineClock();
+// Replaces the engine clock (tests); nullptr restores the system clock.
+// Not thread-safe: call before the worker starts.
+void SetEngineClock(Clock* clock);
+
+// Convenience for engine code.
+inline void SleepMs(std::uint32_t milliseconds) { EngineClock().Sleep(milliseconds); }
+
+}  // namespace launcher

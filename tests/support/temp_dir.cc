@@ -1,0 +1,62 @@
+#include "support/temp_dir.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+
+#include <unistd.h>
+
+namespace launcher::testing {
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "launcher-test-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  // Tests make files read-only; give the owner write access back first.
+  for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
+       it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+    if (!it->is_symlink(ec)) {
+      std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                   std::filesystem::perm_options::add, ec);
+    }
+  }
+  std::filesystem::remove_all(path_, ec);
+}
+
+ScopedCurrentDir::ScopedCurrentDir(const std::filesystem::path& dir)
+    : previous_(std::filesystem::current_path()) {
+  std::filesystem::current_path(dir);
+}
+
+ScopedCurrentDir::~ScopedCurrentDir() {
+  std::error_code ec;
+  std::filesystem::current_path(previous_, ec);
+}
+
+std::filesystem::path MakeInstallLayout(const std::filesystem::path& root) {
+  std::filesystem::create_directories(root / "launcher");
+  std::filesystem::create_directories(root / "patcher" / "server");
+  std::filesystem::create_directories(root / "config" / "patcher");
+  return root / "launcher";
+}
+
+std::string ReadFileBytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void WriteFileBytes(const std::filesystem::path& path, std::string_view bytes) {
+  if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+}  // namespace launcher::testing

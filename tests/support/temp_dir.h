@@ -1,0 +1,44 @@
+// A temporary directory for one test, removed with everything in it when the
+// object goes away. Also the small file helpers most tests need.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace launcher::testing {
+
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path operator/(std::string_view name) const { return path_ / name; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Changes the working directory for the lifetime of the object.
+class ScopedCurrentDir {
+ public:
+  explicit ScopedCurrentDir(const std::filesystem::path& dir);
+  ~ScopedCurrentDir();
+  ScopedCurrentDir(const ScopedCurrentDir&) = delete;
+  ScopedCurrentDir& operator=(const ScopedCurrentDir&) = delete;
+
+ private:
+  std::filesystem::path previous_;
+};
+
+// Lays out an installation under `root`: root/launcher (returned, the
+// working directory the engine expects), root/patcher, root/config/patcher.
+std::filesystem::path MakeInstallLayout(const std::filesystem::path& root);
+
+std::string ReadFileBytes(const std::filesystem::path& path);
+void WriteFileBytes(const std::filesystem::path& path, std::string_view bytes);
+
+}  // namespace launcher::testing

@@ -1,0 +1,66 @@
+#include "update/list_path.h"
+
+#include <gtest/gtest.h>
+
+namespace launcher {
+namespace {
+
+class ListPathTest : public ::testing::Test {
+ protected:
+  void SetUp() override { CurrentListDir.clear(); }
+};
+
+TEST_F(ListPathTest, DirectoryEntryExpandsAndSetsCurrentDir) {
+  std::string token = "/ZGF0YQ==/bWFpbi5leGU=";
+  DecodedListPath decoded = DecodeListPath(token);
+  EXPECT_EQ(token, "./ZGF0YQ==/bWFpbi5leGU=");
+  EXPECT_EQ(CurrentListDir, "./ZGF0YQ==/");
+  EXPECT_EQ(decoded.path, u"./data/main.exe");
+  EXPECT_EQ(decoded.fileName, u"main.exe");
+
+  std::string next = "c2V0dXAuaW5p";
+  EXPECT_EQ(DecodeListPath(next).path, u"./data/setup.ini");
+  EXPECT_EQ(next, "./ZGF0YQ==/c2V0dXAuaW5p");
+}
+
+TEST_F(ListPathTest, EntryBeforeAnyDirectoryNamesFileUnderRoot) {
+  std::string token = "bWFpbg==.ZXhl";
+  DecodedListPath decoded = DecodeListPath(token);
+  EXPECT_EQ(decoded.path, u"main.exe");  // a padded run may stand before a separator
+  EXPECT_EQ(decoded.fileName, u"exe");
+}
+
+TEST_F(ListPathTest, EncodedSpaceAndNonAsciiSurvive) {
+  std::string token = "/QWIgYw==";
+  EXPECT_EQ(DecodeListPath(token).path, u"./Ab c");
+  std::string encoded = EncodeListPath("数据/größe.txt");
+  DecodedListPath decoded = DecodeExpandedListPath(encoded);
+  EXPECT_TRUE(decoded.valid);
+  EXPECT_EQ(decoded.path, u"./数据/größe.txt");
+}
+
+TEST_F(ListPathTest, EncodeMatchesKnownTokens) {
+  EXPECT_EQ(EncodeListPath("data/main.exe"), "./ZGF0YQ==/bWFpbi5leGU=");
+  EXPECT_EQ(EncodeListName("Ab c"), "QWIgYw==");
+  // "/" of standard base64 is written as "-".
+  EXPECT_EQ(EncodeListName("\xff\xff\xff"), "----");
+}
+
+TEST_F(ListPathTest, InvalidUtf8RunIsFlagged) {
+  EXPECT_FALSE(DecodeExpandedListPath("./" + EncodeListName("\xc3")).valid);
+}
+
+TEST_F(ListPathTest, SanitizeRefusesEscapesAndNormalisesBackslashes) {
+  std::u16string ok = u"./data\\sub\\file.txt";
+  EXPECT_TRUE(SanitizeDecodedPath(ok));
+  EXPECT_EQ(ok, u"./data/sub/file.txt");
+  for (std::u16string bad : std::initializer_list<std::u16string>{u"./../etc/passwd", u"/etc/passwd", u"./a//b", u"./a/./b", u"./a/",
+                             u"a\\..\\b", u"./a\nb", std::u16string(u"./a\0b", 5), u"", u"."}) {
+    EXPECT_FALSE(SanitizeDecodedPath(bad)) << std::string(bad.begin(), bad.end());
+  }
+  std::u16string longPath(kMaxDecodedPathUnits + 1, u'a');
+  EXPECT_FALSE(SanitizeDecodedPath(longPath));
+}
+
+}  // namespace
+}  // namespace launcher
