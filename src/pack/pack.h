@@ -21,4 +21,16 @@ void ReleasePackBuf(unsigned char* buffer);
 // target. Returns true on success.
 bool DecompressFile(std::u16string_view source, std::u16string_view target);
 
+// Streams the compressed form of `source` into `target` (written through a
+// temporary file renamed into place) without holding either in memory, and
+// gives its MD5 text form in `digestOut` (33 bytes) when not null. For the
+// publisher. Returns true on success.
+bool CompressFileTo(std::u16string_view source, std::u16string_view target, char* digestOut);
+
+// MD5 text form of the compressed form of the file at `path`, computed while
+// compressing, without holding the compressed form in memory. Gives the same
+// answer as CalcCompressFile + DigestBuffer. Returns false when the file
+// cannot be read.
+bool DigestCompressedForm(std::u16string_view path, char* digestOut);
+
 }  // namespace launcher

@@ -1,0 +1,73 @@
+// The UI string table: 200 UTF-16 message slots loaded from "stringtab.txt".
+// Filled once on the window thread before the worker starts, then read-only.
+#pragma once
+
+#include <array>
+#include <string>
+#include <string_view>
+
+namespace launcher {
+
+inline constexpr int kMessageSlots = 200;
+extern std::array<std::u16string, kMessageSlots> g_messages;
+
+// Loads the table (UTF-16LE, first unit skipped, lines in pieces of at most
+// 399 units, "<slot> <text>"). A missing file leaves every slot empty; a slot
+// outside 0..199 is skipped. Always returns true.
+bool LoadStringTable(std::u16string_view path);
+// Empties every slot (tests).
+void ClearStringTable();
+
+enum MessageSlot : int {
+  MSG_MOVE_FAILED = 0,
+  MSG_COPY_FAILED = 1,
+  MSG_DOWNLOAD_ERROR_1 = 3,
+  MSG_DOWNLOAD_ERROR_2 = 4,
+  MSG_DOWNLOAD_ERROR_3 = 5,
+  MSG_DOWNLOAD_ERROR_4 = 6,
+  MSG_DOWNLOAD_ERROR_5 = 7,
+  MSG_DOWNLOAD_ERROR_6 = 8,
+  MSG_DOWNLOAD_ERROR_7 = 9,
+  MSG_DOWNLOAD_ERROR_OTHER = 10,
+  MSG_LOG_LIST_UNUSABLE = 11,
+  MSG_LIST_UNUSABLE = 12,
+  MSG_CHECKING_FILES = 13,
+  MSG_LOG_CHECKING_FILE = 14,
+  MSG_LOG_FILE_NEEDS_FETCH = 15,
+  MSG_DOWNLOADING = 16,
+  MSG_LOG_DOWNLOADING_FILE = 17,
+  MSG_DECOMPRESS_FAILED = 18,
+  MSG_LOG_INSTALL_START = 19,
+  MSG_INSTALLING = 20,
+  MSG_LOG_INSTALLING_FILE = 21,
+  MSG_LOG_FETCHING_LIST = 22,
+  MSG_FETCHING_LIST = 23,
+  MSG_FULL_CHECK_START = 24,
+  MSG_SERVER_INFO_INVALID = 25,
+  MSG_SERVER_INFO_MISSING = 26,
+  MSG_PID_MISMATCH = 27,
+  MSG_LOG_FULL_CHECK_RUN = 28,
+  MSG_FULL_CHECK_FAILED = 29,
+  MSG_FULL_CHECK_DONE = 30,
+  MSG_LOG_FILE_ALREADY_FETCHED = 31,
+  MSG_LOG_RESUMING_FILE = 32,
+  MSG_LOG_FETCHING_FILE = 33,
+  MSG_APPLYING = 34,
+  MSG_DELETING = 35,
+  MSG_LOG_DELETING_FILE = 36,
+  MSG_UPDATE_START = 37,
+  MSG_FULL_CHECK_NEEDED = 38,
+  MSG_FULL_CHECK_NEEDED_DETAIL = 39,
+  MSG_UPDATE_FAILED = 40,
+  MSG_UPDATE_DONE = 41,
+  MSG_LOG_SESSION_START = 42,
+  MSG_WAITING_FOR_PATCHER = 43,
+  MSG_PATCHER_STILL_RUNNING = 44,
+  MSG_PATCHER_STILL_RUNNING_DETAIL = 45,
+  MSG_LOG_PATCHER_RUNNING = 46,
+};
+
+// The text of a slot.
+inline const std::u16string& Message(MessageSlot slot) { return g_messages[slot]; }
+
+}  // namespace launcher

@@ -1,0 +1,50 @@
+// 8-bit text files: what the server sends (version, product id, lists) and
+// the state files that hold numbers. Read with the text-mode rules of the
+// platform the formats come from: CR LF is read as LF, a lone CR stays, and
+// a byte 0x1A ends the text.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace launcher {
+
+class TextModeReader {
+ public:
+  explicit TextModeReader(std::u16string_view path);
+  ~TextModeReader();
+  TextModeReader(const TextModeReader&) = delete;
+  TextModeReader& operator=(const TextModeReader&) = delete;
+
+  bool is_open() const { return file_ != nullptr; }
+  // Next character after translation, or EOF.
+  int Get();
+  // Reads up to maxBytes - 1 bytes, stopping after an LF (kept), like fgets
+  // with a buffer of maxBytes. False at the end of the text.
+  bool ReadLine(std::string& line, std::size_t maxBytes);
+  // Back to the start of the file.
+  void Rewind();
+  // The file position of the next unread raw byte (for handing the rest of
+  // the file to another reader).
+  std::FILE* file() const { return file_; }
+
+ private:
+  std::FILE* file_ = nullptr;
+  bool ended_ = false;
+};
+
+// Reads the first decimal integer of a text file as scanf("%d") would
+// (leading white space skipped, optional sign, digits). Returns false when
+// the file cannot be opened or holds no integer; `value` is then unchanged.
+bool ReadFirstInteger(std::u16string_view path, std::int64_t& value);
+// Parses the leading integer of `text` the same way (for strtol-like input).
+bool ParseLeadingInteger(std::string_view text, std::int64_t& value);
+
+// Writes `content` to `path` through a temporary file beside it that is then
+// renamed over the target, so readers only ever see the old or the new file.
+// No fsync (state files are rewritten very often). Returns false on failure.
+bool ReplaceFileAtomically(std::u16string_view path, std::string_view content);
+
+}  // namespace launcher
