@@ -2,8 +2,12 @@
 // running launcher ("QuillmereLauncherExist") and a running patcher
 // ("QuillmerePatcherExist"). A lock is a file named after the lock in the
 // user's runtime directory ($XDG_RUNTIME_DIR, or a private per-user directory
-// under /tmp when that is unset), held with flock(2) by the running program;
-// the kernel releases it when the process ends, however it ends.
+// under $TMPDIR or /tmp when that is unset), held with flock(2) by the running
+// program; the kernel releases it when the process ends, however it ends.
+// docs/linux-conventions.md gives the exact rule for other programs.
+//
+// Threading: every function may be called from any thread. A NamedLock object
+// is owned by whoever acquired it; destroying it releases the lock.
 #pragma once
 
 #include <memory>
@@ -14,13 +18,24 @@ namespace launcher {
 
 class NamedLock {
  public:
+  enum class Outcome {
+    kAcquired,       // the caller now holds the lock
+    kHeldElsewhere,  // another holder has it
+    kUnavailable,    // no trustworthy lock directory, or a bad name
+  };
+
   // Takes the lock for the lifetime of the object; null when another process
-  // holds it. The descriptor is close-on-exec, so started programs do not
-  // inherit it.
-  static std::unique_ptr<NamedLock> TryAcquire(std::string_view name);
-  // True when another process holds the lock. Never keeps it.
+  // holds it or the lock file cannot be used (`outcome`, when given, tells
+  // which). The descriptor is close-on-exec, so started programs do not
+  // inherit it. Two objects of one process exclude each other as well.
+  static std::unique_ptr<NamedLock> TryAcquire(std::string_view name, Outcome* outcome = nullptr);
+  // True when the lock is held (by another process, or by a NamedLock of this
+  // one). Never keeps it and never creates the lock file; false when that
+  // cannot be told (missing or untrusted directory).
   static bool IsHeld(std::string_view name);
-  // The lock file's path for `name`.
+  // The lock file's path for `name`, from the environment alone (the
+  // directory is neither created nor checked). Empty for a name that is not
+  // a plain file name.
   static std::string LockFilePath(std::string_view name);
 
   ~NamedLock();
