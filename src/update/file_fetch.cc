@@ -1,0 +1,165 @@
+#include "update/file_fetch.h"
+
+#include "crypto/md5_digest.h"
+#include "files/log.h"
+#include "files/paths.h"
+#include "files/string_table.h"
+#include "files/utf16.h"
+#include "pack/pack.h"
+#include "platform/clock.h"
+#include "update/cancel.h"
+#include "update/directories.h"
+#include "update/state_files.h"
+#include "update/status_display.h"
+#include "update/update_state.h"
+
+namespace launcher {
+namespace {
+
+void ShowFileProgress(int percent) { SetFileProgress(percent); }
+
+MessageSlot DownloadErrorSlot(std::int64_t errorDetail) {
+  if (errorDetail >= 1 && errorDetail <= 7) {
+    return static_cast<MessageSlot>(MSG_DOWNLOAD_ERROR_1 + static_cast<int>(errorDetail) - 1);
+  }
+  return MSG_DOWNLOAD_ERROR_OTHER;
+}
+
+void HandleProgress(int event, const Transfer& transfer, bool keepResumeRecord) {
+  switch (event) {
+    case DOWNLOAD_STARTED:
+      TotalBytes = transfer.contentLength;
+      SetFileProgress(0);
+      FileOk = 0;
+      break;
+    case DOWNLOAD_PROGRESS:
+      BytesDone = transfer.offset;
+      if (keepResumeRecord) SaveUpdateState(ServerVersion, EntriesDone, BytesDone, TotalBytes);
+      SetFileProgress(TransferPercent(BytesDone, TotalBytes));
+      break;
+    case DOWNLOAD_DONE:
+      SetFileProgress(100);
+      DownloadFinished = true;
+      break;
+    case DOWNLOAD_FAILED:
+      DownloadFinished = false;
+      LogText(Message(DownloadErrorSlot(transfer.errorDetail)));
+      break;
+    default:
+      break;
+  }
+}
+
+// The pause between two attempts: 200 ms steps, each a check point, until
+// more than 10 s have passed since `last`. False when it ends 20 s or more
+// after `first` (the entry is given up). Tick differences wrap modulo 2^32.
+bool PauseBeforeRetry(std::uint32_t first, std::uint32_t& last) {
+  Clock& clock = EngineClock();
+  std::uint32_t now = 0;
+  do {
+    clock.Sleep(kRetryPollMs);
+    LeaveCancelPoint();
+    now = clock.TickCount();
+  } while (static_cast<std::uint32_t>(now - last) <= kRetryPauseMs);
+  last = now;
+  return static_cast<std::uint32_t>(now - first) < kGiveUpAfterMs;
+}
+
+// Checks tempfile.dat against the list digest and decompresses it into the
+// staging tree. Sets FileOk; reports a file that does not decompress.
+void CheckAndStage(const ListedFile& entry, const std::u16string& stagingRoot) {
+  char digest[kDigestTextCapacity] = {};
+  DigestFile(TempFilePath, digest, ShowFileProgress);
+  if (entry.listDigest != digest) {
+    FileOk = 0;
+    return;
+  }
+  FileOk = 1;
+  const std::u16string staged = stagingRoot + entry.decodedPath;
+  // A staging tree reached through a symbolic link would write elsewhere.
+  bool stagedOk = StaysInsideRoot(stagingRoot, entry.decodedPath) && !IsSymbolicLink(staged) &&
+                  DecompressFile(TempFilePath, staged);
+  if (!stagedOk) {
+    SetStatusText(Message(MSG_DECOMPRESS_FAILED));
+    LogText(Message(MSG_DECOMPRESS_FAILED));
+    FileOk = 0;
+  }
+}
+
+}  // namespace
+
+int TransferPercent(std::int64_t done, std::int64_t total) {
+  if (total <= 0 || done <= 0) return 0;
+  double percent = static_cast<double>(done) * 100.0 / static_cast<double>(total);
+  return percent >= 100.0 ? 100 : static_cast<int>(percent);
+}
+
+bool IsInstalledFileCurrent(std::u16string_view decodedPath, std::string_view listDigest) {
+  const std::u16string path = PatcherDirPath + std::u16string(decodedPath);
+  if (!StaysInsideRoot(PatcherDirPath, decodedPath) || !IsRegularFileNoFollow(path)) return false;
+  char digest[kDigestTextCapacity] = {};
+  SetFileProgress(0);
+  bool readable = false;
+  {
+    // The compression of the installed file is one guarded section; its
+    // digest is taken while compressing, so the compressed form of a large
+    // file is never held in memory.
+    GuardedSection guard;
+    readable = DigestCompressedForm(path, digest);
+  }
+  if (!readable) return false;
+  SetFileProgress(100);
+  return listDigest == std::string_view(digest);
+}
+
+bool FetchListedFile(const ListedFile& entry, FetchVariant variant, int* fetchedMark) {
+  const bool fullList = variant == FetchVariant::kFullList;
+  const std::u16string& stagingRoot = fullList ? CheckDirPath : TempDirPath;
+  const std::u16string url = PatchFilesUrl + Widen(entry.expandedPath);
+  const DownloadCallback handler = fullList ? FullListProgress : IncrementalProgress;
+  if (SharedDownloader == nullptr) SharedDownloader = std::make_unique<Downloader>();
+
+  const std::uint32_t first = EngineClock().TickCount();
+  std::uint32_t last = first;
+  for (int attempt = 0;; ++attempt) {
+    if (fullList) {
+      LogText(Message(MSG_LOG_FILE_NEEDS_FETCH));
+      if (attempt > 0 && !PauseBeforeRetry(first, last)) return false;
+      SetStatusText(Message(MSG_DOWNLOADING));
+      CreateParentDirectories(stagingRoot + entry.decodedPath);
+      LogTextWithName(Message(MSG_LOG_DOWNLOADING_FILE), entry.decodedPath);
+    } else {
+      LogTextWithName(Message(Resuming != 0 ? MSG_LOG_RESUMING_FILE : MSG_LOG_FETCHING_FILE),
+                      entry.decodedPath);
+    }
+
+    DownloadFinished = false;
+    SharedDownloader->Download(url, TempFilePath, handler, BytesDone);
+    if (DownloadFinished) {
+      CheckAndStage(entry, stagingRoot);
+      BytesDone = 0;  // a complete transfer was checked: the next one starts afresh
+    } else {
+      FileOk = 0;  // DOWNLOAD_FAILED: resume from the last progress offset
+    }
+    if (fetchedMark != nullptr) *fetchedMark = 1;
+    if (FileOk == 1) return true;
+
+    if (!fullList) {
+      SetStatusText(Message(MSG_DOWNLOADING));
+      LogText(Message(MSG_LOG_FILE_NEEDS_FETCH));
+      if (!PauseBeforeRetry(first, last)) return false;
+    }
+  }
+}
+
+int FullListProgress(int event, const Transfer& transfer) {
+  HandleProgress(event, transfer, false);
+  return 0;
+}
+
+int IncrementalProgress(int event, const Transfer& transfer) {
+  HandleProgress(event, transfer, true);
+  return 0;
+}
+
+}  // namespace launcher

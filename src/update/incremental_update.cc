@@ -1,0 +1,216 @@
+#include "update/incremental_update.h"
+
+#include <string>
+
+#include "crypto/signature_verifier.h"
+#include "files/file_ops.h"
+#include "files/log.h"
+#include "files/paths.h"
+#include "files/string_table.h"
+#include "files/utf16.h"
+#include "platform/clock.h"
+#include "update/directories.h"
+#include "update/file_fetch.h"
+#include "update/file_install.h"
+#include "update/list_distance.h"
+#include "update/list_entry.h"
+#include "update/list_file.h"
+#include "update/list_path.h"
+#include "update/state_files.h"
+#include "update/status_display.h"
+#include "update/update_state.h"
+
+namespace launcher {
+namespace {
+
+constexpr std::uint32_t kOutcomePauseMs = 300;
+
+int ListPercent(int done) { return EntryCount > 0 ? done * 100 / EntryCount : 100; }
+
+int ReportListUnusable() {
+  LogText(Message(MSG_LOG_LIST_UNUSABLE));
+  SetStatusText(Message(MSG_LIST_UNUSABLE));
+  SetDetailText(u"");
+  SleepMs(kOutcomePauseMs);
+  return 0;
+}
+
+// Step 1: the resume record. A resume offset that tempfile.dat cannot back
+// (a missing or shorter file, a negative number) would make every resumed
+// transfer fail; such an offset starts the entry's transfer afresh instead.
+void RestoreResumeState() {
+  EntriesDone = 0;
+  EntryCount = 0;
+  BytesDone = 0;
+  StateEntries = 0;
+  UpdateStateRecord record;
+  if (!ReadUpdateState(UpdateStateFilePath, record)) {
+    StateVersion = 0;
+    TotalBytes = 0;
+    return;
+  }
+  StateVersion = record.stateVersion;
+  StateEntries = record.entriesDone > 0 ? record.entriesDone : 0;
+  BytesDone = record.bytesDone;
+  TotalBytes = record.totalBytes;
+  if (BytesDone < 0 || BytesDone > QueryFileSize(TempFilePath)) BytesDone = 0;
+}
+
+// Step 2: keep the list of an interrupted run of the same version, or fetch
+// the list for the current distance. The old list is deleted first, so a
+// failed fetch can never leave an earlier version's list to be applied under
+// the new version number.
+void FetchListUnlessResuming() {
+  if (StateVersion == ServerVersion && QueryFileSize(IncStateFilePath) >= 0) return;
+  StateEntries = 0;
+  BytesDone = 0;
+  DeleteFileForced(IncStateFilePath);
+  if (SharedDownloader == nullptr) SharedDownloader = std::make_unique<Downloader>();
+  SharedDownloader->Download(IncrementalListUrl(ServerVersion - LocalVersion), IncStateFilePath,
+                             DownloadCallback{}, 0);
+}
+
+// Step 5: skips the entries whose fetch pass is complete, rebuilding
+// CurrentListDir from them. False when the list ends first; `fetchDone` is
+// set when the marker came first.
+bool SkipFinishedEntries(ListReader& list, bool& fetchDone) {
+  std::string line;
+  while (EntriesDone < StateEntries) {
+    ListLine kind = list.NextEntry(line);
+    if (kind == ListLine::kMarker) {
+      fetchDone = true;
+      return true;
+    }
+    if (kind != ListLine::kEntry) return false;
+    ++EntriesDone;
+    ListEntryTokens tokens;
+    if (SplitListEntry(line, tokens)) ExpandListPath(tokens.pathToken);
+  }
+  return true;
+}
+
+// Step 7: fetches and stages every remaining entry. False when an entry is
+// given up (or, defensively, cannot be read).
+bool FetchPass(ListReader& list) {
+  std::string line;
+  while (list.NextEntry(line) == ListLine::kEntry) {
+    ListedFile file;
+    if (!ReadListedFile(line, true, file)) return false;
+    if (file.operation != '-') {
+      SetStatusText(Message(MSG_DOWNLOADING));
+      CreateParentDirectoriesUnder(PatcherDirPath, file.decodedPath);
+      if (IsInstalledFileCurrent(file.decodedPath, file.listDigest)) {
+        FileOk = 1;
+        BytesDone = 0;
+        LogTextWithName(Message(MSG_LOG_FILE_ALREADY_FETCHED), file.decodedPath);
+      } else {
+        FileOk = 0;
+      }
+      CreateParentDirectoriesUnder(TempDirPath, file.decodedPath);
+      Resuming = BytesDone != 0 ? 1 : 0;
+      if (FileOk == 0 && !FetchListedFile(file, FetchVariant::kIncremental)) return false;
+    }
+    BytesDone = 0;
+    ++EntriesDone;
+    SaveUpdateState(ServerVersion, EntriesDone, 0, 0);
+    SetTotalProgress(ListPercent(EntriesDone));
+  }
+  return true;
+}
+
+// Step 8: deletes the "-" entries and installs the staged files. False when
+// any install failed. `refetchFrom` receives the first entry whose staged copy
+// was missing (its fetch pass has to run again), or -1.
+bool ApplyPass(ListReader& list, int& refetchFrom) {
+  list.Rewind();
+  SetStatusText(Message(MSG_APPLYING));
+  EntriesDone = 0;
+  SetTotalProgress(0);
+  refetchFrom = -1;
+  bool allInstalled = true;
+  std::string line;
+  while (list.NextEntry(line) == ListLine::kEntry) {
+    ListedFile file;
+    if (!ReadListedFile(line, true, file)) return false;
+    const std::u16string& path = file.decodedPath;
+    if (file.operation == '-') {
+      SetStatusText(Message(MSG_DELETING));
+      LogTextWithName(Message(MSG_LOG_DELETING_FILE), path);
+      DeleteFileUnder(PatcherDirPath, path);
+      if (StaysInsideRoot(PatcherDirPath, path))
+        RemoveEmptyParentDirectories(PatcherDirPath + path);
+    } else {
+      SetStatusText(Message(MSG_INSTALLING));
+      CreateParentDirectoriesUnder(PatcherDirPath, path);
+      if (IsInstalledFileCurrent(path, file.listDigest)) {
+        FileOk = 1;  // the staged copy is not needed
+        DeleteFileUnder(TempDirPath, path);
+        RemoveEmptyParentDirectories(TempDirPath + path);
+      } else {
+        FileOk = 0;
+        const bool staged = IsRegularFileNoFollow(TempDirPath + path);
+        if (!InstallStagedFile(path, TempDirPath)) {
+          allInstalled = false;
+          if (!staged && refetchFrom < 0) refetchFrom = EntriesDone;
+        }
+      }
+    }
+    ++EntriesDone;
+    SetTotalProgress(ListPercent(EntriesDone));
+  }
+  return allInstalled;
+}
+
+}  // namespace
+
+std::u16string IncrementalListUrl(int versionsBehind) {
+  return PatchUrl + u"v-" + Widen(std::to_string(ListDistance(versionsBehind))) + u".inc";
+}
+
+int RunIncrementalUpdate() {
+  RestoreResumeState();
+  FetchListUnlessResuming();
+
+  int refetchFrom = -1;
+  bool applied = false;
+  {
+    if (!CompiledInVerifier().VerifySignedFile(IncStateFilePath)) return ReportListUnusable();
+    ListReader list(IncStateFilePath);
+    // Every entry is checked before anything changes: a list that names a
+    // path outside its root is refused whole.
+    if (!list.is_open() || !ValidateListEntries(list, true)) return ReportListUnusable();
+
+    EntryCount = CountListEntries(list);
+    list.Rewind();
+    if (EntryCount > 0) {
+      bool fetchDone = false;
+      if (!SkipFinishedEntries(list, fetchDone)) return 0;
+      SetTotalProgress(ListPercent(EntriesDone));
+      SetStatusText(Message(MSG_DOWNLOADING));
+      CreateParentDirectories(TempDirPath);
+      if (!fetchDone && !FetchPass(list)) return 0;
+      applied = ApplyPass(list, refetchFrom);
+    } else {
+      applied = true;  // nothing to change: the list is complete as it stands
+    }
+  }
+
+  if (!applied) {
+    // Keep inc.sw and ustate.sw: the next run repeats the apply pass, or
+    // fetches again from the first entry whose staged copy was lost.
+    if (refetchFrom >= 0) SaveUpdateState(ServerVersion, refetchFrom, 0, 0);
+    SetDetailText(u"");
+    return 0;
+  }
+  SetTotalProgress(100);
+  if (!WriteVersionFile()) {
+    SetDetailText(u"");
+    return 0;
+  }
+  DeleteFileForced(UpdateStateFilePath);
+  DeleteFileForced(IncStateFilePath);
+  SetDetailText(u"");
+  return 1;
+}
+
+}  // namespace launcher

@@ -1,0 +1,43 @@
+// List entries in the form the update passes use: the split tokens, the
+// expanded encoded path (for the download address) and the decoded relative
+// path (for the files), checked to stay inside the root it is joined to.
+//
+// Decoding goes through ExpandListPath, so it advances CurrentListDir; the
+// passes decode every entry in file order. Worker thread only.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "update/list_file.h"
+
+namespace launcher {
+
+struct ListedFile {
+  // Incremental lists: the first character of the digest token ("-" deletes);
+  // full lists: 0.
+  char operation = 0;
+  std::string listDigest;      // 32 lower-case hex digits when well formed
+  std::string expandedPath;    // e.g. "./ZGF0YQ==/bWFpbi5leGU="
+  std::u16string decodedPath;  // e.g. u"./data/main.exe", "/" separators only
+};
+
+// Expands and decodes `token` (left expanded), shows the decoded file name on
+// the detail line, and checks the result with SanitizeDecodedPath. False for
+// a path that is not valid UTF-8, too long, or would leave its root.
+bool DecodeAndShowListPath(std::string& token, std::u16string& decodedPath);
+
+// Splits an entry line and decodes its path as above. `incremental` selects
+// the incremental digest token (operation character + digest).
+bool ReadListedFile(std::string_view line, bool incremental, ListedFile& file);
+
+// Reads the whole list once before anything is changed and answers whether
+// every entry is well formed: two tokens within their limits, a path that
+// decodes to valid UTF-8 and stays inside its root, and no overlong line.
+// Every entry is checked against the list directory it can meet in any pass
+// (the one in force now, and the one the list itself leaves behind), so no
+// later pass can meet an entry that was not checked. CurrentListDir is left
+// as it was; the reader is rewound.
+bool ValidateListEntries(ListReader& reader, bool incremental);
+
+}  // namespace launcher

@@ -1,0 +1,36 @@
+#include "update/update_state.h"
+
+namespace launcher {
+
+int LocalPid = 1;
+int ServerVersion = 0;
+int LocalVersion = 0;
+std::unique_ptr<Downloader> SharedDownloader;
+
+int FileOk = 0;
+bool DownloadFinished = false;
+std::int64_t BytesDone = 0;
+std::int64_t TotalBytes = 0;
+int EntriesDone = 0;
+int EntryCount = 0;
+int StateEntries = 0;
+int StateVersion = 0;
+int Resuming = 0;
+
+void ResetUpdateStateForTesting() {
+  LocalPid = 1;
+  ServerVersion = 0;
+  LocalVersion = 0;
+  SharedDownloader.reset();
+  FileOk = 0;
+  DownloadFinished = false;
+  BytesDone = 0;
+  TotalBytes = 0;
+  EntriesDone = 0;
+  EntryCount = 0;
+  StateEntries = 0;
+  StateVersion = 0;
+  Resuming = 0;
+}
+
+}  // namespace launcher

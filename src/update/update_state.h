@@ -1,0 +1,59 @@
+// The shared update state: the numbers and the downloader that the update
+// paths (normal path, full check, incremental update, update from the full
+// list) and the per-file machinery hand to one another.
+//
+// One instance per process, living from static initialisation to exit. Only
+// the update worker thread reads or writes it; tests that run the engine on
+// their own thread reset it with ResetUpdateStateForTesting before each run.
+// Byte counts are 64-bit even though the state file stores them as plain
+// decimal numbers.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "net/downloader.h"
+
+namespace launcher {
+
+// --- Set by the driver and the normal path --------------------------------
+
+// Product id of the installation ("pid" of section "Version" in pid.ini).
+extern int LocalPid;
+// Version the server publishes; 0 while unknown.
+extern int ServerVersion;
+// Version of the installed patcher directory (version.sw).
+extern int LocalVersion;
+// Created anew at the start of each update path; a replaced downloader is not
+// used again. Owned here; the last one lives until the process ends.
+extern std::unique_ptr<Downloader> SharedDownloader;
+
+// --- Engine state of the per-file machinery -------------------------------
+
+// 1 when the entry in hand is settled (current, or fetched and staged).
+extern int FileOk;
+// Set by a progress handler at DOWNLOAD_DONE, cleared at DOWNLOAD_FAILED and
+// before each attempt.
+extern bool DownloadFinished;
+// Resume offset of the next attempt: the offset of the last progress event,
+// 0 once a complete transfer has been checked.
+extern std::int64_t BytesDone;
+// Announced length of the transfer in hand (last DOWNLOAD_STARTED, or the
+// resume record); 0 when unknown.
+extern std::int64_t TotalBytes;
+// Entries handled so far in the current pass of the incremental update
+// (comment lines not counted); written into the resume record.
+extern int EntriesDone;
+// Entries of the incremental list (lines before the marker, not comments).
+extern int EntryCount;
+// Resume record fields: entries whose fetch pass is complete, and the server
+// version the kept incremental list belongs to.
+extern int StateEntries;
+extern int StateVersion;
+// 1 when the current entry's fetch starts from a non-zero BytesDone.
+extern int Resuming;
+
+// Puts every field back to its start value and drops the downloader.
+void ResetUpdateStateForTesting();
+
+}  // namespace launcher
