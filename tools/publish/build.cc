@@ -1,0 +1,299 @@
+#include "publish/build.h"
+
+#include <sys/stat.h>
+
+#include <fstream>
+#include <map>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <system_error>
+#include <vector>
+
+#include "crypto/md5_digest.h"
+#include "crypto/signature_verifier.h"
+#include "crypto/signer.h"
+#include "files/utf16.h"
+#include "pack/pack.h"
+#include "publish/content_index.h"
+#include "publish/history.h"
+#include "publish/keys.h"
+#include "publish/list_format.h"
+#include "publish/path_rules.h"
+#include "publish/progress.h"
+#include "publish/snapshot.h"
+#include "publish/tree_switch.h"
+#include "update/list_distance.h"
+
+namespace launcher::publish {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool ReadWholeFile(const fs::path& path, std::string& out) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::ostringstream buffer;
+  buffer << in.rdbuf();
+  out = buffer.str();
+  return !in.bad();
+}
+
+bool WriteWholeFile(const fs::path& path, std::string_view data) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file.write(data.data(), static_cast<std::streamsize>(data.size()));
+  file.close();
+  return !file.fail();
+}
+
+// Served files must be readable by the web server's user whatever the umask.
+void MakeWorldReadable(const fs::path& root) {
+  std::error_code ec;
+  chmod(root.c_str(), 0755);
+  for (auto it = fs::recursive_directory_iterator(root, ec);
+       it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    chmod(it->path().c_str(), it->is_directory(ec) ? 0755 : 0644);
+  }
+}
+
+class TreeBuilder {
+ public:
+  TreeBuilder(const BuildOptions& options, std::ostream& out, std::ostream& err)
+      : options_(options), out_(out), err_(err), progress_(err) {}
+
+  int Run() {
+    if (!LoadKey() || !LoadReleases()) return 1;
+    std::string problem;
+    auto dir = MakeBuildDirectory(options_.out, problem);
+    if (!dir) return Fail(problem);
+    build_ = *dir;
+    const bool ok = CompressFiles() && WriteLists() && WriteInfoFiles();
+    if (ok) {
+      MakeWorldReadable(build_);
+      std::string how;
+      if (SwitchTree(build_, options_.out, problem, how)) {
+        out_ << "published version " << newest_ << ": " << Newest().files.size() << " files, "
+             << (compressedBytes_ >> 20) << " MiB compressed, " << listNames_.size() << " lists ("
+             << Join(listNames_) << "); " << options_.out.string() << " " << how << "\n";
+        return 0;
+      }
+      Fail(problem);
+    }
+    std::error_code ec;
+    fs::remove_all(build_, ec);
+    err_ << "nothing was published; " << options_.out.string() << " is unchanged\n";
+    return 1;
+  }
+
+ private:
+  int Fail(const std::string& problem) {
+    err_ << "launcher-publish: " << problem << "\n";
+    return 1;
+  }
+
+  bool Error(const std::string& problem) {
+    Fail(problem);
+    return false;
+  }
+
+  const Snapshot& Newest() const { return snapshots_.at(newest_); }
+
+  static std::string Join(const std::vector<std::string>& names) {
+    std::string text;
+    for (const auto& name : names) text += (text.empty() ? "" : ", ") + name;
+    return text;
+  }
+
+  bool LoadKey() {
+    if (!ReadWholeFile(options_.privateKey, privatePem_)) {
+      return Error(options_.privateKey.string() + ": cannot read the private key");
+    }
+    int bits = 0;
+    auto publicPem = PublicPemFromPrivate(privatePem_, &bits);
+    if (!publicPem) {
+      return Error(options_.privateKey.string() + ": not a PEM RSA private key");
+    }
+    if (bits != 1024) {
+      err_ << "warning: the key has " << bits
+           << " bits; the launcher's key format is a 1024-bit key\n";
+    }
+    verifier_ = std::make_unique<SignatureVerifier>(*publicPem);
+    return true;
+  }
+
+  bool LoadReleases() {
+    std::vector<std::string> notes;
+    std::vector<std::string> problems;
+    auto releases = ListReleases(options_.releases, notes, problems);
+    for (const auto& note : notes) err_ << "note: " << note << "\n";
+    if (releases.empty() && problems.empty()) {
+      problems.push_back(options_.releases.string() + ": no version directories (named 1, 2, ...)");
+    }
+    if (!releases.empty()) newest_ = releases.rbegin()->first;
+    for (const auto& [version, root] : releases) {
+      progress_.Line("scanning version " + std::to_string(version));
+      snapshots_.emplace(version, ScanSnapshot(version, root, version == newest_, problems));
+    }
+    if (!problems.empty()) {
+      for (const auto& problem : problems) err_ << "refused: " << problem << "\n";
+      return Error(std::to_string(problems.size()) + " problem(s) in the releases");
+    }
+    if (Newest().files.empty()) {
+      return Error("version " + std::to_string(newest_) + " holds no files");
+    }
+    return true;
+  }
+
+  // The compressed form of every file of V, and its list digest.
+  bool CompressFiles() {
+    const Snapshot& newest = Newest();
+    std::map<std::uint64_t, int> sizeCount;
+    for (const SnapshotFile& file : newest.files) ++sizeCount[file.size];
+    // Identical contents under several paths are compressed once.
+    std::map<std::pair<std::uint64_t, std::array<std::uint8_t, 16>>, fs::path> done;
+    std::uint64_t count = 0;
+    for (const SnapshotFile& file : newest.files) {
+      const fs::path target = build_ / "patcher" / "patcher" / ServedRelativePath(file.path);
+      std::error_code ec;
+      fs::create_directories(target.parent_path(), ec);
+      if (ec) return Error(target.parent_path().string() + ": " + ec.message());
+      std::optional<std::pair<std::uint64_t, std::array<std::uint8_t, 16>>> key;
+      if (sizeCount[file.size] > 1) {
+        if (auto raw = index_.RawDigest(file)) key.emplace(file.size, *raw);
+      }
+      std::string digest;
+      if (auto it = key ? done.find(*key) : done.end(); it != done.end()) {
+        if (!LinkOrCopy(it->second, target)) return false;
+        digest = digests_.at(it->second.string());
+      } else {
+        char text[kDigestTextCapacity] = {};
+        if (!CompressFileTo(FromUtf8Lossy(file.source.string()), FromUtf8Lossy(target.string()),
+                            text)) {
+          return Error(file.source.string() + ": cannot be read or compressed");
+        }
+        digest.assign(text, kDigestChars);
+        compressedBytes_ += fs::file_size(target, ec);
+        if (key) done.emplace(*key, target);
+        digests_[target.string()] = digest;
+      }
+      if (!Unchanged(file)) {
+        return Error(file.source.string() + ": changed while the tree was built");
+      }
+      listDigest_[file.path] = digest;
+      progress_.Count("compressing", ++count, newest.files.size(), compressedBytes_);
+    }
+    return true;
+  }
+
+  bool LinkOrCopy(const fs::path& from, const fs::path& to) {
+    std::error_code ec;
+    fs::create_hard_link(from, to, ec);
+    if (ec) fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
+    if (ec) return Error(to.string() + ": " + ec.message());
+    return true;
+  }
+
+  static bool Unchanged(const SnapshotFile& file) {
+    struct stat st {};
+    if (stat(file.source.c_str(), &st) != 0) return false;
+    const std::int64_t mtime = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 +
+                               static_cast<std::int64_t>(st.st_mtim.tv_nsec);
+    return static_cast<std::uint64_t>(st.st_size) == file.size && mtime == file.mtimeNs;
+  }
+
+  bool WriteLists() {
+    std::vector<ListEntry> full;
+    for (const auto& [path, digest] : listDigest_) full.push_back({path, false, digest});
+    if (!WriteList("files.md5", ListKind::kFull, std::move(full))) return false;
+
+    History history(snapshots_, index_);
+    const int reach = std::max(newest_ - history.oldest(), options_.maxDistance);
+    if (reach < 1) progress_.Line("only one version: no incremental lists");
+    if (history.oldest() > 1) {
+      err_ << "note: versions before " << history.oldest()
+           << " are not in the releases; lists reaching them name every file\n";
+    }
+    for (int distance : ListDistanceSeries(reach)) {
+      DistancePlan plan = history.PlanDistance(distance);
+      if (!index_.errors().empty()) {
+        for (const auto& [file, error] : index_.errors())
+          err_ << "refused: " << file << ": " << error << "\n";
+        return Error("files could not be read");
+      }
+      if (!plan.exact) {
+        err_ << "warning: v-" << distance << ".inc names every file: " << plan.reason << "\n";
+      }
+      std::vector<ListEntry> entries;
+      for (const std::string& path : plan.paths) {
+        auto it = listDigest_.find(path);
+        if (it != listDigest_.end()) {
+          entries.push_back({path, false, it->second});
+        } else {
+          entries.push_back({path, true, {}});
+        }
+      }
+      if (entries.empty()) {
+        // Nothing changed: one current file keeps the list from being empty,
+        // which not every reader handles; clients find it current and skip it.
+        const auto& first = *listDigest_.begin();
+        entries.push_back({first.first, false, first.second});
+      }
+      if (!WriteList("v-" + std::to_string(distance) + ".inc", ListKind::kIncremental,
+                     std::move(entries))) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  bool WriteList(const std::string& name, ListKind kind, std::vector<ListEntry> entries) {
+    std::string problem;
+    auto content = FormatList(kind, std::move(entries), options_.comment, problem);
+    if (!content) return Error(name + ": " + problem);
+    auto signedFile = MakeSignedFile(privatePem_, *content);
+    if (!signedFile) return Error(name + ": signing failed");
+    const fs::path path = build_ / "patcher" / name;
+    if (!WriteWholeFile(path, *signedFile)) return Error(path.string() + ": cannot write");
+    // Checked with the public half before anything is served.
+    if (!verifier_->VerifySignedFile(FromUtf8Lossy(path.string()))) {
+      return Error(name + ": the signed list does not verify with the key's public half");
+    }
+    listNames_.push_back(name);
+    progress_.Line("signed " + name);
+    return true;
+  }
+
+  bool WriteInfoFiles() {
+    std::error_code ec;
+    fs::create_directories(build_ / "info", ec);
+    if (ec || !WriteWholeFile(build_ / "info" / "pid", std::to_string(options_.pid) + "\n") ||
+        !WriteWholeFile(build_ / "patcher" / "version", std::to_string(newest_) + "\n")) {
+      return Error(build_.string() + ": cannot write the version files");
+    }
+    return true;
+  }
+
+  const BuildOptions& options_;
+  std::ostream& out_;
+  std::ostream& err_;
+  Progress progress_;
+  std::string privatePem_;
+  std::unique_ptr<SignatureVerifier> verifier_;
+  std::map<int, Snapshot> snapshots_;
+  int newest_ = 0;
+  ContentIndex index_;
+  fs::path build_;
+  std::map<std::string, std::string> listDigest_;  // relative path -> list digest
+  std::map<std::string, std::string> digests_;     // compressed file -> its digest
+  std::uint64_t compressedBytes_ = 0;
+  std::vector<std::string> listNames_;
+};
+
+}  // namespace
+
+int BuildServerTree(const BuildOptions& options, std::ostream& out, std::ostream& err) {
+  return TreeBuilder(options, out, err).Run();
+}
+
+}  // namespace launcher::publish

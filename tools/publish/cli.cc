@@ -1,0 +1,264 @@
+#include "publish/cli.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <system_error>
+
+#include "crypto/md5_digest.h"
+#include "crypto/signature_verifier.h"
+#include "crypto/signer.h"
+#include "files/utf16.h"
+#include "pack/pack.h"
+#include "publish/build.h"
+#include "publish/keys.h"
+#include "publish/path_rules.h"
+#include "publish/verify_tree.h"
+#include "update/list_path.h"
+
+namespace launcher::publish {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Parsed "--name value" switches and the remaining positional arguments.
+struct Arguments {
+  std::map<std::string, std::string> options;
+  std::vector<std::string> positional;
+  std::string error;
+
+  std::optional<std::string> Get(const std::string& name) const {
+    auto it = options.find(name);
+    return it == options.end() ? std::nullopt : std::optional(it->second);
+  }
+};
+
+Arguments Parse(const std::vector<std::string>& args, std::size_t first) {
+  Arguments parsed;
+  for (std::size_t i = first; i < args.size(); ++i) {
+    if (args[i].starts_with("--")) {
+      if (i + 1 >= args.size()) {
+        parsed.error = args[i] + " needs a value";
+        break;
+      }
+      parsed.options[args[i].substr(2)] = args[i + 1];
+      ++i;
+    } else {
+      parsed.positional.push_back(args[i]);
+    }
+  }
+  return parsed;
+}
+
+std::optional<long long> ParseNumber(const std::string& text) {
+  long long value = 0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+bool ReadWholeFile(const fs::path& path, std::string& out) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::ostringstream buffer;
+  buffer << in.rdbuf();
+  out = buffer.str();
+  return !in.bad();
+}
+
+// Writes `data` to a new file that must not exist yet, with `mode`.
+bool WriteNewFile(const fs::path& path, std::string_view data, mode_t mode) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, mode);
+  if (fd < 0) return false;
+  fchmod(fd, mode);
+  const bool ok = write(fd, data.data(), data.size()) == static_cast<ssize_t>(data.size());
+  return close(fd) == 0 && ok;
+}
+
+// Replaces `path` through a temporary file renamed over it.
+bool ReplaceFile(const fs::path& path, std::string_view data) {
+  const fs::path temp = path.string() + ".tmp-publish";
+  std::error_code ec;
+  fs::remove(temp, ec);
+  if (!WriteNewFile(temp, data, 0644)) return false;
+  if (std::rename(temp.c_str(), path.c_str()) != 0) {
+    fs::remove(temp, ec);
+    return false;
+  }
+  return true;
+}
+
+int Usage(std::ostream& err, const std::string& problem) {
+  err << "launcher-publish: " << problem << "\n" << UsageText();
+  return 2;
+}
+
+int Failure(std::ostream& err, const std::string& problem) {
+  err << "launcher-publish: " << problem << "\n";
+  return 1;
+}
+
+int Keygen(const Arguments& args, std::ostream& out, std::ostream& err) {
+  auto dir = args.Get("out");
+  if (!dir) return Usage(err, "keygen needs --out DIR");
+  auto bits = ParseNumber(args.Get("bits").value_or("1024"));
+  if (!bits || *bits < 512 || *bits > 16384) return Usage(err, "--bits must be 512..16384");
+  if (*bits != 1024) err << "warning: the launcher's key format is a 1024-bit key\n";
+  auto pair = GenerateKeyPair(static_cast<int>(*bits));
+  if (!pair) return Failure(err, "key generation failed");
+  std::error_code ec;
+  fs::create_directories(*dir, ec);
+  const fs::path privatePath = fs::path(*dir) / "private.pem";
+  const fs::path publicPath = fs::path(*dir) / "public.pem";
+  if (fs::exists(privatePath, ec) || fs::exists(publicPath, ec)) {
+    return Failure(err, *dir + " already holds a key; not overwritten");
+  }
+  if (!WriteNewFile(privatePath, pair->privatePem, 0600) ||
+      !WriteNewFile(publicPath, pair->publicPem, 0644)) {
+    return Failure(err, "cannot write the key files in " + *dir);
+  }
+  out << "wrote " << privatePath.string() << " (mode 0600) and " << publicPath.string() << "\n";
+  return 0;
+}
+
+int Build(const Arguments& args, std::ostream& out, std::ostream& err) {
+  BuildOptions options;
+  auto releases = args.Get("releases");
+  auto key = args.Get("key");
+  auto pid = args.Get("pid");
+  auto target = args.Get("out");
+  if (!releases || !key || !pid || !target) {
+    return Usage(err, "build needs --releases DIR --key PRIVATE.pem --pid N --out SERVERDIR");
+  }
+  auto pidValue = ParseNumber(*pid);
+  if (!pidValue || *pidValue < 0) return Usage(err, "--pid must be a number");
+  auto maxDistance = ParseNumber(args.Get("max-distance").value_or("0"));
+  if (!maxDistance || *maxDistance < 0 || *maxDistance > 100000) {
+    return Usage(err, "--max-distance must be a number up to 100000");
+  }
+  options.releases = *releases;
+  options.privateKey = *key;
+  options.pid = *pidValue;
+  options.out = fs::path(*target).lexically_normal();
+  if (options.out.has_filename() == false) options.out = options.out.parent_path();
+  options.comment = args.Get("comment").value_or("");
+  options.maxDistance = static_cast<int>(*maxDistance);
+  return BuildServerTree(options, out, err);
+}
+
+int Sign(const Arguments& args, std::ostream& out, std::ostream& err) {
+  auto key = args.Get("key");
+  if (args.positional.size() != 1 || !key) return Usage(err, "sign needs FILE --key PRIVATE.pem");
+  const fs::path file = args.positional[0];
+  const fs::path target = args.Get("out").value_or(file.string());
+  std::string pem;
+  std::string raw;
+  if (!ReadWholeFile(*key, pem)) return Failure(err, *key + ": cannot read");
+  if (!ReadWholeFile(file, raw)) return Failure(err, file.string() + ": cannot read");
+  // Signing a signed file again replaces its signature.
+  std::string content = TextModeContent(raw);
+  for (std::size_t line = 0; line < content.size();) {
+    if (std::string_view(content).substr(line).starts_with(kSignatureMarker)) {
+      content.resize(line);
+      break;
+    }
+    const std::size_t end = content.find('\n', line);
+    line = end == std::string::npos ? content.size() : end + 1;
+  }
+  if (!content.empty() && content.back() != '\n') content += '\n';
+  auto signedFile = MakeSignedFile(pem, content);
+  if (!signedFile) return Failure(err, *key + ": not a usable private key");
+  if (!ReplaceFile(target, *signedFile)) return Failure(err, target.string() + ": cannot write");
+  out << "signed " << target.string() << "\n";
+  return 0;
+}
+
+int VerifyTree(const Arguments& args, std::ostream& out, std::ostream& err) {
+  auto key = args.Get("pubkey");
+  if (args.positional.size() != 1 || !key) {
+    return Usage(err, "verify-tree needs SERVERDIR --pubkey PUBLIC.pem");
+  }
+  return VerifyServerTree(args.positional[0], *key, out);
+}
+
+int Pack(const Arguments& args, std::ostream& out, std::ostream& err, bool compress) {
+  if (args.positional.size() != 2) return Usage(err, "pack/unpack need SOURCE TARGET");
+  const std::u16string source = FromUtf8Lossy(args.positional[0]);
+  const std::u16string target = FromUtf8Lossy(args.positional[1]);
+  if (!compress) {
+    if (!DecompressFile(source, target))
+      return Failure(err, "cannot decompress " + args.positional[0]);
+    return 0;
+  }
+  char digest[kDigestTextCapacity] = {};
+  if (!CompressFileTo(source, target, digest))
+    return Failure(err, "cannot compress " + args.positional[0]);
+  out << std::string(digest, kDigestChars) << "\n";
+  return 0;
+}
+
+int EncodePath(const Arguments& args, std::ostream& out, std::ostream& err) {
+  if (args.positional.size() != 1) return Usage(err, "encode-path needs PATH");
+  const std::string& path = args.positional[0];
+  if (auto problem = CheckRelativePath(path)) return Failure(err, path + ": " + *problem);
+  out << EncodeListPath(path) << "\n";
+  return 0;
+}
+
+int DecodePath(const Arguments& args, std::ostream& out, std::ostream& err) {
+  if (args.positional.size() != 1) return Usage(err, "decode-path needs TOKEN");
+  std::string token = args.positional[0];
+  CurrentListDir.clear();
+  DecodedListPath decoded = DecodeListPath(token);
+  std::u16string safe = decoded.path;
+  if (!decoded.valid || !SanitizeDecodedPath(safe)) {
+    return Failure(err, token + " does not decode to a safe relative path");
+  }
+  out << ToUtf8(safe) << "\n";
+  return 0;
+}
+
+}  // namespace
+
+std::string UsageText() {
+  return "usage: launcher-publish COMMAND ...\n"
+         "  keygen --out DIR [--bits 1024]\n"
+         "  build --releases DIR --key PRIVATE.pem --pid N --out SERVERDIR\n"
+         "        [--comment TEXT] [--max-distance N]\n"
+         "  sign FILE --key PRIVATE.pem [--out SIGNED]\n"
+         "  verify-tree SERVERDIR --pubkey PUBLIC.pem\n"
+         "  pack SOURCE COMPRESSED      (prints the list digest)\n"
+         "  unpack COMPRESSED TARGET\n"
+         "  encode-path RELATIVE/PATH\n"
+         "  decode-path TOKEN\n";
+}
+
+int RunPublishCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  if (args.empty() || args[0] == "help" || args[0] == "--help") {
+    (args.empty() ? err : out) << UsageText();
+    return args.empty() ? 2 : 0;
+  }
+  const Arguments parsed = Parse(args, 1);
+  if (!parsed.error.empty()) return Usage(err, parsed.error);
+  const std::string& command = args[0];
+  if (command == "keygen") return Keygen(parsed, out, err);
+  if (command == "build") return Build(parsed, out, err);
+  if (command == "sign") return Sign(parsed, out, err);
+  if (command == "verify-tree") return VerifyTree(parsed, out, err);
+  if (command == "pack") return Pack(parsed, out, err, true);
+  if (command == "unpack") return Pack(parsed, out, err, false);
+  if (command == "encode-path") return EncodePath(parsed, out, err);
+  if (command == "decode-path") return DecodePath(parsed, out, err);
+  return Usage(err, "unknown command \"" + command + "\"");
+}
+
+}  // namespace launcher::publish

@@ -1,0 +1,54 @@
+#include "publish/content_index.h"
+
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "crypto/md5_digest.h"
+
+namespace launcher::publish {
+
+bool ContentIndex::SameContent(const SnapshotFile& a, const SnapshotFile& b) {
+  if (a.size != b.size) return false;
+  if (a.device == b.device && a.inode == b.inode && a.mtimeNs == b.mtimeNs) return true;
+  if (a.size == 0) return true;
+  auto da = RawDigest(a);
+  auto db = RawDigest(b);
+  return da && db && *da == *db;
+}
+
+std::optional<std::array<std::uint8_t, 16>> ContentIndex::RawDigest(const SnapshotFile& file) {
+  const Identity id{file.device, file.inode, file.size, file.mtimeNs};
+  if (auto it = digests_.find(id); it != digests_.end()) return it->second;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(file.source.c_str(), "rb"),
+                                                     &std::fclose);
+  if (!in) {
+    errors_[file.source.string()] = "cannot open for reading";
+    return std::nullopt;
+  }
+  Md5Digest md5;
+  std::vector<unsigned char> buffer(1 << 20);
+  std::uint64_t total = 0;
+  while (true) {
+    const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), in.get());
+    if (got > 0) md5.Update(buffer.data(), got);
+    total += got;
+    if (got < buffer.size()) break;
+  }
+  if (std::ferror(in.get()) != 0) {
+    errors_[file.source.string()] = "read error";
+    return std::nullopt;
+  }
+  bytesRead_ += total;
+  if (total != file.size) {
+    // Changed while the build runs: its digest would not describe what is
+    // compressed later.
+    errors_[file.source.string()] = "changed while being read";
+    return std::nullopt;
+  }
+  const auto digest = md5.Final();
+  digests_.emplace(id, digest);
+  return digest;
+}
+
+}  // namespace launcher::publish

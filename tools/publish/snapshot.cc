@@ -1,0 +1,148 @@
+#include "publish/snapshot.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <system_error>
+
+#include "publish/path_rules.h"
+
+namespace launcher::publish {
+
+namespace fs = std::filesystem;
+
+const SnapshotFile* Snapshot::Find(const std::string& path) const {
+  auto it =
+      std::lower_bound(files.begin(), files.end(), path,
+                       [](const SnapshotFile& f, const std::string& p) { return f.path < p; });
+  return it != files.end() && it->path == path ? &*it : nullptr;
+}
+
+namespace {
+
+bool ParseVersionName(const std::string& name, int& version) {
+  if (name.empty() || name[0] < '1' || name[0] > '9') return false;
+  auto [end, ec] = std::from_chars(name.data(), name.data() + name.size(), version);
+  return ec == std::errc() && end == name.data() + name.size();
+}
+
+class Scanner {
+ public:
+  Scanner(Snapshot& snapshot, std::vector<std::string>& problems)
+      : snapshot_(snapshot), problems_(problems) {}
+
+  void Walk(const fs::path& dir, const std::string& prefix) {
+    std::error_code ec;
+    fs::directory_iterator it(dir, ec);
+    if (ec) {
+      Problem(prefix.empty() ? "." : prefix, "cannot read directory: " + ec.message());
+      return;
+    }
+    for (; it != fs::directory_iterator(); it.increment(ec)) {
+      const std::string name = it->path().filename().string();
+      const std::string rel = prefix.empty() ? name : prefix + "/" + name;
+      if (auto problem = CheckName(name)) {
+        Problem(rel, *problem);
+        continue;
+      }
+      struct stat st {};
+      if (lstat(it->path().c_str(), &st) != 0) {
+        Problem(rel, std::string("cannot read: ") + std::strerror(errno));
+      } else if (S_ISLNK(st.st_mode)) {
+        Problem(rel, "symbolic link (publish the file itself)");
+      } else if (S_ISDIR(st.st_mode)) {
+        Walk(it->path(), rel);
+      } else if (!S_ISREG(st.st_mode)) {
+        Problem(rel, "special file (not a regular file)");
+      } else if (auto problem = CheckRelativePath(rel)) {
+        Problem(rel, *problem);
+      } else {
+        SnapshotFile file;
+        file.path = rel;
+        file.source = it->path();
+        file.size = static_cast<std::uint64_t>(st.st_size);
+        file.device = static_cast<std::uint64_t>(st.st_dev);
+        file.inode = static_cast<std::uint64_t>(st.st_ino);
+        file.mtimeNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 +
+                       static_cast<std::int64_t>(st.st_mtim.tv_nsec);
+        snapshot_.files.push_back(std::move(file));
+      }
+    }
+    if (ec) Problem(prefix.empty() ? "." : prefix, "cannot read directory: " + ec.message());
+  }
+
+  void Problem(const std::string& rel, const std::string& what) {
+    problems_.push_back(snapshot_.root.string() + "/" + rel + ": " + what);
+  }
+
+ private:
+  Snapshot& snapshot_;
+  std::vector<std::string>& problems_;
+};
+
+// Files and directories that a case-insensitive file system would merge.
+void CheckCaseCollisions(const Snapshot& snapshot, std::vector<std::string>& problems) {
+  std::map<std::u16string, std::string> seen;  // folded path -> first spelling
+  auto add = [&](const std::string& path) {
+    auto [it, inserted] = seen.emplace(CaseFoldKey(path), path);
+    if (!inserted && it->second != path) {
+      problems.push_back(snapshot.root.string() + "/" + path +
+                         ": differs only in letter case from " + it->second +
+                         " (they would collide on the players' file systems)");
+    }
+  };
+  for (const SnapshotFile& file : snapshot.files) {
+    // Each directory above the file, then the file itself.
+    for (std::size_t slash = file.path.find('/'); slash != std::string::npos;
+         slash = file.path.find('/', slash + 1)) {
+      add(file.path.substr(0, slash));
+    }
+    add(file.path);
+  }
+}
+
+}  // namespace
+
+std::map<int, fs::path> ListReleases(const fs::path& releasesDir, std::vector<std::string>& notes,
+                                     std::vector<std::string>& problems) {
+  std::map<int, fs::path> releases;
+  std::error_code ec;
+  fs::directory_iterator it(releasesDir, ec);
+  if (ec) {
+    problems.push_back(releasesDir.string() + ": cannot read releases directory: " + ec.message());
+    return releases;
+  }
+  for (; it != fs::directory_iterator(); it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    int version = 0;
+    if (!ParseVersionName(name, version)) {
+      notes.push_back(it->path().string() + ": not a version number, skipped");
+      continue;
+    }
+    struct stat st {};
+    if (lstat(it->path().c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+      problems.push_back(it->path().string() + ": a version must be a directory");
+      continue;
+    }
+    releases.emplace(version, it->path());
+  }
+  if (ec) problems.push_back(releasesDir.string() + ": cannot read: " + ec.message());
+  return releases;
+}
+
+Snapshot ScanSnapshot(int version, const fs::path& root, bool checkCase,
+                      std::vector<std::string>& problems) {
+  Snapshot snapshot;
+  snapshot.version = version;
+  snapshot.root = root;
+  Scanner(snapshot, problems).Walk(root, "");
+  std::sort(snapshot.files.begin(), snapshot.files.end(),
+            [](const SnapshotFile& a, const SnapshotFile& b) { return a.path < b.path; });
+  if (checkCase) CheckCaseCollisions(snapshot, problems);
+  return snapshot;
+}
+
+}  // namespace launcher::publish

@@ -1,0 +1,25 @@
+// The "verify-tree" command: checks a server tree the way the launcher will
+// read it, and more strictly.
+//
+// For "patcher/files.md5" and every "patcher/v-<n>.inc": the signature under
+// the given public key; every entry line (length, two tokens, digest token
+// form); every path token (expands and decodes, passes SanitizeDecodedPath,
+// stays inside the root, within the length limits); that the served
+// compressed file exists, has the listed digest and decompresses; that
+// incremental lists agree with the full list. Also "info/pid" and
+// "patcher/version" must hold a number.
+// Not thread-safe: uses the engine's CurrentListDir while reading a list
+// (saved and restored).
+#pragma once
+
+#include <filesystem>
+#include <ostream>
+
+namespace launcher::publish {
+
+// Prints one line per problem and a summary to `out`. Returns 0 when the
+// tree is sound, 1 otherwise.
+int VerifyServerTree(const std::filesystem::path& root, const std::filesystem::path& publicKey,
+                     std::ostream& out);
+
+}  // namespace launcher::publish
