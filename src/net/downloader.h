@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <string_view>
 
 namespace launcher {
@@ -41,7 +42,7 @@ struct Transfer {
   std::int64_t offset = 0;         // bytes of the target that hold received data
   std::int64_t contentLength = 0;  // Content-Length of a fresh download, 0 if unknown
   int state = TRANSFER_RUNNING;
-  std::int64_t errorDetail = 0;    // error code (state 4), HTTP status or network error (5)
+  std::int64_t errorDetail = 0;  // error code (state 4), HTTP status or network error (5)
 };
 
 // Runs on the downloading thread, inside Download. May throw the engine's
@@ -54,6 +55,10 @@ class Downloader {
   struct Options {
     long connectTimeoutMs = 60000;
     long receiveTimeoutMs = 90000;  // longest silence while waiting for data
+                                    // (whole seconds, rounded up)
+    // Certificate authorities for "https" addresses; empty means the
+    // system's store. Verification itself is always on.
+    std::string caFile;
   };
 
   Downloader();

@@ -88,7 +88,13 @@ std::string Config(const std::filesystem::path& dir, const std::filesystem::path
     c << "  " << t << "_temp_path " << d << "/tmp_" << t << ";\n";
   }
   c << "  server {\n";
-  c << "    listen 127.0.0.1:" << port << ";\n";
+  const bool tls = !options.tlsCertificate.empty() && !options.tlsKey.empty();
+  c << "    listen 127.0.0.1:" << port << (tls ? " ssl" : "") << ";\n";
+  if (tls) {
+    c << "    ssl_certificate " << std::filesystem::absolute(options.tlsCertificate).string()
+      << ";\n";
+    c << "    ssl_certificate_key " << std::filesystem::absolute(options.tlsKey).string() << ";\n";
+  }
   c << "    root " << std::filesystem::absolute(root).string() << ";\n";
   c << "    " << options.extraServerConfig << "\n";
   c << "  }\n";
@@ -100,7 +106,8 @@ std::string Config(const std::filesystem::path& dir, const std::filesystem::path
 
 NginxServer::NginxServer(const std::filesystem::path& root) : NginxServer(root, Options{}) {}
 
-NginxServer::NginxServer(const std::filesystem::path& root, const Options& options) {
+NginxServer::NginxServer(const std::filesystem::path& root, const Options& options)
+    : tls_(!options.tlsCertificate.empty() && !options.tlsKey.empty()) {
   for (int attempt = 0; attempt < 5; ++attempt) {
     if (Start(root, options)) return;
   }
@@ -142,7 +149,7 @@ bool NginxServer::Start(const std::filesystem::path& root, const Options& option
 NginxServer::~NginxServer() { StopChild(pid_); }
 
 std::string NginxServer::BaseUrl() const {
-  return "http://127.0.0.1:" + std::to_string(port_) + "/";
+  return std::string(tls_ ? "https" : "http") + "://127.0.0.1:" + std::to_string(port_) + "/";
 }
 
 std::vector<std::string> NginxServer::AccessLogLines() const {

@@ -32,6 +32,9 @@ class NginxServer {
   struct Options {
     bool masterProcess = false;     // on: a master with one worker process
     std::string extraServerConfig;  // directives added to the server block
+    // Both set: the server speaks TLS only, with this PEM certificate and key.
+    std::filesystem::path tlsCertificate;
+    std::filesystem::path tlsKey;
   };
 
   explicit NginxServer(const std::filesystem::path& root);
@@ -41,7 +44,7 @@ class NginxServer {
   NginxServer& operator=(const NginxServer&) = delete;
 
   int port() const { return port_; }
-  // "http://127.0.0.1:PORT/"
+  // "http://127.0.0.1:PORT/" ("https://" with TLS)
   std::string BaseUrl() const;
   std::filesystem::path AccessLogPath() const { return dir_ / "access.log"; }
   std::filesystem::path ErrorLogPath() const { return dir_ / "error.log"; }
@@ -56,6 +59,7 @@ class NginxServer {
   bool Start(const std::filesystem::path& root, const Options& options);
 
   TempDir dir_;
+  bool tls_ = false;
   pid_t pid_ = -1;
   int port_ = 0;
 };

@@ -1,0 +1,351 @@
+#include "net/downloader.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <exception>
+#include <filesystem>
+#include <mutex>
+#include <string>
+
+#include "files/utf16.h"
+#include "net/http_headers.h"
+#include "net/http_url.h"
+#include "net/target_file.h"
+#include "update/cancel.h"
+
+namespace launcher {
+namespace {
+
+constexpr std::int64_t kReadPiece = 4096;
+constexpr std::int64_t kProgressStep = 8192;
+// Write limit of a fresh download whose length was not announced.
+constexpr std::int64_t kUnknownLengthLimit = 0x40000000;
+constexpr const char* kAgent = "LiveUpdate Application";
+// What libcurl hands over per call; split into 4096-byte pieces below.
+constexpr long kClientBufferBytes = 64 * 1024;
+
+// A failure the network or the client library reported: state 5.
+struct NetworkFailure {
+  long code;
+};
+// A failure that is neither an error code nor the network's (a write error
+// on a full disk): ends up as UNEXPECTED.
+struct WriteFailure {};
+
+void InitCurlOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+struct CurlDeleter {
+  void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
+};
+struct SlistDeleter {
+  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+
+bool IsRedirect(long status) { return status == 301 || status == 302 || status == 303; }
+
+// One transfer: lives inside one Download call.
+class TransferRun {
+ public:
+  TransferRun(const Downloader::Options& options, std::u16string_view url,
+              std::u16string_view localPath, const DownloadCallback& callback,
+              std::int64_t resumeOffset)
+      : options_(options), url_(url), path_(ToPath(localPath)), callback_(callback) {
+    transfer_.offset = resumeOffset < 1 ? 0 : resumeOffset;
+  }
+
+  void Run();
+
+ private:
+  void Execute();
+  void OpenSession();
+  void Perform(const HttpUrl& url);
+  bool HeadersDone();
+  void CreateTarget();
+  void OpenBody();
+  void AcceptBody(std::string_view data);
+  void Notify(int event) {
+    if (callback_) callback_(event, transfer_);
+  }
+
+  static size_t OnHeader(char* data, size_t size, size_t count, void* self);
+  static size_t OnBody(char* data, size_t size, size_t count, void* self);
+
+  const Downloader::Options& options_;
+  std::u16string url_;
+  std::filesystem::path path_;
+  const DownloadCallback& callback_;
+  Transfer transfer_;
+
+  std::unique_ptr<CURL, CurlDeleter> curl_;
+  TargetFile file_;
+  bool firstRequest_ = true;
+  // Per response.
+  std::string headerBlock_;
+  long status_ = 0;
+  bool stopped_ = false;  // ended by us at the end of the headers
+  bool bodyOpen_ = false;
+  std::string location_;
+  std::int64_t announced_ = -1;  // Content-Length of the response, -1 if none
+  std::int64_t received_ = 0;
+  std::int64_t limit_ = 0;
+  std::int64_t sinceEvent_ = 0;
+  // An exception raised inside a libcurl callback: it must not unwind through
+  // libcurl, so it waits here until curl_easy_perform has returned.
+  std::exception_ptr pending_;
+};
+
+void TransferRun::Run() {
+  try {
+    Execute();
+  } catch (PATCH::Error_code code) {
+    transfer_.state = TRANSFER_ERROR_CODE;
+    transfer_.errorDetail = code;
+  } catch (const NetworkFailure& failure) {
+    transfer_.state = TRANSFER_HTTP_ERROR;
+    transfer_.errorDetail = failure.code;
+  } catch (const WorkerCancelled&) {
+    file_.Close();
+    throw;
+  } catch (...) {
+    transfer_.state = TRANSFER_ERROR_CODE;
+    transfer_.errorDetail = PATCH::UNEXPECTED;
+  }
+  file_.Close();
+  curl_.reset();
+  Notify(transfer_.state == TRANSFER_ERROR_CODE ? DOWNLOAD_FAILED : DOWNLOAD_DONE);
+}
+
+void TransferRun::Execute() {
+  HttpUrl url;
+  if (!SplitHttpUrl(url_, url)) throw PATCH::BAD_URL;
+  OpenSession();
+  Perform(url);
+  if (stopped_ && !bodyOpen_ && IsRedirect(status_) && firstRequest_) {
+    // One redirect, by hand, with the same offset: a resumed transfer asks
+    // for its range again.
+    firstRequest_ = false;
+    HttpUrl next;
+    if (!SplitHttpUrl(FromUtf8Lossy(location_), next)) throw PATCH::BAD_URL;
+    Perform(next);
+  }
+  if (stopped_) {
+    transfer_.state = TRANSFER_HTTP_ERROR;
+    transfer_.errorDetail = status_;
+    return;
+  }
+  transfer_.state = TRANSFER_DONE;
+}
+
+void TransferRun::OpenSession() {
+  InitCurlOnce();
+  curl_.reset(curl_easy_init());
+  if (!curl_) throw NetworkFailure{CURLE_FAILED_INIT};
+  CURL* c = curl_.get();
+  curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(c, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
+  curl_easy_setopt(c, CURLOPT_PATH_AS_IS, 1L);
+  curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
+  // The session's agent goes into every request, so the fallback
+  // "Mozilla/4.0" (added only to a request without one) never reaches the
+  // wire.
+  curl_easy_setopt(c, CURLOPT_USERAGENT, kAgent);
+  curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, options_.connectTimeoutMs);
+  // Receive time-out: the transfer ends when less than one byte a second
+  // arrived for the whole period.
+  curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME,
+                   std::max(1L, (options_.receiveTimeoutMs + 999) / 1000));
+  // Proxies come from the standard environment variables; any scheme of
+  // proxy authentication the proxy offers.
+  curl_easy_setopt(c, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_ANY));
+  curl_easy_setopt(c, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+  curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
+  if (!options_.caFile.empty()) curl_easy_setopt(c, CURLOPT_CAINFO, options_.caFile.c_str());
+  // The body is read to the end of the connection, so that data past the
+  // announced length reaches the overrun check instead of being dropped;
+  // a body cut short is detected after the transfer.
+  curl_easy_setopt(c, CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
+  curl_easy_setopt(c, CURLOPT_BUFFERSIZE, kClientBufferBytes);
+  curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &TransferRun::OnHeader);
+  curl_easy_setopt(c, CURLOPT_HEADERDATA, this);
+  curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &TransferRun::OnBody);
+  curl_easy_setopt(c, CURLOPT_WRITEDATA, this);
+}
+
+void TransferRun::Perform(const HttpUrl& url) {
+  headerBlock_.clear();
+  status_ = 0;
+  stopped_ = false;
+  bodyOpen_ = false;
+  announced_ = -1;
+  received_ = 0;
+
+  // Accept and the range header are given only where the request has none;
+  // libcurl's own Accept is replaced by ours. Every answer comes from the
+  // origin, never from a cache on the way.
+  curl_slist* list = curl_slist_append(nullptr, "Accept: */*");
+  std::unique_ptr<curl_slist, SlistDeleter> headers(list);
+  if (list != nullptr && transfer_.offset > 0) {
+    const std::string range = "RANGE: bytes= " + std::to_string(transfer_.offset) + " -";
+    list = curl_slist_append(list, range.c_str());
+  }
+  if (list != nullptr) list = curl_slist_append(list, "Pragma: no-cache");
+  if (list == nullptr) throw NetworkFailure{CURLE_OUT_OF_MEMORY};
+
+  const std::string clientUrl = url.ClientUrl();
+  CURL* c = curl_.get();
+  curl_easy_setopt(c, CURLOPT_URL, clientUrl.c_str());
+  curl_easy_setopt(c, CURLOPT_HTTPHEADER, list);
+  const CURLcode rc = curl_easy_perform(c);
+  curl_easy_setopt(c, CURLOPT_HTTPHEADER, nullptr);
+  file_.Close();
+  if (pending_) {
+    std::exception_ptr e = pending_;
+    pending_ = nullptr;
+    std::rethrow_exception(e);
+  }
+  if (stopped_) return;
+  if (rc != CURLE_OK) throw NetworkFailure{rc};
+  if (!bodyOpen_) throw NetworkFailure{CURLE_WEIRD_SERVER_REPLY};
+  if (announced_ >= 0 && received_ < announced_) throw NetworkFailure{CURLE_PARTIAL_FILE};
+}
+
+// Called once the header block of a final response is complete. Returns
+// false to end the transfer here (a redirect, a refusal).
+bool TransferRun::HeadersDone() {
+  long code = 0;
+  curl_easy_getinfo(curl_.get(), CURLINFO_RESPONSE_CODE, &code);
+  status_ = code;
+  if (firstRequest_ && IsRedirect(code)) {
+    if (FindLocation(headerBlock_, location_) != LocationResult::kFound) throw PATCH::NO_LOCATION;
+    stopped_ = true;
+    return false;
+  }
+  if (static_cast<unsigned long>(code) > 206) {
+    stopped_ = true;
+    return false;
+  }
+  announced_ = ParseContentLength(headerBlock_);
+  // A server that ignores the range sends the whole file: start again from
+  // its first byte rather than writing it at the resume offset.
+  if (transfer_.offset > 0 && code == 200) transfer_.offset = 0;
+  if (transfer_.offset == 0) CreateTarget();
+  OpenBody();
+  return true;
+}
+
+void TransferRun::CreateTarget() {
+  transfer_.contentLength = std::max<std::int64_t>(announced_, 0);
+  if (!file_.Create(path_)) throw PATCH::FILE_OPEN;
+  // Reserve the announced length up front; it is also the write limit.
+  if (transfer_.contentLength > 0 &&
+      !file_.WriteAt(transfer_.contentLength - 1, std::string_view("\0", 1))) {
+    throw WriteFailure{};
+  }
+  Notify(DOWNLOAD_STARTED);
+  file_.Close();
+}
+
+void TransferRun::OpenBody() {
+  if (!file_.OpenForUpdate(path_)) throw PATCH::FILE_OPEN;
+  limit_ = file_.Size();
+  if (limit_ <= 0) limit_ = kUnknownLengthLimit;
+  // Checked before any data: a resume offset past the file's end fails even
+  // when the server sends nothing.
+  if (transfer_.offset > limit_) throw PATCH::DATA_OVERRUN;
+  sinceEvent_ = 0;
+  bodyOpen_ = true;
+}
+
+// Takes the data in pieces of at most 4096 bytes. Each piece is checked
+// against the limit before it counts; the accepted pieces are written in one
+// go before every progress event and at the end of the data, so an event
+// never reports bytes that are not in the file yet.
+void TransferRun::AcceptBody(std::string_view data) {
+  size_t flushed = 0;
+  size_t pos = 0;
+  std::int64_t cursor = transfer_.offset;
+  auto flush = [&] {
+    if (pos > flushed && !file_.WriteAt(transfer_.offset, data.substr(flushed, pos - flushed))) {
+      throw WriteFailure{};
+    }
+    flushed = pos;
+    transfer_.offset = cursor;
+  };
+  while (pos < data.size()) {
+    const auto piece = static_cast<std::int64_t>(
+        std::min<size_t>(static_cast<size_t>(kReadPiece), data.size() - pos));
+    if (cursor + piece > limit_) {
+      flush();
+      throw PATCH::DATA_OVERRUN;
+    }
+    cursor += piece;
+    pos += static_cast<size_t>(piece);
+    received_ += piece;
+    sinceEvent_ += piece;
+    if (sinceEvent_ > kProgressStep && callback_) {
+      flush();
+      Notify(DOWNLOAD_PROGRESS);
+      sinceEvent_ = 0;
+    }
+  }
+  flush();
+}
+
+size_t TransferRun::OnHeader(char* data, size_t size, size_t count, void* self) {
+  auto* run = static_cast<TransferRun*>(self);
+  const size_t bytes = size * count;
+  try {
+    std::string_view line(data, bytes);
+    if (line.rfind("HTTP/", 0) == 0) run->headerBlock_.clear();
+    run->headerBlock_.append(line);
+    if (line != "\r\n" && line != "\n") return bytes;
+    long code = 0;
+    curl_easy_getinfo(run->curl_.get(), CURLINFO_RESPONSE_CODE, &code);
+    if (code >= 100 && code < 200) return bytes;  // interim answer; the real one follows
+    return run->HeadersDone() ? bytes : 0;
+  } catch (...) {
+    run->pending_ = std::current_exception();
+    return 0;
+  }
+}
+
+size_t TransferRun::OnBody(char* data, size_t size, size_t count, void* self) {
+  auto* run = static_cast<TransferRun*>(self);
+  const size_t bytes = size * count;
+  if (!run->bodyOpen_) return 0;
+  try {
+    run->AcceptBody(std::string_view(data, bytes));
+    return bytes;
+  } catch (...) {
+    run->pending_ = std::current_exception();
+    return 0;
+  }
+}
+
+}  // namespace
+
+class Downloader::Impl {
+ public:
+  explicit Impl(const Options& opts) : options(opts) {}
+  Options options;
+};
+
+Downloader::Downloader() : Downloader(Options{}) {}
+Downloader::Downloader(const Options& options) : impl_(std::make_unique<Impl>(options)) {}
+Downloader::~Downloader() = default;
+
+int Downloader::Download(std::u16string_view url, std::u16string_view localPath,
+                         const DownloadCallback& callback, std::int64_t resumeOffset) {
+  TransferRun run(impl_->options, url, localPath, callback, resumeOffset);
+  run.Run();
+  return 0;
+}
+
+}  // namespace launcher

@@ -1,0 +1,55 @@
+#include "net/target_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace launcher {
+
+bool TargetFile::Create(const std::filesystem::path& path) {
+  Close();
+  // A read-only target is overwritten, as the installed files it replaces
+  // may carry that mark.
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0) {
+    chmod(path.c_str(), (st.st_mode & 07777) | S_IWUSR);
+  }
+  fd_ = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  return fd_ >= 0;
+}
+
+bool TargetFile::OpenForUpdate(const std::filesystem::path& path) {
+  Close();
+  fd_ = open(path.c_str(), O_RDWR | O_CLOEXEC);
+  return fd_ >= 0;
+}
+
+bool TargetFile::WriteAt(std::int64_t offset, std::string_view bytes) {
+  const char* data = bytes.data();
+  size_t left = bytes.size();
+  auto at = static_cast<off_t>(offset);
+  while (left > 0) {
+    const ssize_t n = pwrite(fd_, data, left, at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    left -= static_cast<size_t>(n);
+    at += n;
+  }
+  return true;
+}
+
+std::int64_t TargetFile::Size() const {
+  struct stat st;
+  if (fstat(fd_, &st) != 0) return -1;
+  return static_cast<std::int64_t>(st.st_size);
+}
+
+void TargetFile::Close() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+}
+
+}  // namespace launcher

@@ -1,0 +1,41 @@
+// The download target on disk: created and sized before the body arrives,
+// then opened for update and written at explicit offsets. Writes go straight
+// to the operating system (no user-space buffer), so whatever a progress
+// event reports as written is in the file even if the process dies next.
+//
+// One object owns at most one open descriptor and closes it when destroyed
+// or on Close(). Used by one thread.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string_view>
+
+namespace launcher {
+
+class TargetFile {
+ public:
+  TargetFile() = default;
+  ~TargetFile() { Close(); }
+  TargetFile(const TargetFile&) = delete;
+  TargetFile& operator=(const TargetFile&) = delete;
+
+  // Makes an existing file writable, then creates or truncates it. False
+  // when it cannot be created.
+  bool Create(const std::filesystem::path& path);
+  // Opens an existing file for reading and writing without truncating it.
+  bool OpenForUpdate(const std::filesystem::path& path);
+  bool is_open() const { return fd_ >= 0; }
+
+  // Writes all of `bytes` at `offset`. False on a write error (disk full,
+  // file too large).
+  bool WriteAt(std::int64_t offset, std::string_view bytes);
+  // Current size in bytes, or -1.
+  std::int64_t Size() const;
+  void Close();
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace launcher
