@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <system_error>
 #include <vector>
@@ -214,6 +215,8 @@ class TreeBuilder {
       err_ << "note: versions before " << history.oldest()
            << " are not in the releases; lists reaching them name every file\n";
     }
+    std::map<std::u16string, std::string> foldedNewest;
+    for (const auto& [path, digest] : listDigest_) foldedNewest.emplace(CaseFoldKey(path), path);
     for (int distance : ListDistanceSeries(reach)) {
       DistancePlan plan = history.PlanDistance(distance);
       if (!index_.errors().empty()) {
@@ -224,8 +227,16 @@ class TreeBuilder {
       if (!plan.exact) {
         err_ << "warning: v-" << distance << ".inc names every file: " << plan.reason << "\n";
       }
-      std::vector<ListEntry> entries;
+      std::set<std::string> paths = plan.paths;
       for (const std::string& path : plan.paths) {
+        // On a case-insensitive file system deleting "SETUP.ini" removes
+        // "setup.ini" too; the file of V is then installed again after it.
+        auto folded = foldedNewest.find(CaseFoldKey(path));
+        if (!listDigest_.contains(path) && folded != foldedNewest.end())
+          paths.insert(folded->second);
+      }
+      std::vector<ListEntry> entries;
+      for (const std::string& path : paths) {
         auto it = listDigest_.find(path);
         if (it != listDigest_.end()) {
           entries.push_back({path, false, it->second});

@@ -209,11 +209,21 @@ class TreeVerifier {
 
   // An incremental list must leave a client with the full list's state.
   void CrossCheck(const std::string& name, const std::map<std::string, Entry>& entries) {
+    std::map<std::u16string, std::string> folded;
+    for (const auto& [path, entry] : full_) folded.emplace(CaseFoldKey(path), path);
     for (const auto& [path, entry] : entries) {
       auto it = full_.find(path);
       if (entry.operation == '-') {
-        if (it != full_.end())
+        if (it != full_.end()) {
           Problem("patcher/" + name + ": deletes " + path + ", which the full list keeps");
+        }
+        // Deleting a case variant removes the kept file on the players'
+        // file systems; the list must install it again.
+        auto same = folded.find(CaseFoldKey(path));
+        if (it == full_.end() && same != folded.end() && !entries.contains(same->second)) {
+          Problem("patcher/" + name + ": deletes " + path + " but does not reinstall " +
+                  same->second);
+        }
       } else if (it == full_.end()) {
         Problem("patcher/" + name + ": adds " + path + ", which the full list does not name");
         CheckServedFile(path, entry);
