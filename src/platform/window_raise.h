@@ -1,0 +1,26 @@
+// Bringing another program's window to the front: the Linux form of finding a
+// window by its class and making it the foreground window in its normal
+// state. Works with the X11 window system (also through XWayland). libX11 is
+// loaded at run time, so the engine has no link-time display dependency; on a
+// machine without it, or without a display, nothing happens.
+//
+// Threading: may be called from any thread; each call opens and closes its
+// own display connection. While it runs, the process-wide Xlib error handler
+// is replaced by one that ignores errors (windows may vanish while we look at
+// them) and restored afterwards.
+#pragma once
+
+#include <string_view>
+
+namespace launcher {
+
+// Finds a window whose WM_CLASS instance or class part equals `wmClass` (and,
+// when `title` is not empty, whose title equals `title`), maps it (showing it
+// again if it was hidden or minimised), raises it and asks the window manager
+// to activate it. Searches the window manager's client list first and then
+// the window tree (a bare X server, or a window that was hidden). True when
+// such a window was found and the requests were sent; false without $DISPLAY,
+// without libX11, or when no window matches.
+bool RaiseWindowByClass(std::string_view wmClass, std::string_view title = {});
+
+}  // namespace launcher
