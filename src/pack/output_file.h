@@ -1,0 +1,38 @@
+// A file written through a temporary file beside its target and renamed over
+// the target only when complete, so a failure never leaves a partial or
+// replaced target. Used by one thread at a time; the temporary file is
+// removed when the object goes away without Commit.
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+
+namespace launcher {
+
+class OutputFile {
+ public:
+  // Creates the temporary file in the target's directory. Check is_open().
+  explicit OutputFile(const std::filesystem::path& target);
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  bool is_open() const { return fd_ >= 0; }
+  // Appends bytes (buffered). False on a write error; later writes fail too.
+  bool Write(const void* data, std::size_t size);
+  // Flushes, syncs the data to disk and renames the file over the target.
+  bool Commit();
+
+ private:
+  bool Flush();
+  void Discard();
+
+  std::filesystem::path target_;
+  std::filesystem::path temporary_;
+  int fd_ = -1;
+  bool failed_ = false;
+  std::string buffer_;
+};
+
+}  // namespace launcher

@@ -1,0 +1,243 @@
+// The compressed form: one zstd frame made with explicit, frozen parameters.
+// Every producer (buffer, file, digest) streams through CompressFileToSink
+// with the same chunking, so they give the same bytes by construction.
+#define ZSTD_STATIC_LINKING_ONLY  // experimental switches that fix the output
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zstd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "crypto/md5_digest.h"
+#include "files/utf16.h"
+#include "pack/output_file.h"
+#include "pack/pack.h"
+#include "pack/pack_format.h"
+
+namespace launcher {
+namespace {
+
+constexpr std::size_t kInputChunk = 128 * 1024;
+
+struct CCtxDeleter {
+  void operator()(ZSTD_CCtx* cctx) const { ZSTD_freeCCtx(cctx); }
+};
+
+class InputFile {
+ public:
+  explicit InputFile(std::u16string_view path) {
+    if (path.empty()) return;
+    fd_ = ::open(ToPath(path).c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat info {};
+    if (fd_ >= 0 && (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode))) {
+      ::close(fd_);
+      fd_ = -1;
+    }
+    if (fd_ >= 0) {
+      size_ = static_cast<std::uint64_t>(info.st_size);
+      ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+    }
+  }
+  ~InputFile() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+
+  bool is_open() const { return fd_ >= 0; }
+  std::uint64_t size() const { return size_; }
+
+  // Fills `buffer` unless the file ends first. -1 on a read error.
+  std::int64_t Read(unsigned char* buffer, std::size_t capacity) {
+    std::size_t filled = 0;
+    while (filled < capacity) {
+      const ssize_t n = ::read(fd_, buffer + filled, capacity - filled);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return -1;
+      if (n == 0) break;
+      filled += static_cast<std::size_t>(n);
+    }
+    return static_cast<std::int64_t>(filled);
+  }
+
+ private:
+  int fd_ = -1;
+  std::uint64_t size_ = 0;
+};
+
+bool Set(ZSTD_CCtx* cctx, ZSTD_cParameter parameter, int value) {
+  return !ZSTD_isError(ZSTD_CCtx_setParameter(cctx, parameter, value));
+}
+
+// Every parameter that can change the output is set, including the ones
+// whose library default is "decide at run time" (the row match finder, for
+// one, depends on the CPU's vector instructions when left on auto).
+bool Configure(ZSTD_CCtx* cctx, const PackParameters& p, std::uint64_t contentSize) {
+  return Set(cctx, ZSTD_c_format, ZSTD_f_zstd1) && Set(cctx, ZSTD_c_compressionLevel, p.level) &&
+         Set(cctx, ZSTD_c_windowLog, p.windowLog) && Set(cctx, ZSTD_c_chainLog, p.chainLog) &&
+         Set(cctx, ZSTD_c_hashLog, p.hashLog) && Set(cctx, ZSTD_c_searchLog, p.searchLog) &&
+         Set(cctx, ZSTD_c_minMatch, p.minMatch) && Set(cctx, ZSTD_c_targetLength, p.targetLength) &&
+         Set(cctx, ZSTD_c_strategy, p.strategy) && Set(cctx, ZSTD_c_checksumFlag, 1) &&
+         Set(cctx, ZSTD_c_contentSizeFlag, 1) && Set(cctx, ZSTD_c_dictIDFlag, 0) &&
+         Set(cctx, ZSTD_c_nbWorkers, 0) &&
+         Set(cctx, ZSTD_c_enableLongDistanceMatching, ZSTD_ps_disable) &&
+         Set(cctx, ZSTD_c_forceMaxWindow, 0) &&
+         Set(cctx, ZSTD_c_literalCompressionMode, ZSTD_ps_enable) &&
+         Set(cctx, ZSTD_c_targetCBlockSize, 0) &&
+         Set(cctx, ZSTD_c_useBlockSplitter, ZSTD_ps_disable) &&
+         Set(cctx, ZSTD_c_useRowMatchFinder, ZSTD_ps_disable) &&
+         Set(cctx, ZSTD_c_deterministicRefPrefix, 1) &&
+         !ZSTD_isError(ZSTD_CCtx_setPledgedSrcSize(cctx, contentSize));
+}
+
+// Grows by doubling so that a large file costs about its compressed size,
+// not the compression bound of its content.
+class GrowingBuffer {
+ public:
+  ~GrowingBuffer() { std::free(data_); }
+  bool Append(const unsigned char* bytes, std::size_t size) {
+    if (size > capacity_ - size_) {
+      std::size_t wanted = capacity_ == 0 ? 64 * 1024 : capacity_ * 2;
+      while (wanted - size_ < size) wanted *= 2;
+      void* grown = std::realloc(data_, wanted);
+      if (grown == nullptr) return false;
+      data_ = static_cast<unsigned char*>(grown);
+      capacity_ = wanted;
+    }
+    std::memcpy(data_ + size_, bytes, size);
+    size_ += size;
+    return true;
+  }
+  // Hands the bytes over, trimmed to their size; the caller frees them.
+  unsigned char* Release(std::size_t& size) {
+    size = size_;
+    unsigned char* out = data_;
+    if (size_ > 0 && size_ < capacity_) {
+      if (void* trimmed = std::realloc(data_, size_)) out = static_cast<unsigned char*>(trimmed);
+    }
+    data_ = nullptr;
+    size_ = capacity_ = 0;
+    return out;
+  }
+
+ private:
+  unsigned char* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+};
+
+void WriteDigest(Md5Digest& digest, char* out) {
+  digest.Final();
+  unsigned capacity = static_cast<unsigned>(kDigestTextCapacity);
+  if (out != nullptr) digest.ToHex(out, capacity);
+}
+
+}  // namespace
+
+PackParameters FrozenPackParameters() {
+  // zstd 1.5.4's level 3 row for large inputs, written out so that a change
+  // of the library's level table cannot change the compressed form.
+  return PackParameters{.level = 3,
+                        .windowLog = 21,
+                        .chainLog = 16,
+                        .hashLog = 17,
+                        .searchLog = 1,
+                        .minMatch = 5,
+                        .targetLength = 0,
+                        .strategy = ZSTD_dfast};
+}
+
+PackParameters LibraryParametersForLevel(int level) {
+  const ZSTD_compressionParameters c = ZSTD_getCParams(level, ZSTD_CONTENTSIZE_UNKNOWN, 0);
+  return PackParameters{.level = level,
+                        .windowLog = static_cast<int>(c.windowLog),
+                        .chainLog = static_cast<int>(c.chainLog),
+                        .hashLog = static_cast<int>(c.hashLog),
+                        .searchLog = static_cast<int>(c.searchLog),
+                        .minMatch = static_cast<int>(c.minMatch),
+                        .targetLength = static_cast<int>(c.targetLength),
+                        .strategy = static_cast<int>(c.strategy)};
+}
+
+bool CompressFileToSink(std::u16string_view path, const PackParameters& parameters,
+                        const PackSink& sink) {
+  InputFile input(path);
+  if (!input.is_open()) return false;
+  std::unique_ptr<ZSTD_CCtx, CCtxDeleter> cctx(ZSTD_createCCtx());
+  if (!cctx || !Configure(cctx.get(), parameters, input.size())) return false;
+
+  std::vector<unsigned char> in(kInputChunk);
+  std::vector<unsigned char> out(ZSTD_CStreamOutSize());
+  std::uint64_t total = 0;
+  for (;;) {
+    const std::int64_t n = input.Read(in.data(), in.size());
+    if (n < 0) return false;
+    total += static_cast<std::uint64_t>(n);
+    // A file that grows past the size it had when opened would make the
+    // frame lie about its content; zstd refuses that too, but only after
+    // compressing the surplus.
+    if (total > input.size()) return false;
+    const bool last = static_cast<std::size_t>(n) < in.size() || total == input.size();
+    const ZSTD_EndDirective mode = last ? ZSTD_e_end : ZSTD_e_continue;
+    ZSTD_inBuffer source{in.data(), static_cast<std::size_t>(n), 0};
+    bool finished = false;
+    while (!finished) {
+      ZSTD_outBuffer target{out.data(), out.size(), 0};
+      const std::size_t remaining = ZSTD_compressStream2(cctx.get(), &target, &source, mode);
+      if (ZSTD_isError(remaining)) return false;
+      if (target.pos > 0 && !sink(out.data(), target.pos)) return false;
+      finished = last ? remaining == 0 : source.pos == source.size;
+    }
+    if (last) return total == input.size();
+  }
+}
+
+int CalcCompressFile(std::u16string_view path, std::int64_t& count, unsigned char*& buffer) {
+  count = 0;
+  buffer = nullptr;
+  GrowingBuffer compressed;
+  const bool ok = CompressFileToSink(
+      path, FrozenPackParameters(),
+      [&](const unsigned char* data, std::size_t size) { return compressed.Append(data, size); });
+  if (!ok) return 0;
+  std::size_t size = 0;
+  buffer = compressed.Release(size);
+  count = static_cast<std::int64_t>(size);
+  return buffer != nullptr ? 1 : 0;
+}
+
+void ReleasePackBuf(unsigned char* buffer) { std::free(buffer); }
+
+bool CompressFileTo(std::u16string_view source, std::u16string_view target, char* digestOut) {
+  if (target.empty()) return false;
+  OutputFile output(ToPath(target));
+  if (!output.is_open()) return false;
+  Md5Digest digest;
+  const bool ok = CompressFileToSink(source, FrozenPackParameters(),
+                                     [&](const unsigned char* data, std::size_t size) {
+                                       digest.Update(data, size);
+                                       return output.Write(data, size);
+                                     });
+  if (!ok || !output.Commit()) return false;
+  WriteDigest(digest, digestOut);
+  return true;
+}
+
+bool DigestCompressedForm(std::u16string_view path, char* digestOut) {
+  Md5Digest digest;
+  const bool ok = CompressFileToSink(path, FrozenPackParameters(),
+                                     [&](const unsigned char* data, std::size_t size) {
+                                       digest.Update(data, size);
+                                       return true;
+                                     });
+  if (!ok) return false;
+  WriteDigest(digest, digestOut);
+  return true;
+}
+
+}  // namespace launcher

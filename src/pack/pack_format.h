@@ -1,0 +1,48 @@
+// Internals of the compressed form shared by the pack functions and the
+// benchmarks: the zstd parameters and the one streaming compressor that every
+// producer of the compressed form goes through, so the buffer, the file and
+// the digest paths can never disagree about a byte.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string_view>
+
+namespace launcher {
+
+// Compression parameters of zstd (values as in zstd.h: strategy 1 = fast ...
+// 9 = btultra2). Each one is set explicitly; none is left to the library.
+struct PackParameters {
+  int level;
+  int windowLog;
+  int chainLog;
+  int hashLog;
+  int searchLog;
+  int minMatch;
+  int targetLength;
+  int strategy;
+};
+
+// The frozen parameters of the compressed form (docs/pack-format.md).
+PackParameters FrozenPackParameters();
+// zstd's own parameters of `level` for large inputs; for benchmarks that
+// compare candidate levels, never for the compressed form itself.
+PackParameters LibraryParametersForLevel(int level);
+
+// Receives the compressed form in pieces; returns false to abandon.
+using PackSink = std::function<bool(const unsigned char* data, std::size_t size)>;
+
+// Streams the compressed form of the regular file at `path` into `sink` as
+// one zstd frame that declares the file's size. Input is read in fixed
+// 128 KiB chunks. False when the file cannot be read, changes size while it
+// is read, or the sink gives up.
+bool CompressFileToSink(std::u16string_view path, const PackParameters& parameters,
+                        const PackSink& sink);
+
+// Largest content a compressed form may declare or produce (4 GiB).
+inline constexpr std::uint64_t kMaxContentSize = std::uint64_t{4} << 30;
+// Largest window a compressed form may ask the decompressor for (2^27 bytes).
+inline constexpr int kMaxWindowLog = 27;
+
+}  // namespace launcher
