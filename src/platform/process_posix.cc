@@ -41,8 +41,10 @@ void CloseRange(unsigned first, unsigned last) {
 [[noreturn]] void ExecProgram(int statusFd, const char* program, char* const* argv,
                               const char* workingDir) {
   if (statusFd <= STDERR_FILENO) {
-    statusFd = ::fcntl(statusFd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
-    if (statusFd < 0) ::_exit(127);
+    // Out of the way of the standard descriptors set up below.
+    const int moved = ::fcntl(statusFd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    if (moved < 0) ReportAndExit(statusFd, errno);
+    statusFd = moved;
   }
   struct sigaction dfl {};
   dfl.sa_handler = SIG_DFL;
