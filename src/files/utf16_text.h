@@ -1,6 +1,8 @@
 // UTF-16LE text files for people: the logs, "stringtab.txt", "update.cfg"
 // and "updateserver.txt". Read and written as raw 16-bit units, without
-// newline translation.
+// newline translation. Every function opens and closes its file itself; a
+// reader holds its file from construction to destruction. Not shared between
+// threads.
 #pragma once
 
 #include <cstdio>
@@ -27,6 +29,9 @@ class Utf16LineReader {
   bool ReadLine(std::u16string& line);
 
  private:
+  // One little-endian unit; false at the end (an odd last byte is dropped).
+  bool ReadUnit(char16_t& unit);
+
   std::FILE* file_ = nullptr;
 };
 
@@ -37,8 +42,11 @@ void TrimLineEnd(std::u16string& line);
 // Creates (truncating) a UTF-16LE file holding only U+FEFF. Returns false when
 // it cannot be created.
 bool CreateUtf16File(std::u16string_view path);
-// Appends text as raw UTF-16LE units. Returns false when the file cannot be
-// opened for appending.
+// Creates a UTF-16LE file holding only U+FEFF unless the file already exists;
+// an existing file is left untouched. True when the file now exists.
+bool CreateUtf16FileIfMissing(std::u16string_view path);
+// Appends text as raw UTF-16LE units with one write, opening and closing the
+// file. Returns false when the file cannot be opened or the write fails.
 bool AppendUtf16(std::u16string_view path, std::u16string_view text);
 
 }  // namespace launcher

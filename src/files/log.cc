@@ -1,0 +1,91 @@
+#include "files/log.h"
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+
+#include "files/file_ops.h"
+#include "files/paths.h"
+#include "files/utf16.h"
+#include "files/utf16_text.h"
+#include "update/cancel.h"
+
+namespace launcher {
+
+std::u16string PendingLogLine;
+
+namespace {
+
+constexpr std::int64_t kUpdateLogRotationSize = 300'000;
+constexpr int kUpdateLogGenerations = 6;
+
+bool PathExists(std::u16string_view path) {
+  struct stat info {};
+  return lstat(ToPath(path).c_str(), &info) == 0;
+}
+
+void RotateUpdateLog() {
+  // Generations are copied, not moved: each copy replaces the next older
+  // generation, oldest first, so generation 6's old content is dropped.
+  for (int n = kUpdateLogGenerations; n >= 2; --n) {
+    CopyFileLogged(UpdateLogGenerationPath(n - 1), UpdateLogGenerationPath(n), 0);
+  }
+  bool saved = CopyFileLogged(UpdateLogPath, UpdateLogGenerationPath(1), 0);
+  // Restarting a log whose copy failed would throw away its lines with no
+  // copy left anywhere; keep it and try again at the next size check.
+  if (!saved && PathExists(UpdateLogPath)) return;
+  DeleteFileForced(UpdateLogPath);
+  GuardedSection guard;
+  CreateUtf16File(UpdateLogPath);
+}
+
+}  // namespace
+
+std::u16string FormatTimeStamp(int year, int month, int day, int hour, int minute, int second) {
+  char text[96];
+  std::snprintf(text, sizeof text, "%d/%d/%d %02d:%02d:%02d", year, month, day, hour, minute,
+                second);
+  return Widen(text);
+}
+
+std::u16string LogTimeStamp() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return FormatTimeStamp(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                         local.tm_min, local.tm_sec);
+}
+
+void WriteLog(std::optional<std::u16string_view> text, int checkSize) {
+  if (checkSize != 0) {
+    std::int64_t size = QueryFileSize(UpdateLogPath);
+    if (size == -1 || size >= kUpdateLogRotationSize) RotateUpdateLog();
+  }
+  if (text.has_value()) {
+    PendingLogLine.append(*text);
+    return;
+  }
+  std::u16string line = LogTimeStamp();
+  line += PendingLogLine;
+  line += u"\r\n";
+  // The pending line is consumed whether or not the file can be written.
+  PendingLogLine.clear();
+  GuardedSection guard;
+  CreateUtf16FileIfMissing(UpdateLogPath);
+  AppendUtf16(UpdateLogPath, line);
+}
+
+void LogText(std::u16string_view text) {
+  WriteLog(text, 0);
+  WriteLog(std::nullopt, 0);
+}
+
+void LogTextWithName(std::u16string_view text, std::u16string_view name) {
+  WriteLog(text, 0);
+  WriteLog(name, 0);
+  WriteLog(std::nullopt, 0);
+}
+
+}  // namespace launcher

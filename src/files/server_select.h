@@ -1,0 +1,17 @@
+// Choice of the patch server for the run. Reads the patcher's settings
+// ("../config/patcher/update.cfg", key "UpdateServerSelect") and the server
+// list ("../patcher/server/updateserver.txt", lines with a quoted name and a
+// quoted base URL) and rebuilds the URL family of paths.h. Never writes
+// either file and reports nothing. Worker thread only, once per run, before
+// anything is fetched.
+#pragma once
+
+namespace launcher {
+
+// Sets ServerBaseUrl to the URL of the selected server when the settings
+// name one that the list holds (the last matching list line wins), otherwise
+// keeps ServerBaseUrl; PidUrl, PatchUrl and PatchFilesUrl are rebuilt from it
+// in every case.
+void SelectUpdateServer();
+
+}  // namespace launcher

@@ -1,0 +1,80 @@
+// A fixture for the tests of the logs and file operations: an installation
+// layout in a temporary directory, made the working directory, with the two
+// error-log formats loaded and the cancel state reset.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "files/log.h"
+#include "files/string_table.h"
+#include "unit/files/utf16_files.h"
+#include "update/cancel.h"
+
+namespace launcher::testing {
+
+class InstallTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ClearStringTable();
+    g_messages[MSG_MOVE_FAILED] = u"move %s -> %s";
+    g_messages[MSG_COPY_FAILED] = u"copy %s -> %s";
+    PendingLogLine.clear();
+    ResetCancelStateForTesting();
+  }
+  void TearDown() override {
+    ClearStringTable();
+    PendingLogLine.clear();
+    ResetCancelStateForTesting();
+  }
+
+  // A path below config/patcher/ as the engine names it.
+  static std::filesystem::path Config(std::string_view name) {
+    return std::filesystem::path("../config/patcher") / name;
+  }
+
+  // The lines of a UTF-16 log after its byte-order mark, each without "\r\n";
+  // fails the test when the file does not start with U+FEFF or a line does
+  // not end with "\r\n".
+  static std::vector<std::u16string> LogLines(const std::filesystem::path& path) {
+    std::u16string units = ReadUtf16Units(path);
+    std::vector<std::u16string> lines;
+    if (units.empty() || units[0] != u'\uFEFF') {
+      ADD_FAILURE() << path << " does not start with a byte-order mark";
+      return lines;
+    }
+    std::size_t pos = 1;
+    while (pos < units.size()) {
+      std::size_t end = units.find(u"\r\n", pos);
+      if (end == std::u16string::npos) {
+        ADD_FAILURE() << path << " has an unterminated line";
+        break;
+      }
+      lines.push_back(units.substr(pos, end - pos));
+      pos = end + 2;
+    }
+    return lines;
+  }
+
+  // Removes and checks the leading time stamp of a log line.
+  static std::u16string WithoutTimeStamp(const std::u16string& line) {
+    std::string text = ToUtf8(line);
+    std::size_t space = text.find(' ');
+    EXPECT_NE(space, std::string::npos);
+    std::string stamp = text.substr(0, space + 9);
+    static const std::regex kStamp(R"(\d{4}/[1-9]\d?/[1-9]\d? \d\d:\d\d:\d\d)");
+    EXPECT_TRUE(std::regex_match(stamp, kStamp)) << stamp;
+    return line.substr(std::min(line.size(), static_cast<std::size_t>(space + 9)));
+  }
+
+  TempDir root_;
+  std::filesystem::path launcherDir_ = MakeInstallLayout(root_.path());
+  ScopedCurrentDir cwd_{launcherDir_};
+};
+
+}  // namespace launcher::testing

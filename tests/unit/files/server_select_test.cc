@@ -1,0 +1,109 @@
+#include "files/server_select.h"
+
+#include <gtest/gtest.h>
+
+#include "files/paths.h"
+#include "unit/files/utf16_files.h"
+
+namespace launcher {
+namespace {
+
+using namespace launcher::testing;
+
+class ServerSelectTest : public ::testing::Test {
+ protected:
+  void SetUp() override { SetServerBaseUrl(DefaultServerBaseUrl); }
+  void TearDown() override { SetServerBaseUrl(DefaultServerBaseUrl); }
+
+  void Settings(std::u16string_view text, bool withBom = true) {
+    WriteUtf16File(root_ / "config/patcher/update.cfg", text, withBom);
+  }
+  void ServerList(std::u16string_view text, bool withBom = true) {
+    WriteUtf16File(root_ / "patcher/server/updateserver.txt", text, withBom);
+  }
+  void ExpectBase(const std::u16string& base) {
+    EXPECT_EQ(ServerBaseUrl, base);
+    EXPECT_EQ(PidUrl, base + u"info/pid");
+    EXPECT_EQ(PatchUrl, base + u"patcher/");
+    EXPECT_EQ(PatchFilesUrl, base + u"patcher/patcher/");
+  }
+
+  TempDir root_;
+  ScopedCurrentDir cwd_{MakeInstallLayout(root_.path())};
+};
+
+TEST_F(ServerSelectTest, SelectedServerSetsTheWholeUrlFamily) {
+  Settings(u"Language en\r\nUpdateServerSelect S2\r\n");
+  ServerList(u"\"S1\" \"http://one.example/game/\"\r\n\"S2\" \"http://two.example:8080/g/\"\r\n");
+  SelectUpdateServer();
+  ExpectBase(u"http://two.example:8080/g/");
+}
+
+TEST_F(ServerSelectTest, LastMatchingLinesWin) {
+  Settings(u"UpdateServerSelect S1\nUpdateServerSelect S2\nUpdateServerSelect\n");
+  ServerList(
+      u"name=\"S2\" url=\"http://first/\" trailing\n"
+      u"\"S1\" \"http://s1/\"\n"
+      u"\t\"S2\"\"http://second/\"");
+  SelectUpdateServer();
+  ExpectBase(u"http://second/");
+}
+
+TEST_F(ServerSelectTest, NamesAndTheKeyAreCaseSensitive) {
+  Settings(u"UpdateServerSelect s2\n");
+  ServerList(u"\"S2\" \"http://two/\"\n");
+  SelectUpdateServer();
+  ExpectBase(DefaultServerBaseUrl);
+
+  Settings(u"updateserverselect S2\n");
+  SelectUpdateServer();
+  ExpectBase(DefaultServerBaseUrl);
+}
+
+TEST_F(ServerSelectTest, FilesWithoutByteOrderMarkLoseTheirFirstCharacter) {
+  Settings(u"UpdateServerSelect S2\n", /*withBom=*/false);
+  ServerList(u"\"S2\" \"http://two/\"\n");
+  SelectUpdateServer();
+  ExpectBase(DefaultServerBaseUrl);
+
+  Settings(u"UpdateServerSelect S2\n");
+  ServerList(u"\"S2\" \"http://two/\"\n", /*withBom=*/false);
+  SelectUpdateServer();
+  ExpectBase(DefaultServerBaseUrl);
+}
+
+TEST_F(ServerSelectTest, IncompleteListLinesAreIgnored) {
+  Settings(u"UpdateServerSelect S2\n");
+  ServerList(
+      u"\"S2\" \"http://good/\"\n"
+      u"\"S2\"\n"
+      u"\"S2\" \"http://unterminated/\n"
+      u"\"S2 \"http://one-field/\n"
+      u"S2 http://no-quotes/\n");
+  SelectUpdateServer();
+  ExpectBase(u"http://good/");
+}
+
+TEST_F(ServerSelectTest, UrlIsTakenVerbatimAndDerivedUrlsAreAlwaysRebuilt) {
+  Settings(u"UpdateServerSelect Local\n");
+  ServerList(u"\"Local\" \"http://127.0.0.1:9/no-slash\"\n");
+  SelectUpdateServer();
+  ExpectBase(u"http://127.0.0.1:9/no-slash");
+
+  // Nothing selected: the current base stays, the others are rebuilt from it.
+  SetServerBaseUrl(DefaultServerBaseUrl);
+  PatchFilesUrl = u"stale";
+  PidUrl = u"stale";
+  std::filesystem::remove(root_ / "config/patcher/update.cfg");
+  SelectUpdateServer();
+  ExpectBase(DefaultServerBaseUrl);
+
+  Settings(u"UpdateServerSelect Local\n");
+  std::filesystem::remove(root_ / "patcher/server/updateserver.txt");
+  PatchUrl = u"stale";
+  SelectUpdateServer();
+  ExpectBase(DefaultServerBaseUrl);
+}
+
+}  // namespace
+}  // namespace launcher
