@@ -1,0 +1,74 @@
+// Process entry of the launcher: single instance, working directory,
+// switches, then the launcher window until it closes.
+#include <QApplication>
+#include <QCoreApplication>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/single_instance.h"
+#include "app/working_directory.h"
+#include "platform/command_line.h"
+#include "ui/launcher_window.h"
+
+#if __has_include("update/update_driver.h")
+#include "update/update_driver.h"
+#define LAUNCHER_HAS_UPDATE_DRIVER 1
+#endif
+
+namespace {
+
+// How long the end of the process waits for a worker that was told to stop.
+// A worker inside a transfer may need much longer; the process then ends
+// without it, as the worker keeps nothing half-written outside a guarded
+// section.
+constexpr std::chrono::milliseconds kWorkerGrace{200};
+
+launcher::LauncherWindow::WorkerEntry UpdateWorker() {
+#ifdef LAUNCHER_HAS_UPDATE_DRIVER
+  return [](const int* fullCheck) { return launcher::UpdateThreadProc(fullCheck); };
+#else
+  return {};
+#endif
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace launcher;
+
+  SingleInstance instance;
+  if (instance.role() == SingleInstance::Role::kSecond) {
+    QCoreApplication app(argc, argv);
+    SingleInstance::AskRunningInstanceToShow();
+    return 0;
+  }
+
+  // The class part of the window's WM_CLASS, by which the launcher window
+  // is found; must be set before the first window exists.
+  QCoreApplication::setApplicationName(QStringLiteral("QuillmereLauncherClass"));
+  QApplication app(argc, argv);
+  app.setQuitOnLastWindowClosed(false);
+
+  ChangeToExecutableDirectory();
+  const Switches switches = ParseSwitches(ArgsFromArgv(argc, argv));
+
+  // Lives until the process ends: the worker may reach it until then.
+  auto* window = new LauncherWindow(switches.fullCheck, switches.updateMode);
+  window->SetClosedCallback([] { QCoreApplication::quit(); });
+  instance.Listen([window] { window->BringToFront(); });
+  window->Initialise(UpdateWorker());
+  window->show();
+  app.exec();
+
+  // A worker blocked in a hand-over to the window is released by running
+  // what is still queued; a worker that ends at its next check point is
+  // joined. One that does not end in time is left to the end of the process.
+  QCoreApplication::sendPostedEvents();
+  if (!window->JoinWorker(kWorkerGrace)) {
+    std::fflush(nullptr);
+    std::_Exit(0);
+  }
+  delete window;
+  return 0;
+}

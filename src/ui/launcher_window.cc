@@ -1,0 +1,230 @@
+#include "ui/launcher_window.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QThread>
+#include <QTimer>
+#include <QWindow>
+
+#include "files/paths.h"
+#include "files/string_table.h"
+#include "ui/status_painter.h"
+#include "ui/window_layout.h"
+#include "update/cancel.h"
+
+namespace launcher {
+namespace {
+
+// The worker may change a bar thousands of times a second; the window shows
+// at most one frame per interval and folds the changes in between into it.
+constexpr qint64 kMinRepaintIntervalMs = 15;
+
+constexpr StatusState::Item kItems[] = {StatusState::kStatusLine, StatusState::kDetailLine,
+                                        StatusState::kFileBar, StatusState::kTotalBar};
+
+QString ToQString(std::u16string_view text) {
+  return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
+LauncherWindow::LauncherWindow(int fullCheck, int updateMode, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint),
+      fullCheck_(fullCheck),
+      updateMode_(updateMode) {
+  setWindowTitle(QStringLiteral("Launcher"));
+  // The skin covers every pixel; nothing needs clearing before a paint.
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  g_launcherWindow = this;
+}
+
+LauncherWindow::~LauncherWindow() {
+  if (worker_.joinable()) worker_.join();
+  if (g_launcherWindow == this) g_launcherWindow = nullptr;
+}
+
+void LauncherWindow::Initialise(WorkerEntry worker) {
+  setWindowIcon(QIcon(QStringLiteral(":/launcher/images/icon.png")));
+
+  images_ = LoadSkinImages(ToQString(SkinPath));
+  if (images_.HasSkin()) {
+    // An all-key skin asks for a window with nothing visible. An empty
+    // QRegion would mean "no mask" to Qt, so give it one pixel outside the
+    // window instead.
+    setMask(images_.shape.isEmpty() ? QRegion(-1, -1, 1, 1) : images_.shape);
+  }
+
+  const QSize size = images_.WindowSize();
+  setFixedSize(size);
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    // The whole screen, not the work area.
+    const QRect g = screen->geometry();
+    const layout::Point at = layout::CentredOrigin(
+        g.left(), g.top(), g.left() + g.width(), g.top() + g.height(), size.width(), size.height());
+    move(at.x, at.y);
+  }
+
+  statusFont_ = MakeStatusFont();
+  detailFont_ = MakeStatusFont();
+
+  LoadStringTable(StringTablePath);
+
+  if (worker) {
+    worker_ = std::thread([this, entry = std::move(worker)] {
+      try {
+        entry(&fullCheck_);
+      } catch (const WorkerCancelled&) {
+        // The window asked to close at a check point: nothing more to do.
+      }
+      workerDone_.store(true);
+    });
+  } else {
+    workerDone_.store(true);
+  }
+}
+
+void LauncherWindow::BringToFront() {
+  if (isMinimized()) {
+    showNormal();
+  } else {
+    show();
+  }
+  raise();
+  activateWindow();
+}
+
+bool LauncherWindow::JoinWorker(std::chrono::milliseconds timeout) {
+  if (!worker_.joinable()) return true;
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!workerDone_.load()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  worker_.join();
+  return true;
+}
+
+void LauncherWindow::SetStatusText(std::u16string_view text) {
+  if (state_.SetStatusText(text)) PostRepaint();
+}
+
+void LauncherWindow::SetDetailText(std::u16string_view text) {
+  if (state_.SetDetailText(text)) PostRepaint();
+}
+
+void LauncherWindow::SetTotalProgress(int percent) {
+  if (state_.SetTotalProgress(percent)) PostRepaint();
+}
+
+void LauncherWindow::SetFileProgress(int percent) {
+  if (state_.SetFileProgress(percent)) PostRepaint();
+}
+
+void LauncherWindow::HideForHandOff() {
+  RunOnGuiThread([this] { hide(); });
+}
+
+void LauncherWindow::RequestClose() {
+  RunOnGuiThread([this] { close(); });
+}
+
+void LauncherWindow::RunOnGuiThread(const std::function<void()>& task) {
+  if (QThread::currentThread() == thread()) {
+    task();
+    return;
+  }
+  // After the handshake the window is closing or gone from the event loop;
+  // a blocking call could then wait for ever.
+  if (WindowClosing.load() != 0) return;
+  QMetaObject::invokeMethod(this, task, Qt::BlockingQueuedConnection);
+}
+
+void LauncherWindow::PostRepaint() {
+  // Posting is thread-safe; the call runs on the GUI thread.
+  QMetaObject::invokeMethod(
+      this, [this] { RepaintChanged(); }, Qt::QueuedConnection);
+}
+
+void LauncherWindow::RepaintChanged() {
+  if (lastRepaint_.isValid()) {
+    const qint64 since = lastRepaint_.elapsed();
+    if (since < kMinRepaintIntervalMs) {
+      // The request stays outstanding, so the worker posts no more until
+      // this timer has folded its changes into one repaint.
+      QTimer::singleShot(static_cast<int>(kMinRepaintIntervalMs - since), this,
+                         [this] { RepaintChanged(); });
+      return;
+    }
+  }
+  lastRepaint_.start();
+  const unsigned changed = state_.TakeChanged();
+  for (StatusState::Item item : kItems) {
+    if ((changed & item) != 0) update(ItemRect(item));
+  }
+}
+
+void LauncherWindow::paintEvent(QPaintEvent* event) {
+  QPainter painter(this);
+  PaintWindow(painter, images_, statusFont_, detailFont_, state_.Read(), event->rect());
+}
+
+void LauncherWindow::mousePressEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton) return;
+  const QPoint at = event->position().toPoint();
+  pressOnCloseSpot_ = layout::kCloseSpot.Contains(at.x(), at.y());
+  if (pressOnCloseSpot_) return;
+  // Every other point drags the window. Without a window manager that
+  // offers moving, follow the mouse ourselves.
+  if (windowHandle() != nullptr && windowHandle()->startSystemMove()) return;
+  manualDrag_ = true;
+  dragOffset_ = event->globalPosition().toPoint() - pos();
+}
+
+void LauncherWindow::mouseMoveEvent(QMouseEvent* event) {
+  if (manualDrag_ && (event->buttons() & Qt::LeftButton) != 0) {
+    move(event->globalPosition().toPoint() - dragOffset_);
+  }
+}
+
+void LauncherWindow::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton) return;
+  const bool wasDrag = manualDrag_;
+  manualDrag_ = false;
+  const QPoint at = event->position().toPoint();
+  // Like a button: pressed and released on the close spot.
+  if (!wasDrag && pressOnCloseSpot_ && layout::kCloseSpot.Contains(at.x(), at.y())) {
+    pressOnCloseSpot_ = false;
+    close();
+  }
+  pressOnCloseSpot_ = false;
+}
+
+void LauncherWindow::keyPressEvent(QKeyEvent* event) {
+  switch (event->key()) {
+    case Qt::Key_Escape:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      close();
+      return;
+    default:
+      QWidget::keyPressEvent(event);
+  }
+}
+
+void LauncherWindow::closeEvent(QCloseEvent* event) {
+  // The one place every close passes: wait for a guarded section of the
+  // worker to finish and keep any further one from starting.
+  RunCloseHandshake();
+  event->accept();
+  const bool first = !closed_;
+  closed_ = true;
+  if (first && closedCallback_) closedCallback_();
+}
+
+}  // namespace launcher
