@@ -1,0 +1,44 @@
+// FakeClock: an engine clock in simulated time. Sleep advances the time at
+// once, so the 10 s / 20 s retry timing of the update runs in milliseconds.
+// Thread-safe (atomics). Install it with ScopedEngineClock.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "platform/clock.h"
+
+namespace launcher::testing {
+
+class FakeClock : public Clock {
+ public:
+  explicit FakeClock(std::uint32_t start = 1000) : now_(start) {}
+
+  std::uint32_t TickCount() override { return now_.load(); }
+  void Sleep(std::uint32_t milliseconds) override {
+    now_.fetch_add(milliseconds);
+    slept_.fetch_add(milliseconds);
+    sleeps_.fetch_add(1);
+  }
+
+  // Moves the time on without counting a sleep (time spent working).
+  void Advance(std::uint32_t milliseconds) { now_.fetch_add(milliseconds); }
+  std::uint64_t TotalSleptMs() const { return slept_.load(); }
+  int SleepCount() const { return sleeps_.load(); }
+
+ private:
+  std::atomic<std::uint32_t> now_;
+  std::atomic<std::uint64_t> slept_{0};
+  std::atomic<int> sleeps_{0};
+};
+
+// Makes `clock` the engine clock for the lifetime of the object.
+class ScopedEngineClock {
+ public:
+  explicit ScopedEngineClock(Clock* clock) { SetEngineClock(clock); }
+  ~ScopedEngineClock() { SetEngineClock(nullptr); }
+  ScopedEngineClock(const ScopedEngineClock&) = delete;
+  ScopedEngineClock& operator=(const ScopedEngineClock&) = delete;
+};
+
+}  // namespace launcher::testing
