@@ -1,0 +1,105 @@
+#include "update/full_check.h"
+
+#include <memory>
+
+#include "files/file_ops.h"
+#include "files/log.h"
+#include "files/paths.h"
+#include "files/string_table.h"
+#include "files/text_file.h"
+#include "net/downloader.h"
+#include "update/cancel.h"
+#include "update/directories.h"
+#include "update/full_list_update.h"
+#include "update/state_files.h"
+#include "update/status_display.h"
+#include "update/update_state.h"
+
+namespace launcher {
+namespace {
+
+bool CanOpenForReading(const std::u16string& path) { return TextModeReader(path).is_open(); }
+
+// Reads the first number of a fetched server file into `value` (unchanged
+// when the file holds none) and deletes the file. False when it could not
+// be opened.
+bool ReadAndDeleteServerFile(const std::u16string& path, int& value) {
+  if (!CanOpenForReading(path)) return false;
+  ReadNumberFile(path, value);
+  DeleteFileForced(path);
+  return true;
+}
+
+}  // namespace
+
+void ShowAndLog(int slot) {
+  const std::u16string& text = Message(static_cast<MessageSlot>(slot));
+  SetStatusText(text);
+  LogText(text);
+}
+
+void FetchFresh(const std::u16string& url, const std::u16string& path) {
+  DeleteFileForced(path);
+  if (SharedDownloader == nullptr) SharedDownloader = std::make_unique<Downloader>();
+  SharedDownloader->Download(url, path, DownloadCallback{}, 0);
+}
+
+bool ServerProductIdMatches() {
+  // ../config/ may not exist on a fresh installation; without it the fetch
+  // could never land and the server would look unreachable for ever.
+  CreateParentDirectories(PidFilePath);
+  FetchFresh(PidUrl, PidFilePath);
+  int serverPid = 0;
+  if (!ReadAndDeleteServerFile(PidFilePath, serverPid)) {
+    ShowAndLog(MSG_SERVER_INFO_MISSING);
+    return false;
+  }
+  if (serverPid == 0) {
+    ShowAndLog(MSG_SERVER_INFO_INVALID);
+    return false;
+  }
+  if (serverPid != LocalPid) {
+    ShowAndLog(MSG_PID_MISMATCH);
+    return false;
+  }
+  return true;
+}
+
+int FetchFullList() {
+  CreateParentDirectories(NewVersionFilePath);
+  FetchFresh(PatchUrl + u"version", NewVersionFilePath);
+  ReadAndDeleteServerFile(NewVersionFilePath, ServerVersion);
+  if (ServerVersion == 0) return 0;
+
+  LogText(Message(MSG_LOG_FETCHING_LIST));
+  SetStatusText(Message(MSG_FETCHING_LIST));
+  // Deleted first, so that a failed fetch leaves no old list to be trusted.
+  FetchFresh(PatchUrl + u"files.md5", FullListFilePath);
+  WriteNumberFile(ListVersionFilePath, ServerVersion);
+  // Whether the list arrived is for its signature check to tell.
+  return 1;
+}
+
+int RunFullCheck(int /*unused*/) {
+  // A close request that came from the window stands; only our own use of
+  // CancelRequested starts afresh.
+  StartUpdatePathCancelScope();
+  SetStatusText(Message(MSG_FULL_CHECK_START));
+  LogText(Message(MSG_FULL_CHECK_START));
+  SetTotalProgress(0);
+
+  SharedDownloader = std::make_unique<Downloader>();
+  if (!ServerProductIdMatches()) return 0;
+
+  if (FetchFullList() == 0) {
+    ShowAndLog(MSG_SERVER_INFO_INVALID);
+    SetDetailText(u"");
+    return 0;
+  }
+  LogText(Message(MSG_LOG_FULL_CHECK_RUN));
+  ShowAndLog(UpdateFromFullList() != 0 ? MSG_FULL_CHECK_DONE : MSG_FULL_CHECK_FAILED);
+  SetDetailText(u"");
+  return 0;
+}
+
+}  // namespace launcher

@@ -1,0 +1,125 @@
+#include "update/full_list_update.h"
+
+#include <string>
+#include <vector>
+
+#include "crypto/signature_verifier.h"
+#include "files/file_ops.h"
+#include "files/log.h"
+#include "files/paths.h"
+#include "files/string_table.h"
+#include "platform/clock.h"
+#include "update/directories.h"
+#include "update/file_fetch.h"
+#include "update/file_install.h"
+#include "update/list_entry.h"
+#include "update/list_file.h"
+#include "update/state_files.h"
+#include "update/status_display.h"
+#include "update/update_state.h"
+
+namespace launcher {
+namespace {
+
+constexpr std::uint32_t kOutcomePauseMs = 300;
+
+int ReportListUnusable() {
+  LogText(Message(MSG_LOG_LIST_UNUSABLE));
+  SetStatusText(Message(MSG_LIST_UNUSABLE));
+  SetDetailText(u"");
+  SleepMs(kOutcomePauseMs);
+  return 0;
+}
+
+// The check pass: every entry is compared with its installed copy, and each
+// one that differs is fetched into Check/. `fetched` gets the marks, one per
+// entry in list order. False as soon as an entry is given up.
+bool CheckPass(ListReader& list, int entryCount, std::vector<int>& fetched, int& fetchedCount) {
+  SetTotalProgress(0);
+  SetStatusText(Message(MSG_CHECKING_FILES));
+  fetchedCount = 0;
+  int progress = 0;
+  std::string line;
+  for (int i = 0; i < entryCount && list.NextEntry(line) == ListLine::kEntry; ++i) {
+    ListedFile file;
+    // Every entry was validated before this pass; a line that no longer
+    // reads the same means the file changed under us.
+    if (!ReadListedFile(line, false, file)) return false;
+    LogTextWithName(Message(MSG_LOG_CHECKING_FILE), file.decodedPath);
+    SetStatusText(Message(MSG_CHECKING_FILES));
+    FileOk = IsInstalledFileCurrent(file.decodedPath, file.listDigest) ? 1 : 0;
+    BytesDone = 0;
+    fetched[static_cast<std::size_t>(i)] = 0;
+    if (FileOk == 0 &&
+        !FetchListedFile(file, FetchVariant::kFullList, &fetched[static_cast<std::size_t>(i)])) {
+      return false;
+    }
+    if (fetched[static_cast<std::size_t>(i)] != 0) ++fetchedCount;
+    progress += 100;
+    SetTotalProgress(progress / entryCount);
+  }
+  return true;
+}
+
+// The install pass: moves every fetched file from Check/ into ../patcher/.
+// Every entry is decoded again so CurrentListDir stays in step. False when
+// any install failed; the pass still tries every other file.
+bool InstallPass(ListReader& list, int entryCount, const std::vector<int>& fetched,
+                 int fetchedCount) {
+  list.Rewind();
+  LogText(Message(MSG_LOG_INSTALL_START));
+  SetStatusText(Message(MSG_INSTALLING));
+  SetTotalProgress(0);
+  bool allInstalled = true;
+  int progress = 0;
+  std::string line;
+  for (int i = 0; i < entryCount && list.NextEntry(line) == ListLine::kEntry; ++i) {
+    ListedFile file;
+    if (!ReadListedFile(line, false, file)) return false;
+    if (fetched[static_cast<std::size_t>(i)] == 0) continue;
+    if (!InstallStagedFile(file.decodedPath, CheckDirPath)) allInstalled = false;
+    progress += 100;
+    SetTotalProgress(progress / fetchedCount);
+  }
+  return allInstalled;
+}
+
+}  // namespace
+
+int UpdateFromFullList() {
+  DeleteFileForced(UpdateStateFilePath);  // an incremental update's resume state is void now
+
+  int entryCount = 0;
+  std::vector<int> fetched;
+  int fetchedCount = 0;
+  {
+    if (!CompiledInVerifier().VerifySignedFile(FullListFilePath)) return ReportListUnusable();
+    ListReader list(FullListFilePath);
+    // The whole list is checked before anything is fetched: one entry whose
+    // path would leave its root, or that cannot be read, refuses the list.
+    if (!list.is_open() || !ValidateListEntries(list, false)) return ReportListUnusable();
+
+    entryCount = CountListEntries(list);
+    if (entryCount == 0) return 1;
+    fetched.assign(static_cast<std::size_t>(entryCount), 0);
+    list.Rewind();
+    CreateParentDirectories(CheckDirPath);
+
+    if (!CheckPass(list, entryCount, fetched, fetchedCount)) return 0;
+    if (fetchedCount > 0 && !InstallPass(list, entryCount, fetched, fetchedCount)) {
+      // ../patcher/ does not match the list: recording the version would make
+      // the next run trust a tree that is not what it claims to be.
+      SetDetailText(u"");
+      return 0;
+    }
+  }
+
+  SetTotalProgress(100);
+  const bool recorded = WriteVersionFile();
+  DeleteFileForced(TempFilePath);
+  RemoveEmptyParentDirectories(CheckDirPath);
+  SetDetailText(u"");
+  return recorded ? 1 : 0;
+}
+
+}  // namespace launcher
