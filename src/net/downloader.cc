@@ -88,6 +88,7 @@ class TransferRun {
   long status_ = 0;
   bool stopped_ = false;  // ended by us at the end of the headers
   bool bodyOpen_ = false;
+  bool proxyChallenge_ = false;  // a 407 whose body is read and dropped
   std::string location_;
   std::int64_t announced_ = -1;  // Content-Length of the response, -1 if none
   std::int64_t received_ = 0;
@@ -183,6 +184,7 @@ void TransferRun::Perform(const HttpUrl& url) {
   status_ = 0;
   stopped_ = false;
   bodyOpen_ = false;
+  proxyChallenge_ = false;
   announced_ = -1;
   received_ = 0;
 
@@ -212,6 +214,11 @@ void TransferRun::Perform(const HttpUrl& url) {
   }
   if (stopped_) return;
   if (rc != CURLE_OK) throw NetworkFailure{rc};
+  if (proxyChallenge_) {
+    // The proxy kept refusing: an answer like any other above 206.
+    stopped_ = true;
+    return;
+  }
   if (!bodyOpen_) throw NetworkFailure{CURLE_WEIRD_SERVER_REPLY};
   if (announced_ >= 0 && received_ < announced_) throw NetworkFailure{CURLE_PARTIAL_FILE};
 }
@@ -222,6 +229,14 @@ bool TransferRun::HeadersDone() {
   long code = 0;
   curl_easy_getinfo(curl_.get(), CURLINFO_RESPONSE_CODE, &code);
   status_ = code;
+  proxyChallenge_ = code == 407;
+  if (proxyChallenge_) {
+    // The proxy asks for credentials. libcurl answers the challenge with
+    // the proxy's user and password (any scheme) and sends the request again;
+    // its next header block is the real answer. Without credentials this
+    // stays the final answer.
+    return true;
+  }
   if (firstRequest_ && IsRedirect(code)) {
     if (FindLocation(headerBlock_, location_) != LocationResult::kFound) throw PATCH::NO_LOCATION;
     stopped_ = true;
@@ -319,6 +334,7 @@ size_t TransferRun::OnHeader(char* data, size_t size, size_t count, void* self) 
 size_t TransferRun::OnBody(char* data, size_t size, size_t count, void* self) {
   auto* run = static_cast<TransferRun*>(self);
   const size_t bytes = size * count;
+  if (run->proxyChallenge_) return bytes;
   if (!run->bodyOpen_) return 0;
   try {
     run->AcceptBody(std::string_view(data, bytes));

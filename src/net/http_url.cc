@@ -48,7 +48,10 @@ std::string EncodeObject(std::string_view utf8) {
 }  // namespace
 
 std::string HttpUrl::ClientUrl() const {
-  return std::string(tls ? "https://" : "http://") + host + ":" + std::to_string(port) + object;
+  // The default port is left out so that a proxy sees the address as written.
+  const bool defaultPort = port == (tls ? 443 : 80);
+  return std::string(tls ? "https://" : "http://") + host +
+         (defaultPort ? std::string() : ":" + std::to_string(port)) + object;
 }
 
 bool SplitHttpUrl(std::u16string_view url, HttpUrl& out) {

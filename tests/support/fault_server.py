@@ -24,6 +24,9 @@ request target exactly as sent (path with query, "./" kept). A route may hold:
   stall_after   send this many body bytes, then wait stall_ms (default 1 h)
   stall_before_headers_ms  wait this long before answering at all
   trickle       {"chunk": bytes, "delay_ms": ms}: send the body slowly
+  proxy_auth    "user:password": answer 407 (Basic challenge) to a request
+                without those proxy credentials (targets of a proxy request
+                are absolute: "http://host/path")
 
 A target without a route is served from --root (with ranges) when given,
 else answered 404. Control requests (not recorded):
@@ -85,7 +88,7 @@ class State:
 
 
 RANGE_RE = re.compile(rb"^\s*bytes\s*=\s*(\d+)\s*-\s*(\d*)\s*$", re.I)
-REASONS = {200: "OK", 206: "Partial Content", 301: "Moved Permanently", 302: "Found",
+REASONS = {200: "OK", 206: "Partial Content", 407: "Proxy Authentication Required", 301: "Moved Permanently", 302: "Found",
            303: "See Other", 404: "Not Found", 416: "Range Not Satisfiable",
            500: "Internal Server Error"}
 
@@ -180,6 +183,11 @@ class Handler(socketserver.BaseRequestHandler):
         base = "http://127.0.0.1:%d" % port
         if route.get("stall_before_headers_ms"):
             time.sleep(route["stall_before_headers_ms"] / 1000.0)
+        if "proxy_auth" in route:
+            expected = b"Basic " + base64.b64encode(route["proxy_auth"].encode("latin-1"))
+            if headers.get("proxy-authorization") != expected:
+                route = {"status": 407, "body": "proxy credentials needed",
+                         "raw_headers": "Proxy-Authenticate: Basic realm=\"test\"\r\n"}
         body = self.body_of(route)
         status = int(route.get("status", 200))
         extra = []

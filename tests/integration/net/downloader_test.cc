@@ -295,12 +295,49 @@ TEST_F(DownloaderTest, NetworkFailuresEndInState5WithTheClientErrorNumber) {
   EXPECT_EQ(silent.Last().errorDetail, 28);  // CURLE_OPERATION_TIMEDOUT
   EXPECT_FALSE(std::filesystem::exists(target_));
 
+  // Slow but steady data is no time-out.
+  server.Configure(R"({"routes": {"/slow": {"body_size": 12000,
+                                             "trickle": {"chunk": 1000, "delay_ms": 200}}}})");
+  DownloadRecorder slow(target_);
+  slow.Fetch(impatient, server.Url("/slow"));
+  EXPECT_EQ(slow.Last().state, TRANSFER_DONE);
+  EXPECT_EQ(ReadFileBytes(target_), FaultServer::PatternBytes(0, 12000));
+
+  server.Configure(R"({"routes": {"/stall": {"body_size": 20000, "stall_after": 10000,
+                                              "stall_ms": 10000}}})");
   DownloadRecorder stall(target_);
   stall.Fetch(impatient, server.Url("/stall"));
   EXPECT_EQ(stall.Last().state, TRANSFER_HTTP_ERROR);
   EXPECT_EQ(stall.Last().errorDetail, 28);
   EXPECT_EQ(stall.Last().offset, 10000);
   EXPECT_EQ(ReadFileBytes(target_).substr(0, 10000), FaultServer::PatternBytes(0, 10000));
+}
+
+TEST_F(DownloaderTest, GoesThroughTheConfiguredProxyWithItsCredentials) {
+  FaultServer proxy(R"({"routes": {
+      "http://patch.invalid/f": {"body_size": 5000, "proxy_auth": "user:secret"}}})");
+  const std::string proxyAt = "127.0.0.1:" + std::to_string(proxy.port());
+
+  setenv("http_proxy", ("http://user:secret@" + proxyAt).c_str(), 1);
+  rec_.Fetch(downloader_, "http://patch.invalid/f");
+  EXPECT_EQ(rec_.Last().state, TRANSFER_DONE);
+  EXPECT_EQ(ReadFileBytes(target_), FaultServer::PatternBytes(0, 5000));
+  auto requests = proxy.Requests();
+  ASSERT_FALSE(requests.empty());
+  EXPECT_EQ(requests.back().rfind("GET http://patch.invalid/f HTTP/1.0\r\n", 0), 0u);
+  EXPECT_NE(requests.back().find("Proxy-Authorization: Basic dXNlcjpzZWNyZXQ=\r\n"),
+            std::string::npos);
+
+  // Without credentials the proxy's refusal is the answer.
+  std::filesystem::remove(target_);
+  setenv("http_proxy", ("http://" + proxyAt).c_str(), 1);
+  DownloadRecorder refused(target_);
+  refused.Fetch(downloader_, "http://patch.invalid/f");
+  ClearProxyEnvironment();
+  EXPECT_EQ(refused.Codes(), std::vector<int>{DOWNLOAD_DONE});
+  EXPECT_EQ(refused.Last().state, TRANSFER_HTTP_ERROR);
+  EXPECT_EQ(refused.Last().errorDetail, 407);
+  EXPECT_FALSE(std::filesystem::exists(target_));
 }
 
 bool AnyDescriptorOpenOn(const std::filesystem::path& file) {

@@ -20,13 +20,14 @@ TEST(SplitHttpUrlTest, KeepsObjectAsGivenAndFillsDefaults) {
   EXPECT_EQ(u.host, "patch.example.com");
   EXPECT_EQ(u.port, 80);
   EXPECT_EQ(u.object, "/game/./Zm9v/YmFy.txt?x=1");
-  EXPECT_EQ(u.ClientUrl(), "http://patch.example.com:80/game/./Zm9v/YmFy.txt?x=1");
+  EXPECT_EQ(u.ClientUrl(), "http://patch.example.com/game/./Zm9v/YmFy.txt?x=1");
 
   u = Split(u"HTTPS://user:pw@[::1]:8443/a/../b#frag");
   EXPECT_TRUE(u.tls);
   EXPECT_EQ(u.host, "[::1]");
   EXPECT_EQ(u.port, 8443);
   EXPECT_EQ(u.object, "/a/../b");
+  EXPECT_EQ(u.ClientUrl(), "https://[::1]:8443/a/../b");
 
   EXPECT_EQ(Split(u"http://h").object, "/");
   EXPECT_EQ(Split(u"http://h:").port, 80);
