@@ -43,7 +43,13 @@ class Fd {
   int fd_;
 };
 
+std::atomic<bool> g_noReplaceUnsupported{false};
+
 bool RenameNoReplaceSyscall(const std::string& source, const std::string& target) {
+  if (g_noReplaceUnsupported.load()) {
+    errno = EINVAL;  // what a file system without the flag answers
+    return false;
+  }
   return syscall(SYS_renameat2, AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(),
                  RENAME_NOREPLACE) == 0;
 }
@@ -158,6 +164,10 @@ bool MoveAcrossFileSystems(const std::string& source, const std::string& target)
 }
 
 }  // namespace
+
+void SimulateRenameNoReplaceUnsupportedForTesting(bool unsupported) {
+  g_noReplaceUnsupported.store(unsupported);
+}
 
 void ClearFileAttributes(std::u16string_view path) {
   std::string native = Native(path);

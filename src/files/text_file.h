@@ -36,8 +36,10 @@ class TextModeReader {
 };
 
 // Reads the first decimal integer of a text file as scanf("%d") would
-// (leading white space skipped, optional sign, digits). Returns false when
-// the file cannot be opened or holds no integer; `value` is then unchanged.
+// (leading white space skipped, optional sign, digits), with the text-mode
+// rules above. Numbers beyond the 64-bit range are held at its bounds.
+// Returns false when the file cannot be opened or holds no integer; `value`
+// is then unchanged.
 bool ReadFirstInteger(std::u16string_view path, std::int64_t& value);
 // Parses the leading integer of `text` the same way (for strtol-like input).
 bool ParseLeadingInteger(std::string_view text, std::int64_t& value);

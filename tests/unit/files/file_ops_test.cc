@@ -69,6 +69,28 @@ TEST_F(FileOpsTest, MoveOntoAnExistingTargetFailsAndChangesNothing) {
                                          ErrorLine(u"move", "missing.dat", "other.dat")}));
 }
 
+TEST_F(FileOpsTest, MoveWithoutKernelNoReplaceStillNeverReplaces) {
+  SimulateRenameNoReplaceUnsupportedForTesting(true);
+  WriteFileBytes(Config("a.dat"), "a");
+  WriteFileBytes(Config("b.dat"), "b");
+  bool ontoExisting = MoveFileLogged(Name("a.dat"), Name("b.dat"));
+  bool toFreeName = MoveFileLogged(Name("a.dat"), Name("c.dat"));
+  fs::create_directories(Config("dir/inner"));  // no hard links for directories
+  bool directory = MoveFileLogged(Name("dir"), Name("moved-dir"));
+  bool directoryOntoFile = MoveFileLogged(Name("moved-dir"), Name("b.dat"));
+  SimulateRenameNoReplaceUnsupportedForTesting(false);
+
+  EXPECT_FALSE(ontoExisting);
+  EXPECT_TRUE(toFreeName);
+  EXPECT_TRUE(directory);
+  EXPECT_FALSE(directoryOntoFile);
+  EXPECT_FALSE(fs::exists(Config("a.dat")));
+  EXPECT_EQ(ReadFileBytes(Config("b.dat")), "b");
+  EXPECT_EQ(ReadFileBytes(Config("c.dat")), "a");
+  EXPECT_TRUE(fs::is_directory(Config("moved-dir/inner")));
+  EXPECT_EQ(ErrorLines().size(), 2u);
+}
+
 TEST_F(FileOpsTest, MoveBetweenFileSystemsCopiesThenRemovesTheSource) {
   fs::path shm = "/dev/shm";
   struct stat here {
