@@ -1,6 +1,23 @@
 // HTTP downloader: fetches one URL into one local file, synchronously on the
 // calling thread, with an optional resume offset, and reports what happens
 // through a callback. libcurl stays inside downloader.cc.
+//
+// On the wire every request is HTTP/1.0 with the object exactly as given
+// ("./" segments kept), "User-Agent: LiveUpdate Application" (the session's
+// agent; the fallback agent is never needed), "Accept: */*", a range header
+// of the form "RANGE: bytes= 4096 -" when resuming, and "Pragma: no-cache".
+// Redirects (301, 302, 303) are followed once, by hand, with the range sent
+// again; the target is the Location header's value. "http" and "https"
+// addresses are accepted ("https" verifies the server's certificate); any
+// other scheme cannot be split (BAD_URL). Proxies come from libcurl's
+// standard environment variables (http_proxy, https_proxy, no_proxy), with
+// any authentication scheme the proxy offers.
+//
+// A server that ignores the range of a resumed request and sends the whole
+// file (status 200) makes the transfer start again at byte 0, with a fresh
+// DOWNLOAD_STARTED. Network failures end in state 5 with the CURLcode
+// number as errorDetail; a body shorter than its Content-Length is one
+// (CURLE_PARTIAL_FILE, 18). Each transfer uses its own libcurl handle.
 #pragma once
 
 #include <cstdint>
@@ -46,16 +63,19 @@ struct Transfer {
 };
 
 // Runs on the downloading thread, inside Download. May throw the engine's
-// WorkerCancelled; the downloader then aborts the transfer and rethrows it
-// once libcurl has returned (no release of the transfer's file is skipped).
+// WorkerCancelled; the downloader then aborts the transfer, closes the file
+// and rethrows it out of Download once libcurl has returned; no further
+// event is sent. The bytes a DOWNLOAD_PROGRESS reports are in the file
+// (written to the operating system) before the event.
 using DownloadCallback = std::function<int(int event, const Transfer& transfer)>;
 
 class Downloader {
  public:
   struct Options {
     long connectTimeoutMs = 60000;
-    long receiveTimeoutMs = 90000;  // longest silence while waiting for data
-                                    // (whole seconds, rounded up)
+    // The transfer ends (state 5, CURLE_OPERATION_TIMEDOUT) when less than
+    // one byte a second arrived over this period; whole seconds, rounded up.
+    long receiveTimeoutMs = 90000;
     // Certificate authorities for "https" addresses; empty means the
     // system's store. Verification itself is always on.
     std::string caFile;
