@@ -1,6 +1,10 @@
 #include "publish/build.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 #include <fstream>
 #include <map>
@@ -15,7 +19,7 @@
 #include "crypto/signature_verifier.h"
 #include "crypto/signer.h"
 #include "files/utf16.h"
-#include "pack/pack.h"
+#include "pack/pack_format.h"
 #include "publish/content_index.h"
 #include "publish/history.h"
 #include "publish/keys.h"
@@ -48,6 +52,40 @@ bool WriteWholeFile(const fs::path& path, std::string_view data) {
   return !file.fail();
 }
 
+// The compressed form of `source` written to `target` (a new file in the
+// build directory) and its list digest. The same compressor as the
+// launcher's, without a sync per file: the whole tree is synced once before
+// it is switched into place.
+bool CompressInto(const fs::path& source, const fs::path& target, std::string& digest) {
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> out(std::fopen(target.c_str(), "wbx"),
+                                                      &std::fclose);
+  if (!out) return false;
+  std::vector<char> buffer(1 << 20);
+  std::setvbuf(out.get(), buffer.data(), _IOFBF, buffer.size());
+  Md5Digest md5;
+  const bool ok = CompressFileToSink(FromUtf8Lossy(source.string()), FrozenPackParameters(),
+                                     [&](const unsigned char* data, std::size_t size) {
+                                       md5.Update(data, size);
+                                       return std::fwrite(data, 1, size, out.get()) == size;
+                                     });
+  if (std::fclose(out.release()) != 0 || !ok) return false;
+  char text[kDigestTextCapacity] = {};
+  unsigned capacity = sizeof text;
+  md5.Final();
+  if (md5.ToHex(text, capacity) == nullptr) return false;
+  digest.assign(text, kDigestChars);
+  return true;
+}
+
+// Everything written is on disk before the tree is served.
+bool SyncTree(const fs::path& root) {
+  const int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY);
+  if (fd < 0) return false;
+  const bool ok = syncfs(fd) == 0;
+  close(fd);
+  return ok;
+}
+
 // Served files must be readable by the web server's user whatever the umask.
 void MakeWorldReadable(const fs::path& root) {
   std::error_code ec;
@@ -73,7 +111,9 @@ class TreeBuilder {
     if (ok) {
       MakeWorldReadable(build_);
       std::string how;
-      if (SwitchTree(build_, options_.out, problem, how)) {
+      if (!SyncTree(build_)) {
+        problem = build_.string() + ": cannot be synced to disk";
+      } else if (SwitchTree(build_, options_.out, problem, how)) {
         out_ << "published version " << newest_ << ": " << Newest().files.size() << " files, "
              << (compressedBytes_ >> 20) << " MiB compressed, " << listNames_.size() << " lists ("
              << Join(listNames_) << "); " << options_.out.string() << " " << how << "\n";
@@ -168,12 +208,9 @@ class TreeBuilder {
         if (!LinkOrCopy(it->second, target)) return false;
         digest = digests_.at(it->second.string());
       } else {
-        char text[kDigestTextCapacity] = {};
-        if (!CompressFileTo(FromUtf8Lossy(file.source.string()), FromUtf8Lossy(target.string()),
-                            text)) {
+        if (!CompressInto(file.source, target, digest)) {
           return Error(file.source.string() + ": cannot be read or compressed");
         }
-        digest.assign(text, kDigestChars);
         compressedBytes_ += fs::file_size(target, ec);
         if (key) done.emplace(*key, target);
         digests_[target.string()] = digest;
