@@ -1,0 +1,204 @@
+// The full check and the update from the full list, end to end: trees built
+// by launcher-publish, served by nginx, installations in temporary
+// directories.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "files/string_table.h"
+#include "integration/engine/engine_fixture.h"
+#include "update/full_check.h"
+#include "update/list_path.h"
+#include "update/normal_update.h"
+#include "update/update_state.h"
+
+namespace launcher {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::DisplayCall;
+using testing::EngineFixture;
+using testing::ReadFileBytes;
+using testing::Release;
+using testing::WriteFileBytes;
+
+using FullListTest = EngineFixture;
+
+std::size_t CountPrefix(const std::vector<std::string>& lines, const std::string& prefix) {
+  return static_cast<std::size_t>(std::count_if(
+      lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }));
+}
+
+bool Contains(const std::vector<std::u16string>& texts, const std::u16string& text) {
+  return std::find(texts.begin(), texts.end(), text) != texts.end();
+}
+
+TEST_F(FullListTest, FirstRunChecksEveryFileFetchesOnlyTheDifferingOnesThenStaysCurrent) {
+  const Release release = {{"main.exe", "main v3"},
+                           {"data/a.pak", "aaaa v3"},
+                           {"data/b.pak", "bbbb v3"},
+                           {"data/deep/c.ini", "cc v3"},
+                           {"readme.txt", "read me v3"}};
+  Publish(3, release);
+  StartServer();
+  Install({{"main.exe", "main v3"}, {"data/a.pak", "aaaa v2"}, {"readme.txt", "read me v3"}});
+
+  RunNormalUpdate();
+
+  EXPECT_EQ(Installed(), release);
+  EXPECT_EQ(ReadFileBytes(env_.Config("version.sw")), "3\r\n");
+  EXPECT_EQ(ReadFileBytes(env_.Config("Listver.sw")), "3\r\n");
+  EXPECT_TRUE(fs::exists(env_.Config("FullList.sw")));
+  for (const char* gone : {"tempfile.dat", "Check", "newver.sw", "ustate.sw"}) {
+    EXPECT_FALSE(fs::exists(env_.Config(gone))) << gone;
+  }
+  EXPECT_FALSE(fs::exists(env_.root() / "config" / "pid.sw"));
+  EXPECT_EQ(FileRequestCount(), 3u);  // a.pak, b.pak, c.ini
+  const auto log = Log();
+  EXPECT_EQ(CountPrefix(log, "S14 "), 5u);  // every file checked
+  EXPECT_EQ(CountPrefix(log, "S21 "), 3u);  // three installed
+  const auto statuses = Statuses();
+  for (int slot : {MSG_UPDATE_START, MSG_FULL_CHECK_NEEDED, MSG_FULL_CHECK_START, MSG_FETCHING_LIST,
+                   MSG_CHECKING_FILES, MSG_INSTALLING, MSG_FULL_CHECK_DONE}) {
+    EXPECT_TRUE(Contains(statuses, Msg(slot))) << slot;
+  }
+  EXPECT_EQ(statuses.back(), Msg(MSG_FULL_CHECK_DONE));
+
+  NewRun();
+  RunNormalUpdate();
+  EXPECT_EQ(Statuses(), (std::vector<std::u16string>{Msg(MSG_UPDATE_START), Msg(MSG_UPDATE_DONE)}));
+  EXPECT_EQ(Totals(), std::vector<int>{100});
+  EXPECT_EQ(FileBars(), std::vector<int>{100});
+  EXPECT_EQ(Details(), std::vector<std::u16string>{u""});
+  EXPECT_EQ(FileRequestCount(), 3u);
+}
+
+TEST_F(FullListTest, ThreeOf200DifferProgressRunsOver200ThenOver3AndUnlistedFilesStay) {
+  const Release release = testing::ManyFiles(200, 7);
+  Publish(5, release);
+  StartServer();
+  Release local = release;
+  local["dir2/file10.dat"] = "old ten";
+  local["dir0/file100.dat"] = "old hundred";
+  local["dir2/file190.dat"] = "old 190";
+  local["extra/mine.cfg"] = "the user's own file";
+  Install(local);
+
+  RunFullCheck(0);
+
+  Release expected = release;
+  expected["extra/mine.cfg"] = "the user's own file";
+  EXPECT_EQ(Installed(), expected);
+  EXPECT_EQ(Statuses().back(), Msg(MSG_FULL_CHECK_DONE));
+  EXPECT_EQ(FileRequestCount(), 3u);
+
+  // The upper bar: 0 at the start, the check pass over 200 entries, the
+  // install pass over 3, then the finish.
+  std::vector<int> expectedTotals = {0, 0};
+  for (int i = 1; i <= 200; ++i) expectedTotals.push_back(i * 100 / 200);
+  for (int p : {0, 33, 66, 100, 100}) expectedTotals.push_back(p);
+  EXPECT_EQ(Totals(), expectedTotals);
+
+  const auto log = Log();
+  EXPECT_EQ(CountPrefix(log, "S14 "), 200u);
+  EXPECT_EQ(CountPrefix(log, "S19 "), 1u);
+  std::vector<std::string> installed;
+  for (const auto& line : log) {
+    if (line.rfind("S21 ", 0) == 0) installed.push_back(line);
+  }
+  EXPECT_EQ(installed, (std::vector<std::string>{"S21 ./dir0/file100.dat", "S21 ./dir2/file10.dat",
+                                                 "S21 ./dir2/file190.dat"}));
+}
+
+TEST_F(FullListTest, FetchThatFailsAfter150Of200LeavesThePatcherDirectoryUnchanged) {
+  const Release release = testing::ManyFiles(200, 11);
+  Publish(4, release);
+  // Every installed copy differs, and the 151st file in list order cannot be
+  // had from the server.
+  Release local;
+  for (const auto& [path, content] : release) local[path] = "old " + path;
+  Install(local);
+  auto it = release.begin();
+  std::advance(it, 150);
+  fs::remove(served_ / "patcher" / "patcher" / EncodeListPath(it->first).substr(2));
+  StartServer();
+  WriteFileBytes(env_.Config("version.sw"), "2\r\n");
+
+  RunFullCheck(0);
+
+  EXPECT_EQ(Installed(), local);
+  EXPECT_EQ(Statuses().back(), Msg(MSG_FULL_CHECK_FAILED));
+  EXPECT_EQ(ReadFileBytes(env_.Config("version.sw")), "2\r\n");
+  EXPECT_EQ(testing::ReadTree(env_.Config("Check")).size(), 150u);
+  EXPECT_EQ(CountPrefix(Log(), "S21 "), 0u);
+  // Two attempts for the missing file, the second about 10 s after the first.
+  EXPECT_GE(env_.clock.TotalSleptMs(), 20000u);
+}
+
+TEST_F(FullListTest, ListNamingAPathOutsideItsRootIsRefusedWhole) {
+  Publish(2, {{"a.txt", "a2"}});
+  const std::string good = ReadFileBytes(served_ / "patcher" / "files.md5");
+  const std::string digest = good.substr(0, 32);
+  const std::string evilToken = "/../" + EncodeListPath("evil.txt").substr(2);
+  const std::string list =
+      digest + " " + EncodeListPath("a.txt").substr(1) + "\n" + digest + " " + evilToken + "\n";
+  WriteFileBytes(served_ / "patcher" / "files.md5", testing::ServerTree::Sign(list));
+  StartServer();
+  Install({{"a.txt", "a1"}});
+
+  RunFullCheck(0);
+
+  EXPECT_EQ(Installed(), (Release{{"a.txt", "a1"}}));
+  EXPECT_FALSE(fs::exists(env_.root() / "evil.txt"));
+  EXPECT_FALSE(fs::exists(env_.Config("version.sw")));
+  EXPECT_EQ(FileRequestCount(), 0u);
+  const auto statuses = Statuses();
+  EXPECT_TRUE(Contains(statuses, Msg(MSG_LIST_UNUSABLE)));
+  EXPECT_EQ(statuses.back(), Msg(MSG_FULL_CHECK_FAILED));
+  EXPECT_EQ(CountPrefix(Log(), "S11 "), 1u);
+}
+
+TEST_F(FullListTest, FailedMoveLeavesVersionUnwrittenAndTheStagedFileInCheck) {
+  Publish(6, {{"a.txt", "a6"}, {"b/c.txt", "c6"}});
+  StartServer();
+  Install({{"a.txt", "a5"}});
+  // A directory stands where the file b/c.txt belongs: its move must fail.
+  WriteFileBytes(env_.Patcher("b/c.txt/keep.me"), "keep");
+  WriteFileBytes(env_.Config("version.sw"), "5\r\n");
+
+  RunFullCheck(0);
+
+  EXPECT_EQ(ReadFileBytes(env_.Patcher("a.txt")), "a6");  // the pass went on
+  EXPECT_EQ(ReadFileBytes(env_.Patcher("b/c.txt/keep.me")), "keep");
+  EXPECT_EQ(ReadFileBytes(env_.Config("version.sw")), "5\r\n");
+  EXPECT_EQ(ReadFileBytes(env_.Config("Check/b/c.txt")), "c6");
+  EXPECT_EQ(Statuses().back(), Msg(MSG_FULL_CHECK_FAILED));
+  EXPECT_NE(testing::Narrow(env_.ErrorLog()).find("S0 ../config/patcher/Check/./b/c.txt"),
+            std::string::npos)
+      << testing::Narrow(env_.ErrorLog());
+
+  // Once the obstacle is gone the next full check completes.
+  fs::remove_all(env_.Patcher("b/c.txt"));
+  NewRun();
+  RunFullCheck(0);
+  EXPECT_EQ(Statuses().back(), Msg(MSG_FULL_CHECK_DONE));
+  EXPECT_EQ(ReadFileBytes(env_.Config("version.sw")), "6\r\n");
+  EXPECT_FALSE(fs::exists(env_.Config("Check")));
+}
+
+TEST_F(FullListTest, ListWithOnlyCommentsChangesNothing) {
+  Publish(2, {{"a.txt", "a2"}});
+  WriteFileBytes(served_ / "patcher" / "files.md5", testing::ServerTree::Sign("# nothing\n"));
+  StartServer();
+  Install({{"a.txt", "a1"}});
+  WriteFileBytes(env_.Config("version.sw"), "1\r\n");
+
+  RunFullCheck(0);
+
+  EXPECT_EQ(Statuses().back(), Msg(MSG_FULL_CHECK_DONE));
+  EXPECT_EQ(ReadFileBytes(env_.Config("version.sw")), "1\r\n");
+  EXPECT_EQ(Installed(), (Release{{"a.txt", "a1"}}));
+}
+
+}  // namespace
+}  // namespace launcher
