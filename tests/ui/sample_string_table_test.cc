@@ -1,0 +1,87 @@
+// The sample string tables shipped with the launcher: every slot the program
+// uses is filled, the two path formats are safe, and every text shown on a
+// status line fits its 140 pixels.
+#include <QFontMetrics>
+#include <QString>
+#include <filesystem>
+
+#include "files/string_table.h"
+#include "files/utf16.h"
+#include "qt_test_app.h"
+#include "support/temp_dir.h"
+#include "ui/status_painter.h"
+
+#include <gtest/gtest.h>
+
+namespace launcher::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kShownSlots[] = {MSG_LIST_UNUSABLE,
+                               MSG_CHECKING_FILES,
+                               MSG_DOWNLOADING,
+                               MSG_DECOMPRESS_FAILED,
+                               MSG_INSTALLING,
+                               MSG_FETCHING_LIST,
+                               MSG_FULL_CHECK_START,
+                               MSG_SERVER_INFO_INVALID,
+                               MSG_SERVER_INFO_MISSING,
+                               MSG_PID_MISMATCH,
+                               MSG_FULL_CHECK_FAILED,
+                               MSG_FULL_CHECK_DONE,
+                               MSG_APPLYING,
+                               MSG_DELETING,
+                               MSG_UPDATE_START,
+                               MSG_FULL_CHECK_NEEDED,
+                               MSG_FULL_CHECK_NEEDED_DETAIL,
+                               MSG_UPDATE_FAILED,
+                               MSG_UPDATE_DONE,
+                               MSG_WAITING_FOR_PATCHER,
+                               MSG_PATCHER_STILL_RUNNING,
+                               MSG_PATCHER_STILL_RUNNING_DETAIL};
+
+class SampleStringTableTest : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(SampleStringTableTest, CoversEveryUsedSlotAndFitsTheLines) {
+  TestApplication();
+  TempDir temp;
+  const fs::path table = temp / "stringtab.txt";
+  fs::copy_file(fs::path(LAUNCHER_SOURCE_DIR) / "resources" / GetParam(), table);
+  const std::string bytes = ReadFileBytes(table);
+  ASSERT_GE(bytes.size(), 2u);
+  EXPECT_EQ(bytes.substr(0, 2), std::string("\xFF\xFE"));
+
+  ClearStringTable();
+  LoadStringTable(table.u16string());
+  for (int slot = 0; slot <= MSG_LOG_PATCHER_RUNNING; ++slot) {
+    if (slot == 2) continue;  // not used by the program
+    EXPECT_FALSE(g_messages[static_cast<std::size_t>(slot)].empty()) << "slot " << slot;
+  }
+  for (int slot : {MSG_MOVE_FAILED, MSG_COPY_FAILED}) {
+    const std::u16string& format = g_messages[static_cast<std::size_t>(slot)];
+    std::size_t percents = 0, conversions = 0;
+    for (std::size_t i = 0; i < format.size(); ++i) {
+      if (format[i] != u'%') continue;
+      ++percents;
+      if (i + 1 < format.size() && format[i + 1] == u's') ++conversions;
+    }
+    EXPECT_EQ(conversions, 2u) << "slot " << slot;
+    EXPECT_EQ(percents, 2u) << "slot " << slot << " has another conversion";
+  }
+
+  const QFontMetrics metrics(MakeStatusFont());
+  for (int slot : kShownSlots) {
+    const std::u16string& text = g_messages[static_cast<std::size_t>(slot)];
+    EXPECT_EQ(text.find(u'&'), std::u16string::npos) << "slot " << slot;
+    const QString shown = QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
+    EXPECT_LE(metrics.horizontalAdvance(shown), 140) << "slot " << slot << ": " << ToUtf8(text);
+  }
+  ClearStringTable();
+}
+
+INSTANTIATE_TEST_SUITE_P(Languages, SampleStringTableTest,
+                         ::testing::Values("stringtab-en.txt", "stringtab-zh.txt"));
+
+}  // namespace
+}  // namespace launcher::testing
