@@ -122,8 +122,10 @@ std::map<int, fs::path> ListReleases(const fs::path& releasesDir, std::vector<st
       notes.push_back(it->path().string() + ": not a version number, skipped");
       continue;
     }
+    // A version may be a link to a directory kept elsewhere; links inside a
+    // snapshot are refused by the scan.
     struct stat st {};
-    if (lstat(it->path().c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    if (stat(it->path().c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
       problems.push_back(it->path().string() + ": a version must be a directory");
       continue;
     }

@@ -348,6 +348,22 @@ TEST_F(PublishBuildTest, MissingSnapshotGivesListsNamingEveryFile) {
   EXPECT_EQ(verify.status, 0) << verify.out;
 }
 
+TEST_F(PublishBuildTest, UnchangedVersionStillGetsAReadableList) {
+  WriteRelease(dir_ / "releases", 6, history_.back());
+  fs::create_directory_symlink(dir_ / "releases" / "6", dir_ / "releases" / "7");
+  const fs::path srv = Build();
+  EXPECT_EQ(ReadFileBytes(srv / "patcher" / "version"), "7\n");
+  // Nothing changed from 6 to 7: one current file keeps the list non-empty.
+  const std::vector<ReadEntry> list = ReadList(srv / "patcher" / "v-1.inc", false);
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0].op, '+');
+  EXPECT_EQ(ReadList(srv / "patcher" / "v-2.inc", false).size(),
+            1u);  // 5 -> 6 is byte-identical too
+  ProcessResult verify =
+      RunPublish({"verify-tree", srv.string(), "--pubkey", TestPublicKeyPath().string()});
+  EXPECT_EQ(verify.status, 0) << verify.out;
+}
+
 // The "./" segment of a file address is resolved by the web server; the
 // file is served at the encoded path without it, with byte ranges.
 TEST_F(PublishBuildTest, NginxServesTheEncodedPathsWithRanges) {
