@@ -1,0 +1,243 @@
+// The incremental update's handling of odd lists, failed fetches and failed
+// installs, on trees built with the engine's own format code and served by
+// nginx.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "engine_env.h"
+#include "files/paths.h"
+#include "files/string_table.h"
+#include "release_server.h"
+#include "support/nginx_server.h"
+#include "update/incremental_update.h"
+#include "update/list_path.h"
+#include "update/state_files.h"
+#include "update/update_state.h"
+
+namespace launcher {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::DisplayCall;
+using testing::EngineEnv;
+using testing::NginxServer;
+using testing::ReadFileBytes;
+using testing::Release;
+using testing::ServerTree;
+using testing::WriteFileBytes;
+
+const std::string kMarker = "-----BEGIN KESTREL SIGNATURE-----\n";
+
+class IncrementalFaultsTest : public ::testing::Test {
+ protected:
+  IncrementalFaultsTest() : tree_(env_.root() / "served") {
+    tree_.WriteVersion(101);
+    nginx_ = std::make_unique<NginxServer>(tree_.root());
+    env_.UseServer(nginx_->BaseUrl());
+  }
+  int Run(int local = 100, int server = 101) {
+    env_.NewRun();
+    LocalVersion = local;
+    ServerVersion = server;
+    return RunIncrementalUpdate();
+  }
+  Release Installed() const { return testing::ReadTree(env_.Patcher()); }
+  std::vector<std::string> FileRequests() const {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::vector<std::string> out;
+    for (const auto& line : nginx_->AccessLogLines()) {
+      if (line.rfind("GET /patcher/patcher/", 0) == 0)
+        out.push_back(line.substr(0, line.find('\t')));
+    }
+    return out;
+  }
+  bool Logged(const std::u16string& line) const {
+    auto logs = env_.LogLines();
+    return std::find(logs.begin(), logs.end(), line) != logs.end();
+  }
+  bool Shown(int slot) const {
+    auto texts = env_.display.Texts(DisplayCall::kStatus);
+    return std::find(texts.begin(), texts.end(), EngineEnv::Msg(slot)) != texts.end();
+  }
+
+  EngineEnv env_;
+  ServerTree tree_;
+  std::unique_ptr<NginxServer> nginx_;
+};
+
+TEST_F(IncrementalFaultsTest, CommentLinesDoNotCountAsEntries) {
+  const Release from = {{"a.txt", "1"}, {"d/b.txt", "2"}};
+  const Release to = {{"a.txt", "one"}, {"d/b.txt", "two"}, {"d/c.txt", "three"}, {"e.txt", "e"}};
+  testing::WriteTree(env_.Patcher(), from);
+  tree_.WriteSignedList(1, "# list of 101\n" + tree_.DiffList(from, to, true) + "#last\n");
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(EntryCount, 4);
+  EXPECT_EQ(Installed(), to);
+  EXPECT_EQ(env_.display.Percents(DisplayCall::kTotal),
+            (std::vector<int>{0, 25, 50, 75, 100, 0, 25, 50, 75, 100, 100}));
+}
+
+TEST_F(IncrementalFaultsTest, UpperCaseDigestNeverMatchesAndTheUpdateFailsWithStateKept) {
+  const std::string digest = tree_.AddFile("up.txt", "content");
+  std::string upper = digest;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  WriteFileBytes(env_.Patcher("up.txt"), "content");  // even the right file does not match
+  tree_.WriteSignedList(1, "+" + upper + " /dXAudHh0\n");
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(FileRequests().size(), 2u);
+  EXPECT_GE(env_.clock.TotalSleptMs(), 20000u);
+  EXPECT_LT(env_.clock.TotalSleptMs(), 21000u);
+  EXPECT_TRUE(fs::exists(env_.Config("inc.sw")));
+  // The entry was never completed: any record left names none done.
+  if (fs::exists(env_.Config("ustate.sw"))) {
+    EXPECT_EQ(ParseUpdateState(ReadFileBytes(env_.Config("ustate.sw"))).entriesDone, 0);
+  }
+  EXPECT_FALSE(fs::exists(env_.Config("version.sw")));
+  EXPECT_FALSE(Shown(MSG_APPLYING));
+}
+
+TEST_F(IncrementalFaultsTest, ListThatFailsVerificationIsUnusable) {
+  WriteFileBytes(tree_.root() / "patcher" / "v-1.inc",
+                 "+" + std::string(32, 'a') + " /YQ==\n" + kMarker + "AAAA\n");
+  EXPECT_EQ(Run(), 0);
+  EXPECT_TRUE(Logged(EngineEnv::Msg(MSG_LOG_LIST_UNUSABLE)));
+  EXPECT_TRUE(Shown(MSG_LIST_UNUSABLE));
+  EXPECT_EQ(env_.display.Texts(DisplayCall::kDetail).back(), u"");
+  EXPECT_EQ(env_.clock.TotalSleptMs(), 300u);
+}
+
+// A list naming a path outside ../patcher/ is refused whole: nothing is
+// fetched, staged, installed or deleted, not even its harmless entries.
+TEST_F(IncrementalFaultsTest, ListWithAnEscapingPathIsRefusedBeforeAnythingChanges) {
+  testing::WriteTree(env_.Patcher(), {{"victim.txt", "keep me"}});
+  WriteFileBytes(env_.root() / "outside.txt", "outside");
+  const std::string good =
+      "+" + tree_.AddFile("fine.txt", "fine") + " /" + EncodeListName("fine.txt") + "\n";
+  const std::string escapes[] = {
+      "- " + EncodeListPath("../outside.txt").substr(1) + "\n",
+      "- " + EncodeListPath("x/../../outside.txt").substr(1) + "\n",
+      "+" + std::string(32, 'a') + " " + EncodeListName("/tmp/abs.txt") + "\n",
+      "- /" + EncodeListName("..\\outside.txt") + "\n",
+  };
+  for (const std::string& bad : escapes) {
+    tree_.WriteSignedList(1, good + "- /" + EncodeListName("victim.txt") + "\n" + bad);
+    fs::remove(env_.Config("inc.sw"));
+    EXPECT_EQ(Run(), 0) << bad;
+    EXPECT_TRUE(Shown(MSG_LIST_UNUSABLE)) << bad;
+    EXPECT_EQ(Installed(), (Release{{"victim.txt", "keep me"}})) << bad;
+    EXPECT_EQ(ReadFileBytes(env_.root() / "outside.txt"), "outside") << bad;
+    EXPECT_FALSE(fs::exists(env_.Config("temp"))) << bad;
+  }
+  EXPECT_TRUE(FileRequests().empty());
+}
+
+TEST_F(IncrementalFaultsTest, SymbolicLinkInThePatcherTreeIsNotFollowed) {
+  testing::TempDir outside;
+  fs::create_directory_symlink(outside.path(), env_.Patcher("data"));
+  Release to = {{"data/x.bin", "x"}};
+  tree_.WriteSignedList(1, tree_.DiffList({}, to));
+  EXPECT_EQ(Run(), 0) << "the install through the link fails, so the update does";
+  EXPECT_TRUE(fs::is_empty(outside.path()));
+  EXPECT_NE(
+      env_.ErrorLog().find(u"S0 ../config/patcher/temp/./data/x.bin => ../patcher/./data/x.bin"),
+      std::u16string::npos);
+}
+
+// A list of an earlier version kept from an interrupted run must not be
+// applied when the new list cannot be fetched.
+TEST_F(IncrementalFaultsTest, StaleListIsDroppedBeforeTheNewOneIsFetched) {
+  const std::string evil = "+" + tree_.AddFile("stale.txt", "from version 100") + " /" +
+                           EncodeListName("stale.txt") + "\n";
+  WriteFileBytes(env_.Config("inc.sw"), ServerTree::Sign(evil));
+  WriteFileBytes(env_.Config("ustate.sw"), "100 0 0 0\r\r\n");
+  // The server announces 101 but has no v-1.inc.
+  EXPECT_EQ(Run(), 0);
+  EXPECT_TRUE(Shown(MSG_LIST_UNUSABLE));
+  EXPECT_TRUE(Installed().empty());
+  EXPECT_TRUE(FileRequests().empty());
+}
+
+TEST_F(IncrementalFaultsTest, FailedInstallKeepsTheStateAndTheNextRunFinishes) {
+  const Release to = {{"a.txt", "new a"}, {"b.txt", "new b"}, {"c.txt", "new c"}};
+  tree_.WriteSignedList(1, tree_.DiffList({}, to));
+  fs::create_directories(env_.Patcher("b.txt/blocker"));  // a directory where a file goes
+  EXPECT_EQ(Run(), 0);
+  EXPECT_FALSE(fs::exists(env_.Config("version.sw"))) << "no success recorded for a failed install";
+  EXPECT_TRUE(fs::exists(env_.Config("inc.sw")));
+  EXPECT_EQ(ReadFileBytes(env_.Config("ustate.sw")), "101 3 0 0\r\r\n");
+  EXPECT_EQ(ReadFileBytes(env_.Patcher("a.txt")), "new a");
+  EXPECT_EQ(ReadFileBytes(env_.Config("temp/b.txt")), "new b") << "the staged copy waits";
+  const std::size_t fetched = FileRequests().size();
+
+  fs::remove_all(env_.Patcher("b.txt"));
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(Installed(), to);
+  EXPECT_EQ(FileRequests().size(), fetched) << "the second run only repeats the apply pass";
+  EXPECT_EQ(ReadFileBytes(env_.Config("version.sw")), "101\r\n");
+}
+
+TEST_F(IncrementalFaultsTest, LostStagedCopyIsFetchedAgain) {
+  const Release to = {{"a.txt", "new a"}, {"b.txt", "new b"}};
+  tree_.WriteSignedList(1, tree_.DiffList({}, to));
+  fs::create_directories(env_.Patcher("b.txt/blocker"));
+  EXPECT_EQ(Run(), 0);
+  fs::remove_all(env_.Patcher("b.txt"));
+  fs::remove(env_.Config("temp/b.txt"));
+  EXPECT_EQ(Run(), 0) << "nothing to install for b.txt";
+  EXPECT_EQ(ReadFileBytes(env_.Config("ustate.sw")), "101 1 0 0\r\r\n") << "rewound to b.txt";
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(Installed(), to);
+}
+
+TEST_F(IncrementalFaultsTest, ListWithoutEntriesCompletesTheUpdate) {
+  tree_.WriteSignedList(1, "# nothing changed\n");
+  WriteFileBytes(env_.Config("ustate.sw"), "99 0 0 0\r\r\n");
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(ReadFileBytes(env_.Config("version.sw")), "101\r\n");
+  EXPECT_FALSE(fs::exists(env_.Config("inc.sw")));
+  EXPECT_FALSE(fs::exists(env_.Config("ustate.sw")));
+}
+
+TEST_F(IncrementalFaultsTest, ResumeRecordThatTempfileCannotBackStartsTheTransferAfresh) {
+  const Release to = {{"r.bin", testing::NoiseBytes(40000, 5)}};
+  tree_.WriteSignedList(1, tree_.DiffList({}, to));
+  ASSERT_EQ(Run(), 1);
+  fs::remove(env_.Config("version.sw"));
+  fs::remove_all(env_.Patcher("r.bin"));
+  // An interrupted run whose tempfile.dat has gone since.
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const std::size_t before = nginx_->AccessLogLines().size();
+  WriteFileBytes(env_.Config("inc.sw"), ReadFileBytes(tree_.root() / "patcher" / "v-1.inc"));
+  WriteFileBytes(env_.Config("ustate.sw"), "101 0 30000 40100\r\r\n");
+  fs::remove(env_.Config("tempfile.dat"));
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(Installed(), to);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  auto lines = nginx_->AccessLogLines();
+  ASSERT_EQ(lines.size(), before + 1);
+  EXPECT_NE(lines.back().find("\t-\t200\t"), std::string::npos) << lines.back();
+}
+
+TEST_F(IncrementalFaultsTest, CompleteTempfileFromAStoppedRunPassesWithoutRefetching) {
+  const Release to = {{"whole.bin", testing::NoiseBytes(50000, 8)}};
+  tree_.WriteSignedList(1, tree_.DiffList({}, to));
+  const std::string compressed =
+      ReadFileBytes(tree_.root() / "patcher" / "patcher" / EncodeListPath("whole.bin").substr(2));
+  WriteFileBytes(env_.Config("inc.sw"), ReadFileBytes(tree_.root() / "patcher" / "v-1.inc"));
+  WriteFileBytes(env_.Config("tempfile.dat"), compressed);
+  WriteFileBytes(env_.Config("ustate.sw"), "101 0 " + std::to_string(compressed.size()) + " " +
+                                               std::to_string(compressed.size()) + "\r\r\n");
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(Installed(), to);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  auto lines = nginx_->AccessLogLines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find("\t416\t"), std::string::npos) << lines[0];
+}
+
+}  // namespace
+}  // namespace launcher
