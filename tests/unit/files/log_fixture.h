@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -61,15 +60,29 @@ class InstallTest : public ::testing::Test {
     return lines;
   }
 
+  // True for "Y/M/D hh:mm:ss": a four-digit year, month and day of one or
+  // two digits without a leading zero, two digits for each part of the time.
+  static bool IsTimeStamp(std::string_view text) {
+    auto digits = [&](std::size_t& pos, std::size_t min, std::size_t max) {
+      std::size_t start = pos;
+      while (pos < text.size() && pos - start < max && text[pos] >= '0' && text[pos] <= '9') ++pos;
+      return pos - start >= min && (max == min || text[start] != '0');
+    };
+    auto literal = [&](std::size_t& pos, char c) { return pos < text.size() && text[pos++] == c; };
+    std::size_t pos = 0;
+    return digits(pos, 4, 4) && literal(pos, '/') && digits(pos, 1, 2) && literal(pos, '/') &&
+           digits(pos, 1, 2) && literal(pos, ' ') && digits(pos, 2, 2) && literal(pos, ':') &&
+           digits(pos, 2, 2) && literal(pos, ':') && digits(pos, 2, 2) && pos == text.size();
+  }
+
   // Removes and checks the leading time stamp of a log line.
   static std::u16string WithoutTimeStamp(const std::u16string& line) {
     std::string text = ToUtf8(line);
     std::size_t space = text.find(' ');
     EXPECT_NE(space, std::string::npos);
-    std::string stamp = text.substr(0, space + 9);
-    static const std::regex kStamp(R"(\d{4}/[1-9]\d?/[1-9]\d? \d\d:\d\d:\d\d)");
-    EXPECT_TRUE(std::regex_match(stamp, kStamp)) << stamp;
-    return line.substr(std::min(line.size(), static_cast<std::size_t>(space + 9)));
+    std::size_t end = std::min(text.size(), space + 9);
+    EXPECT_TRUE(IsTimeStamp(std::string_view(text).substr(0, end))) << text.substr(0, end);
+    return line.substr(std::min(line.size(), end));
   }
 
   TempDir root_;
