@@ -6,6 +6,8 @@
 #include <dirent.h>
 #include <unistd.h>
 
+#include <stdexcept>
+
 #include "download_recorder.h"
 #include "net/downloader.h"
 #include "support/fault_server.h"
@@ -257,6 +259,31 @@ TEST_F(DownloaderTest, LocalFileProblemsFailWithFileOpen) {
   readonly.Fetch(downloader_, server.Url("/f"));
   EXPECT_EQ(readonly.Last().state, TRANSFER_DONE);
   EXPECT_EQ(ReadFileBytes(target_), FaultServer::PatternBytes(0, 100));
+}
+
+TEST_F(DownloaderTest, OtherFailuresEndWithUnexpected) {
+  FaultServer server(R"({"routes": {"/f": {"body_size": 30000}}})");
+  // A full disk: the target cannot even be sized.
+  if (std::filesystem::exists("/dev/full")) {
+    DownloadRecorder full("/dev/full");
+    full.Fetch(downloader_, server.Url("/f"));
+    EXPECT_EQ(full.Codes(), std::vector<int>{DOWNLOAD_FAILED});
+    EXPECT_EQ(full.Last().errorDetail, PATCH::UNEXPECTED);
+  }
+  // A callback that fails with an ordinary exception ends the transfer, and
+  // still hears about it.
+  std::vector<RecordedEvent> seen;
+  auto callback = [&](int event, const Transfer& t) {
+    seen.push_back({event, t.offset, t.contentLength, t.state, t.errorDetail, {}});
+    if (event == DOWNLOAD_PROGRESS) throw std::runtime_error("handler failed");
+    return 0;
+  };
+  downloader_.Download(Widen(server.Url("/f")), FromUtf8Lossy(target_.string()), callback, 0);
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_EQ(seen[2].event, DOWNLOAD_FAILED);
+  EXPECT_EQ(seen[2].errorDetail, PATCH::UNEXPECTED);
+  EXPECT_EQ(ReadFileBytes(target_).substr(0, static_cast<size_t>(seen[1].offset)),
+            FaultServer::PatternBytes(0, static_cast<uint64_t>(seen[1].offset)));
 }
 
 TEST_F(DownloaderTest, AddressesThatCannotBeSplitFailWithBadUrl) {
