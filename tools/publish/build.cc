@@ -192,14 +192,14 @@ class TreeBuilder {
     std::map<std::uint64_t, int> sizeCount;
     for (const SnapshotFile& file : newest.files) ++sizeCount[file.size];
     // Identical contents under several paths are compressed once.
-    std::map<std::pair<std::uint64_t, std::array<std::uint8_t, 16>>, fs::path> done;
+    std::map<std::pair<std::uint64_t, RawDigestBytes>, fs::path> done;
     std::uint64_t count = 0;
     for (const SnapshotFile& file : newest.files) {
       const fs::path target = build_ / "patcher" / "patcher" / ServedRelativePath(file.path);
       std::error_code ec;
       fs::create_directories(target.parent_path(), ec);
       if (ec) return Error(target.parent_path().string() + ": " + ec.message());
-      std::optional<std::pair<std::uint64_t, std::array<std::uint8_t, 16>>> key;
+      std::optional<std::pair<std::uint64_t, RawDigestBytes>> key;
       if (sizeCount[file.size] > 1) {
         if (auto raw = index_.RawDigest(file)) key.emplace(file.size, *raw);
       }

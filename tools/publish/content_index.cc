@@ -1,10 +1,10 @@
 #include "publish/content_index.h"
 
+#include <openssl/evp.h>
+
 #include <cstdio>
 #include <memory>
 #include <vector>
-
-#include "crypto/md5_digest.h"
 
 namespace launcher::publish {
 
@@ -17,7 +17,7 @@ bool ContentIndex::SameContent(const SnapshotFile& a, const SnapshotFile& b) {
   return da && db && *da == *db;
 }
 
-std::optional<std::array<std::uint8_t, 16>> ContentIndex::RawDigest(const SnapshotFile& file) {
+std::optional<RawDigestBytes> ContentIndex::RawDigest(const SnapshotFile& file) {
   const Identity id{file.device, file.inode, file.size, file.mtimeNs};
   if (auto it = digests_.find(id); it != digests_.end()) return it->second;
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(file.source.c_str(), "rb"),
@@ -26,12 +26,18 @@ std::optional<std::array<std::uint8_t, 16>> ContentIndex::RawDigest(const Snapsh
     errors_[file.source.string()] = "cannot open for reading";
     return std::nullopt;
   }
-  Md5Digest md5;
+  // SHA-256: collision-resistant, and faster than MD5 where the processor
+  // has SHA instructions.
+  std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> sha(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
+  if (!sha || EVP_DigestInit_ex(sha.get(), EVP_sha256(), nullptr) != 1) {
+    errors_[file.source.string()] = "no SHA-256 digest available";
+    return std::nullopt;
+  }
   std::vector<unsigned char> buffer(1 << 20);
   std::uint64_t total = 0;
   while (true) {
     const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), in.get());
-    if (got > 0) md5.Update(buffer.data(), got);
+    if (got > 0) EVP_DigestUpdate(sha.get(), buffer.data(), got);
     total += got;
     if (got < buffer.size()) break;
   }
@@ -46,7 +52,9 @@ std::optional<std::array<std::uint8_t, 16>> ContentIndex::RawDigest(const Snapsh
     errors_[file.source.string()] = "changed while being read";
     return std::nullopt;
   }
-  const auto digest = md5.Final();
+  RawDigestBytes digest{};
+  unsigned length = 0;
+  EVP_DigestFinal_ex(sha.get(), digest.data(), &length);
   digests_.emplace(id, digest);
   return digest;
 }

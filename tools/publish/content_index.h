@@ -1,5 +1,5 @@
 // Tells whether two snapshot files hold the same bytes, reading each stored
-// file at most once: the MD5 of a file's raw content is kept per identity
+// file at most once: the SHA-256 of a file's raw content is kept per identity
 // (device, inode, size, modification time), so files hard-linked between
 // snapshots are read once, and files of different sizes are never read.
 //
@@ -17,14 +17,16 @@
 
 namespace launcher::publish {
 
+using RawDigestBytes = std::array<std::uint8_t, 32>;
+
 class ContentIndex {
  public:
   // True when both files hold the same bytes. A file that cannot be read
   // counts as different and its error is recorded.
   bool SameContent(const SnapshotFile& a, const SnapshotFile& b);
 
-  // The MD5 of the raw content (16 bytes), or nullopt when it cannot be read.
-  std::optional<std::array<std::uint8_t, 16>> RawDigest(const SnapshotFile& file);
+  // The SHA-256 of the raw content, or nullopt when it cannot be read.
+  std::optional<RawDigestBytes> RawDigest(const SnapshotFile& file);
 
   // Errors met while reading, one per file, naming it.
   const std::map<std::string, std::string>& errors() const { return errors_; }
@@ -32,7 +34,7 @@ class ContentIndex {
 
  private:
   using Identity = std::tuple<std::uint64_t, std::uint64_t, std::uint64_t, std::int64_t>;
-  std::map<Identity, std::array<std::uint8_t, 16>> digests_;
+  std::map<Identity, RawDigestBytes> digests_;
   std::map<std::string, std::string> errors_;
   std::uint64_t bytesRead_ = 0;
 };
