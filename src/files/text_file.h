@@ -22,7 +22,8 @@ class TextModeReader {
   // Next character after translation, or EOF.
   int Get();
   // Reads up to maxBytes - 1 bytes, stopping after an LF (kept), like fgets
-  // with a buffer of maxBytes. False at the end of the text.
+  // with a buffer of maxBytes. False at the end of the text, and for a
+  // maxBytes below 2 (which could never make progress).
   bool ReadLine(std::string& line, std::size_t maxBytes);
   // Back to the start of the file.
   void Rewind();
