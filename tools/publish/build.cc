@@ -252,6 +252,11 @@ class TreeBuilder {
       err_ << "note: versions before " << history.oldest()
            << " are not in the releases; lists reaching them name every file\n";
     }
+    for (int k = history.oldest() + 1; k <= newest_; ++k) {
+      if (!snapshots_.contains(k - 1) || !snapshots_.contains(k)) continue;
+      progress_.Line("comparing versions " + std::to_string(k - 1) + " and " + std::to_string(k));
+      history.ChangedInStep(k);
+    }
     std::map<std::u16string, std::string> foldedNewest;
     for (const auto& [path, digest] : listDigest_) foldedNewest.emplace(CaseFoldKey(path), path);
     for (int distance : ListDistanceSeries(reach)) {
