@@ -107,7 +107,9 @@ char* Md5Digest::ToHex(char* out, unsigned& capacity) const {
 
 int DigestFile(std::u16string_view path, char* out, const DigestProgress& progress) {
   Md5Digest digest;
-  const int fd = path.empty() ? -1 : ::open(ToPath(path).c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking so that a FIFO cannot hang the open; it is refused below.
+  const int fd =
+      path.empty() ? -1 : ::open(ToPath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   struct stat info {};
   // Only a regular file counts as opened: a directory or a device would give
   // the digest of whatever a read returns, and never match a list.

@@ -157,7 +157,8 @@ bool SignatureVerifier::HasKey() const { return key_ != nullptr; }
 
 bool SignatureVerifier::VerifySignedFile(std::u16string_view path) const {
   if (!key_ || path.empty()) return false;
-  FileDescriptor fd(::open(ToPath(path).c_str(), O_RDONLY | O_CLOEXEC));
+  // Non-blocking so that a FIFO cannot hang the open; it is refused below.
+  FileDescriptor fd(::open(ToPath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   struct stat info {};
   if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
 

@@ -21,11 +21,12 @@ OutputFile::OutputFile(const std::filesystem::path& target) : target_(target) {
   if (target.empty() || !target.has_filename()) return;
   // Mode 0666 lets the umask decide, as for any other file the program makes.
   for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
-    char suffix[64];
-    std::snprintf(suffix, sizeof suffix, ".part-%ld-%u", static_cast<long>(::getpid()),
+    // A short name of its own rather than the target's name plus a suffix,
+    // which could pass the file-name length limit.
+    char name[64];
+    std::snprintf(name, sizeof name, ".pack-%ld-%u.tmp", static_cast<long>(::getpid()),
                   g_sequence.fetch_add(1));
-    temporary_ = target_;
-    temporary_ += suffix;
+    temporary_ = target_.parent_path() / name;
     fd_ = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd_ < 0 && errno != EEXIST) break;
   }

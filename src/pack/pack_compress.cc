@@ -32,7 +32,8 @@ class InputFile {
  public:
   explicit InputFile(std::u16string_view path) {
     if (path.empty()) return;
-    fd_ = ::open(ToPath(path).c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking so that a FIFO cannot hang the open; it is refused below.
+    fd_ = ::open(ToPath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     struct stat info {};
     if (fd_ >= 0 && (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode))) {
       ::close(fd_);

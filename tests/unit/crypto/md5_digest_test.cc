@@ -1,6 +1,7 @@
 #include "crypto/md5_digest.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstring>
 #include <string>
@@ -115,8 +116,9 @@ TEST(DigestFileTest, ProgressAfterEachReadThenHundred) {
 TEST(DigestFileTest, UnopenableFileGivesEmptyDigestWithoutProgress) {
   TempDir dir;
   std::filesystem::create_directory(dir / "sub");
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);  // would block a plain open
   for (const std::u16string& path :
-       {std::u16string(), U16(dir / "missing.bin"), U16(dir / "sub")}) {
+       {std::u16string(), U16(dir / "missing.bin"), U16(dir / "sub"), U16(dir / "fifo")}) {
     Recorder progress;
     char out[50];
     std::memset(out, 'x', sizeof out);

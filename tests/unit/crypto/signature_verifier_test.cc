@@ -1,6 +1,7 @@
 #include "crypto/signature_verifier.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "signing_fixture.h"
 
@@ -139,6 +140,8 @@ TEST_F(VerifierTest, EmptyOrMissingPathIsFalseAndCreatesNothing) {
   EXPECT_FALSE(std::filesystem::exists(dir_ / "missing.sw"));
   std::filesystem::create_directory(dir_ / "folder");
   EXPECT_FALSE(verifier_.VerifySignedFile(U16(dir_ / "folder")));
+  ASSERT_EQ(::mkfifo((dir_ / "fifo").c_str(), 0600), 0);  // would block a plain open
+  EXPECT_FALSE(verifier_.VerifySignedFile(U16(dir_ / "fifo")));
 }
 
 TEST_F(VerifierTest, UnusableKeyRefusesEverything) {

@@ -127,6 +127,21 @@ TEST_F(DecompressTest, FrameWithoutContentSizeIsAccepted) {
   EXPECT_EQ(ReadFileBytes(dir_ / "out" / "target.bin"), content_);
 }
 
+TEST_F(DecompressTest, LongTargetNameAndFifoSource) {
+  // A name at the file-name length limit still leaves room for the
+  // temporary file.
+  const std::string longName(255, 'n');
+  ASSERT_TRUE(DecompressFile(U16(dir_ / "good.zst"), U16(dir_ / "out" / longName)));
+  EXPECT_EQ(ReadFileBytes(dir_ / "out" / longName), content_);
+  // A FIFO without a writer would block a plain open.
+  ASSERT_EQ(::mkfifo((dir_ / "fifo").c_str(), 0600), 0);
+  EXPECT_FALSE(DecompressFile(U16(dir_ / "fifo"), U16(dir_ / "out" / "t.bin")));
+  std::int64_t count = 0;
+  unsigned char* buffer = nullptr;
+  EXPECT_EQ(CalcCompressFile(U16(dir_ / "fifo"), count, buffer), 0);
+  EXPECT_EQ(buffer, nullptr);
+}
+
 TEST_F(DecompressTest, MissingSourceOrTargetDirectory) {
   EXPECT_FALSE(DecompressFile(U16(dir_ / "missing.zst"), U16(dir_ / "out" / "t.bin")));
   EXPECT_FALSE(DecompressFile(U16(dir_ / "good.zst"), U16(dir_ / "nowhere" / "t.bin")));
