@@ -59,6 +59,20 @@ std::size_t ReadPiece(int fd, unsigned char* buffer, std::size_t size) {
   return filled;
 }
 
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
 }  // namespace
 
 struct Md5Digest::Context {
@@ -108,19 +122,21 @@ char* Md5Digest::ToHex(char* out, unsigned& capacity) const {
 int DigestFile(std::u16string_view path, char* out, const DigestProgress& progress) {
   Md5Digest digest;
   // Non-blocking so that a FIFO cannot hang the open; it is refused below.
-  const int fd =
-      path.empty() ? -1 : ::open(ToPath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  const FileDescriptor fd(
+      path.empty() ? -1 : ::open(ToPath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   struct stat info {};
   // Only a regular file counts as opened: a directory or a device would give
   // the digest of whatever a read returns, and never match a list.
-  if (fd >= 0 && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
-    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  if (fd.get() >= 0 && ::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode)) {
+    ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
     const auto size = static_cast<std::uint64_t>(info.st_size);
+    // The progress callback may end the worker by throwing; the descriptor
+    // and the digest context are released on the way out.
     Report(progress, 0);
     unsigned char buffer[kPieceSize];
     std::uint64_t total = 0;
     for (;;) {
-      const std::size_t n = ReadPiece(fd, buffer, sizeof buffer);
+      const std::size_t n = ReadPiece(fd.get(), buffer, sizeof buffer);
       digest.Update(buffer, n);
       total += n;
       Report(progress, Percent(total, size));
@@ -128,7 +144,6 @@ int DigestFile(std::u16string_view path, char* out, const DigestProgress& progre
     }
     Report(progress, 100);
   }
-  if (fd >= 0) ::close(fd);
   WriteText(digest, out);
   return 1;
 }

@@ -113,6 +113,37 @@ TEST(DigestFileTest, ProgressAfterEachReadThenHundred) {
   EXPECT_EQ(std::string(out), kEmptyMd5);
 }
 
+int OpenDescriptors() {
+  int count = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    ++count;
+  }
+  return count;
+}
+
+struct StopDigest {};
+
+TEST(DigestFileTest, ProgressCallbackMayEndTheWork) {
+  // The engine's progress callback throws when the window is closed; the file
+  // must be closed on the way out. A sparse file past 4 GiB also shows the
+  // percentages are taken against its 64-bit size.
+  TempDir dir;
+  const auto path = dir / "huge.bin";
+  WriteFileBytes(path, "");
+  std::filesystem::resize_file(path, (std::uint64_t{4} << 30) + 3 * 8192);
+  const int before = OpenDescriptors();
+  std::vector<int> calls;
+  char out[50];
+  EXPECT_THROW(DigestFile(U16(path), out,
+                          [&calls](int percent) {
+                            calls.push_back(percent);
+                            if (calls.size() == 4) throw StopDigest{};
+                          }),
+               StopDigest);
+  EXPECT_EQ(calls, (std::vector<int>{0, 0, 0, 0}));
+  EXPECT_EQ(OpenDescriptors(), before);
+}
+
 TEST(DigestFileTest, UnopenableFileGivesEmptyDigestWithoutProgress) {
   TempDir dir;
   std::filesystem::create_directory(dir / "sub");
