@@ -7,6 +7,7 @@
 #include <stdlib.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <functional>
 #include <thread>
 
@@ -76,9 +77,9 @@ class DriverTest : public EngineFixture {
     StartServer();
   }
   void TearDown() override {
-    for (const auto& r : testing::WaitForPatcherRecords(record_, 0, 0ms)) {
-      testing::StopPatcher(r, 2s);
-    }
+    // Only the long-running patchers are still alive; the others have ended
+    // and their process ids may belong to someone else by now.
+    for (const auto& r : longRunning_) testing::StopPatcher(r, 2s);
   }
 
   // Starts a patcher that holds the lock for `seconds` and waits until it has it.
@@ -90,6 +91,7 @@ class DriverTest : public EngineFixture {
     auto records = testing::WaitForPatcherRecords(record_, 1, 5s);
     ASSERT_EQ(records.size(), 1u);
     ASSERT_EQ(records[0]["lock"], "held");
+    if (std::atof(seconds) >= 10) longRunning_.push_back(records[0]);
   }
 
   void RunDriver(bool fullCheck, bool updateMode, testing::RecordingDisplay::Hook hook = {}) {
@@ -139,6 +141,7 @@ class DriverTest : public EngineFixture {
 
   static fs::path lockDir_;
   fs::path record_;
+  std::vector<PatcherRecord> longRunning_;
 };
 
 fs::path DriverTest::lockDir_;
