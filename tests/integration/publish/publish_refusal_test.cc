@@ -26,7 +26,8 @@ class PublishRefusalTest : public ::testing::Test {
 
   // Adds something unsafe to version 2, builds, and expects a refusal that
   // names `mention` with the served tree of version 1 left as it was.
-  void ExpectRefused(const std::function<void(const fs::path&)>& make, const std::string& mention) {
+  std::string ExpectRefused(const std::function<void(const fs::path&)>& make,
+                            const std::string& mention) {
     make(dir_ / "releases" / "2");
     ProcessResult result =
         RunPublish({"build", "--releases", (dir_ / "releases").string(), "--key",
@@ -37,6 +38,7 @@ class PublishRefusalTest : public ::testing::Test {
     EXPECT_EQ(ReadFileBytes(dir_ / "srv" / "patcher" / "files.md5"), served_);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path()), fs::directory_iterator()), 2)
         << "no build directory is left behind";
+    return result.err;
   }
 
   TempDir dir_;
@@ -54,13 +56,16 @@ TEST_F(PublishRefusalTest, SpecialFile) {
 }
 
 TEST_F(PublishRefusalTest, NamesWithControlCharactersBackslashesOrBadUtf8) {
-  ExpectRefused(
+  const std::string err = ExpectRefused(
       [](const fs::path& v) {
         WriteFileBytes(v / "tab\there", "x");
         WriteFileBytes(v / "back\\slash", "x");
         WriteFileBytes(v / "bad\xc3(", "x");
       },
       "3 problem(s)");
+  EXPECT_NE(err.find("tab\there: name contains a control character"), std::string::npos) << err;
+  EXPECT_NE(err.find("back\\slash: name contains a backslash"), std::string::npos) << err;
+  EXPECT_NE(err.find("bad\xc3(: name is not valid UTF-8"), std::string::npos) << err;
 }
 
 TEST_F(PublishRefusalTest, PathsTooLongForTheLauncher) {
