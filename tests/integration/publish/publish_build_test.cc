@@ -348,6 +348,35 @@ TEST_F(PublishBuildTest, MissingSnapshotGivesListsNamingEveryFile) {
   EXPECT_EQ(verify.status, 0) << verify.out;
 }
 
+// Releases 2..5 kept, clients of version 1 still about: lists beyond the
+// kept history (asked for with --max-distance) name every file.
+TEST_F(PublishBuildTest, PrunedHistoryReachesOlderClientsWithCompleteLists) {
+  fs::remove_all(dir_ / "releases" / "1");
+  ProcessResult result = RunPublish({"build", "--releases", (dir_ / "releases").string(), "--key",
+                                     TestPrivateKeyPath().string(), "--pid", "7", "--out",
+                                     (dir_ / "srv").string(), "--max-distance", "5"});
+  ASSERT_EQ(result.status, 0) << result.err;
+  EXPECT_NE(result.err.find("v-4.inc names every file"), std::string::npos) << result.err;
+  EXPECT_EQ(result.err.find("v-3.inc names every file"), std::string::npos) << result.err;
+  const fs::path srv = dir_ / "srv";
+  for (int n : {4, 5}) {
+    const std::vector<ReadEntry> list =
+        ReadList(srv / "patcher" / ("v-" + std::to_string(n) + ".inc"), false);
+    State state = StateOf(history_[0]);
+    for (const ReadEntry& entry : list) {
+      if (entry.op == '-') {
+        state.erase(entry.path);
+      } else {
+        state[entry.path] = Decompressed(srv / "patcher" / "patcher" / entry.served, dir_.path());
+      }
+    }
+    // Only a file that no kept release holds is left behind.
+    State expected = StateOf(history_.back());
+    expected["./docs/readme.txt"] = "r1";
+    EXPECT_EQ(state, expected) << n;
+  }
+}
+
 TEST_F(PublishBuildTest, UnchangedVersionStillGetsAReadableList) {
   WriteRelease(dir_ / "releases", 6, history_.back());
   fs::create_directory_symlink(dir_ / "releases" / "6", dir_ / "releases" / "7");
