@@ -1,6 +1,7 @@
 #include "update/incremental_update.h"
 
 #include <string>
+#include <vector>
 
 #include "crypto/signature_verifier.h"
 #include "files/file_ops.h"
@@ -90,8 +91,9 @@ bool SkipFinishedEntries(ListReader& list, bool& fetchDone) {
 }
 
 // Step 7: fetches and stages every remaining entry. False when an entry is
-// given up (or, defensively, cannot be read).
-bool FetchPass(ListReader& list) {
+// given up (or, defensively, cannot be read). `stagedNow` marks the entries
+// staged by this pass.
+bool FetchPass(ListReader& list, std::vector<bool>& stagedNow) {
   std::string line;
   while (list.NextEntry(line) == ListLine::kEntry) {
     ListedFile file;
@@ -108,7 +110,11 @@ bool FetchPass(ListReader& list) {
       }
       CreateParentDirectoriesUnder(TempDirPath, file.decodedPath);
       Resuming = BytesDone != 0 ? 1 : 0;
-      if (FileOk == 0 && !FetchListedFile(file, FetchVariant::kIncremental)) return false;
+      if (FileOk == 0) {
+        if (!FetchListedFile(file, FetchVariant::kIncremental)) return false;
+        const auto index = static_cast<std::size_t>(EntriesDone);
+        if (index < stagedNow.size()) stagedNow[index] = true;
+      }
     }
     BytesDone = 0;
     ++EntriesDone;
@@ -121,7 +127,12 @@ bool FetchPass(ListReader& list) {
 // Step 8: deletes the "-" entries and installs the staged files. False when
 // any install failed. `refetchFrom` receives the first entry whose staged copy
 // was missing (its fetch pass has to run again), or -1.
-bool ApplyPass(ListReader& list, int& refetchFrom) {
+//
+// An entry staged by this run's fetch pass was found out of date moments ago
+// and its staged copy checked against the list digest, so it is installed
+// without compressing the installed file a second time. Entries staged by an
+// earlier run are checked, as their staged copy may belong to an older list.
+bool ApplyPass(ListReader& list, const std::vector<bool>& stagedNow, int& refetchFrom) {
   list.Rewind();
   SetStatusText(Message(MSG_APPLYING));
   EntriesDone = 0;
@@ -142,7 +153,9 @@ bool ApplyPass(ListReader& list, int& refetchFrom) {
     } else {
       SetStatusText(Message(MSG_INSTALLING));
       CreateParentDirectoriesUnder(PatcherDirPath, path);
-      if (IsInstalledFileCurrent(path, file.listDigest)) {
+      const auto index = static_cast<std::size_t>(EntriesDone);
+      const bool fresh = index < stagedNow.size() && stagedNow[index];
+      if (!fresh && IsInstalledFileCurrent(path, file.listDigest)) {
         FileOk = 1;  // the staged copy is not needed
         DeleteFileUnder(TempDirPath, path);
         RemoveEmptyParentDirectories(TempDirPath + path);
@@ -184,12 +197,13 @@ int RunIncrementalUpdate() {
     list.Rewind();
     if (EntryCount > 0) {
       bool fetchDone = false;
+      std::vector<bool> stagedNow(static_cast<std::size_t>(EntryCount), false);
       if (!SkipFinishedEntries(list, fetchDone)) return 0;
       SetTotalProgress(ListPercent(EntriesDone));
       SetStatusText(Message(MSG_DOWNLOADING));
       CreateParentDirectories(TempDirPath);
-      if (!fetchDone && !FetchPass(list)) return 0;
-      applied = ApplyPass(list, refetchFrom);
+      if (!fetchDone && !FetchPass(list, stagedNow)) return 0;
+      applied = ApplyPass(list, stagedNow, refetchFrom);
     } else {
       applied = true;  // nothing to change: the list is complete as it stands
     }

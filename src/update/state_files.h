@@ -2,9 +2,11 @@
 // files fetched from the server ("newver.sw", "pid.sw"), the installed
 // version "version.sw", and the resume record "ustate.sw".
 //
-// Reading follows the text-mode rules of text_file.h. Every write goes to a
-// temporary file that is renamed over the target, so a crash leaves either
-// the old or the new record, never an empty one. Worker thread only.
+// Reading follows the text-mode rules of text_file.h. Files are never
+// truncated and then written: a write goes to a temporary file that is
+// renamed over the target, or (the resume record, rewritten at every progress
+// event) overwrites a longer record in place. A crash leaves either the old or
+// the new content, never an empty record. Worker thread only.
 #pragma once
 
 #include <cstdint>
@@ -48,7 +50,10 @@ bool ReadUpdateState(std::u16string_view path, UpdateStateRecord& record);
 bool WriteUpdateState(std::u16string_view path, const UpdateStateRecord& record);
 // Rewrites "ustate.sw" as one guarded section (cancel check points around
 // it), so a close of the window never leaves a record that does not match
-// tempfile.dat and the staging tree.
+// tempfile.dat and the staging tree. A record shorter than the file is
+// written over it in place, padded with blanks before its line end (readers
+// skip white space); a longer one replaces the file through a rename. Either
+// way a crash leaves a whole record, old or new.
 void SaveUpdateState(int version, int entriesDone, std::int64_t bytesDone, std::int64_t totalBytes);
 
 }  // namespace launcher

@@ -120,6 +120,23 @@ TEST_F(FormatsTest, SavedStateReplacesTheRecordInsteadOfRewritingItInPlace) {
   }
 }
 
+TEST_F(FormatsTest, ShorterStateIsWrittenOverTheRecordWithoutTruncating) {
+  SaveUpdateState(101, 17, 196608, 200000);
+  const std::string longer = ReadFileBytes(Config("ustate.sw"));
+  EXPECT_EQ(longer, "101 17 196608 200000\r\r\n");
+  std::filesystem::create_hard_link(Config("ustate.sw"), Config("same-inode"));
+  SaveUpdateState(101, 18, 0, 0);
+  const std::string shorter = ReadFileBytes(Config("ustate.sw"));
+  EXPECT_EQ(shorter.size(), longer.size());
+  EXPECT_EQ(shorter, "101 18 0 0          \r\r\n");
+  EXPECT_EQ(ReadFileBytes(Config("same-inode")), shorter) << "rewritten in place";
+  UpdateStateRecord back;
+  ASSERT_TRUE(ReadUpdateState(UpdateStateFilePath, back));
+  EXPECT_EQ(back.entriesDone, 18);
+  EXPECT_EQ(back.bytesDone, 0);
+  EXPECT_EQ(back.totalBytes, 0);
+}
+
 TEST_F(FormatsTest, SavingStateIsAGuardedSection) {
   CancelRequested.store(1);
   EXPECT_THROW(SaveUpdateState(1, 1, 0, 0), WorkerCancelled);
