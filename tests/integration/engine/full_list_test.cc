@@ -7,6 +7,8 @@
 
 #include "files/string_table.h"
 #include "integration/engine/engine_fixture.h"
+#include "support/fault_server.h"
+#include "update/cancel.h"
 #include "update/full_check.h"
 #include "update/list_path.h"
 #include "update/normal_update.h"
@@ -198,6 +200,53 @@ TEST_F(FullListTest, ListWithOnlyCommentsChangesNothing) {
   EXPECT_EQ(Statuses().back(), Msg(MSG_FULL_CHECK_DONE));
   EXPECT_EQ(ReadFileBytes(env_.Config("version.sw")), "1\r\n");
   EXPECT_EQ(Installed(), (Release{{"a.txt", "a1"}}));
+}
+
+TEST_F(FullListTest, WindowClosedDuringTheCheckPassLeavesThePatcherDirectoryUnchanged) {
+  Publish(2, {{"a.txt", "a2"}, {"b.txt", "b2"}, {"c.txt", "c2"}});
+  StartServer();
+  const Release local = {{"a.txt", "a1"}, {"b.txt", "b1"}, {"c.txt", "c1"}};
+  Install(local);
+  int fetches = 0;
+  env_.display.SetHook([&](const DisplayCall& call) {
+    // The window closes while the second file is being fetched.
+    if (call.kind == DisplayCall::kStatus && call.text == Msg(MSG_DOWNLOADING) && ++fetches == 2) {
+      CancelRequested.store(1);
+      WindowClosing.store(1);
+    }
+  });
+
+  EXPECT_TRUE(testing::EndsCancelled([] { RunFullCheck(0); }));
+
+  EXPECT_EQ(Installed(), local);
+  EXPECT_FALSE(fs::exists(env_.Config("version.sw")));
+  EXPECT_EQ(ReadFileBytes(env_.Config("Check/a.txt")), "a2");
+}
+
+TEST_F(FullListTest, ReachedFromTheNormalPathAFailedSecondVersionFetchKeepsTheFirstAnswer) {
+  Publish(3, {{"a.txt", "a3"}});
+  testing::FaultServer server("{}", served_);
+  env_.UseServer(server.BaseUrl());
+  Install({{"a.txt", "a2"}});
+  WriteFileBytes(env_.Config("version.sw"), "9\r\n");  // ahead of the server
+  env_.display.SetHook([&](const DisplayCall& call) {
+    if (call.kind == DisplayCall::kStatus && call.text == Msg(MSG_FULL_CHECK_NEEDED)) {
+      server.Configure(R"({"routes": {"/patcher/version": {"status": 404, "body": "gone"}}})");
+    }
+  });
+
+  RunNormalUpdate();
+
+  EXPECT_EQ(ServerVersion, 3);
+  EXPECT_EQ(Statuses().back(), Msg(MSG_FULL_CHECK_DONE));
+  EXPECT_EQ(ReadFileBytes(env_.Config("Listver.sw")), "3\r\n");
+  EXPECT_EQ(ReadFileBytes(env_.Config("version.sw")), "3\r\n");
+  EXPECT_EQ(Installed(), (Release{{"a.txt", "a3"}}));
+  std::size_t versionRequests = 0;
+  for (const auto& request : server.Requests()) {
+    if (request.rfind("GET /patcher/version ", 0) == 0) ++versionRequests;
+  }
+  EXPECT_EQ(versionRequests, 2u);
 }
 
 }  // namespace
