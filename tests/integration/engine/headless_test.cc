@@ -3,13 +3,22 @@
 // its standard output, and the patcher it starts.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
 #include <stdlib.h>
+#include <sys/wait.h>
+
+#include <thread>
 
 #include <sstream>
 
 #include "integration/engine/engine_fixture.h"
 #include "integration/platform/patcher_record.h"
+#include "platform/process.h"
 #include "support/publish_fixture.h"
+
+extern char** environ;
 
 namespace launcher {
 namespace {
@@ -50,6 +59,9 @@ class HeadlessTest : public EngineFixture {
     ::setenv("FAKE_PATCHER_RECORD", (env_.root() / "record.txt").c_str(), 1);
     ::setenv("FAKE_PATCHER_SECONDS", "0", 1);
     fs::copy_file(FAKE_PATCHER_EXE, env_.Patcher("patcher.exe"));
+  }
+  fs::path Binary() const {
+    return fs::path(LAUNCHER_BINARY_DIR) / "tests/integration/engine/launcher-headless";
   }
   fs::path lockDir_;
 };
@@ -95,6 +107,43 @@ TEST_F(HeadlessTest, MissingOrUnusableDirectoryIsRefused) {
       fs::path(LAUNCHER_BINARY_DIR) / "tests/integration/engine/launcher-headless";
   EXPECT_EQ(testing::RunProcess(binary, {"--dir"}).status, 2);
   EXPECT_EQ(testing::RunProcess(binary, {"--dir", (env_.root() / "missing").string()}).status, 2);
+}
+
+TEST_F(HeadlessTest, SignalWhileWaitingForThePatcherClosesWithoutHandOff) {
+  const fs::path record = env_.root() / "record.txt";
+  ::setenv("FAKE_PATCHER_SECONDS", "30", 1);
+  ASSERT_TRUE(StartDetachedProcess(env_.Patcher("patcher.exe"), {}, env_.Patcher()));
+  ::setenv("FAKE_PATCHER_SECONDS", "0", 1);
+  auto running = testing::WaitForPatcherRecords(record, 1, 5s);
+  ASSERT_EQ(running.size(), 1u);
+  ASSERT_EQ(running[0]["lock"], "held");
+
+  WriteUtf16Lines(env_.root() / "launcher" / "stringtab.txt", {"43 Waiting for the patcher"});
+  const std::string out = (env_.root() / "out.txt").string();
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  std::string program = Binary().string(), dirOpt = "--dir",
+              dir = (env_.root() / "launcher").string(), update = "/update";
+  char* argv[] = {program.data(), dirOpt.data(), dir.data(), update.data(), nullptr};
+  pid_t pid = -1;
+  ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  // Wait until it is in its tries, then close it.
+  for (int i = 0; i < 100 && ReadFileBytes(out).find("Waiting") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(20ms);
+  }
+  std::this_thread::sleep_for(1500ms);
+  ::kill(pid, SIGTERM);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+  const auto lines = Lines(ReadFileBytes(out));
+  EXPECT_EQ(lines,
+            (std::vector<std::string>{"status: ", "status: Waiting for the patcher", "closing"}));
+  EXPECT_EQ(testing::WaitForPatcherRecords(record, 2, 500ms).size(), 1u);  // no start
+  testing::StopPatcher(running[0], 2s);
 }
 
 }  // namespace
