@@ -26,6 +26,7 @@
 #include "publish/list_format.h"
 #include "publish/path_rules.h"
 #include "publish/progress.h"
+#include "publish/reuse.h"
 #include "publish/snapshot.h"
 #include "publish/tree_switch.h"
 #include "update/list_distance.h"
@@ -160,6 +161,7 @@ class TreeBuilder {
            << " bits; the launcher's key format is a 1024-bit key\n";
     }
     verifier_ = std::make_unique<SignatureVerifier>(*publicPem);
+    if (options_.reuse) reuse_ = std::make_unique<ServedTreeReuse>(options_.out, *verifier_);
     return true;
   }
 
@@ -208,7 +210,8 @@ class TreeBuilder {
         if (!LinkOrCopy(it->second, target)) return false;
         digest = digests_.at(it->second.string());
       } else {
-        if (!CompressInto(file.source, target, digest)) {
+        if (!(reuse_ && reuse_->TryReuse(file.path, file.source, target, digest)) &&
+            !CompressInto(file.source, target, digest)) {
           return Error(file.source.string() + ": cannot be read or compressed");
         }
         compressedBytes_ += fs::file_size(target, ec);
@@ -220,6 +223,10 @@ class TreeBuilder {
       }
       listDigest_[file.path] = digest;
       progress_.Count("compressing", ++count, newest.files.size(), compressedBytes_);
+    }
+    if (reuse_ && reuse_->reused() > 0) {
+      progress_.Line("reused " + std::to_string(reuse_->reused()) +
+                     " compressed files of the served tree");
     }
     return true;
   }
@@ -333,6 +340,7 @@ class TreeBuilder {
   Progress progress_;
   std::string privatePem_;
   std::unique_ptr<SignatureVerifier> verifier_;
+  std::unique_ptr<ServedTreeReuse> reuse_;
   std::map<int, Snapshot> snapshots_;
   int newest_ = 0;
   ContentIndex index_;

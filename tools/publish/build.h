@@ -29,6 +29,9 @@ struct BuildOptions {
   // kept (those name every file, see History::PlanDistance). 0: as far as
   // the releases reach.
   int maxDistance = 0;
+  // Link compressed files of the tree served at `out` that still match
+  // instead of compressing again (see reuse.h).
+  bool reuse = true;
 };
 
 // Runs the build. Problems and progress go to `err`, the summary to `out`.

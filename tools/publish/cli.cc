@@ -152,6 +152,9 @@ int Build(const Arguments& args, std::ostream& out, std::ostream& err) {
   if (options.out.has_filename() == false) options.out = options.out.parent_path();
   options.comment = args.Get("comment").value_or("");
   options.maxDistance = static_cast<int>(*maxDistance);
+  const std::string reuse = args.Get("reuse").value_or("yes");
+  if (reuse != "yes" && reuse != "no") return Usage(err, "--reuse must be yes or no");
+  options.reuse = reuse == "yes";
   return BuildServerTree(options, out, err);
 }
 
@@ -233,7 +236,7 @@ std::string UsageText() {
   return "usage: launcher-publish COMMAND ...\n"
          "  keygen --out DIR [--bits 1024]\n"
          "  build --releases DIR --key PRIVATE.pem --pid N --out SERVERDIR\n"
-         "        [--comment TEXT] [--max-distance N]\n"
+         "        [--comment TEXT] [--max-distance N] [--reuse yes|no]\n"
          "  sign FILE --key PRIVATE.pem [--out SIGNED]\n"
          "  verify-tree SERVERDIR --pubkey PUBLIC.pem\n"
          "  pack SOURCE COMPRESSED      (prints the list digest)\n"

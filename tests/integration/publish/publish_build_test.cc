@@ -323,6 +323,31 @@ TEST_F(PublishBuildTest, RepublishingReplacesTheServedTreeWhole) {
   EXPECT_EQ(ReadFileBytes(dir_ / "live" / "patcher" / "version"), "6\n");
 }
 
+// A rebuild links the served compressed files that still match and gives
+// the same tree as a build from scratch; a served file that does not match
+// its list or the new content is compressed again.
+TEST_F(PublishBuildTest, RebuildReusesOnlyServedFilesThatStillMatch) {
+  const fs::path srv = Build();
+  ReleaseFiles next = history_.back();
+  next["data/main.exe"] = "main v6";  // changed: its served file must not be reused
+  WriteRelease(dir_ / "releases", 6, next);
+  // A damaged served file (the list still names the old digest).
+  const fs::path damaged = srv / "patcher" / "patcher" / "c2V0dXAuaW5p";
+  WriteFileBytes(damaged, ReadFileBytes(damaged) + "x");
+
+  ProcessResult fresh = RunPublish({"build", "--releases", (dir_ / "releases").string(), "--key",
+                                    TestPrivateKeyPath().string(), "--pid", "7", "--out",
+                                    (dir_ / "fresh").string(), "--reuse", "no"});
+  ASSERT_EQ(fresh.status, 0) << fresh.err;
+  ProcessResult rebuilt =
+      RunPublish({"build", "--releases", (dir_ / "releases").string(), "--key",
+                  TestPrivateKeyPath().string(), "--pid", "7", "--out", srv.string()});
+  ASSERT_EQ(rebuilt.status, 0) << rebuilt.err;
+  // 7 files; main.exe changed, setup.ini damaged, the two copies count once.
+  EXPECT_NE(rebuilt.err.find("reused 4 compressed files"), std::string::npos) << rebuilt.err;
+  EXPECT_EQ(TreeBytes(srv), TreeBytes(dir_ / "fresh"));
+}
+
 TEST_F(PublishBuildTest, MissingSnapshotGivesListsNamingEveryFile) {
   fs::remove_all(dir_ / "releases" / "3");
   ProcessResult result = RunPublish({"build", "--releases", (dir_ / "releases").string(), "--key",
