@@ -10,11 +10,7 @@
 #include "app/working_directory.h"
 #include "platform/command_line.h"
 #include "ui/launcher_window.h"
-
-#if __has_include("update/update_driver.h")
 #include "update/update_driver.h"
-#define LAUNCHER_HAS_UPDATE_DRIVER 1
-#endif
 
 namespace {
 
@@ -24,13 +20,7 @@ namespace {
 // section.
 constexpr std::chrono::milliseconds kWorkerGrace{200};
 
-launcher::LauncherWindow::WorkerEntry UpdateWorker() {
-#ifdef LAUNCHER_HAS_UPDATE_DRIVER
-  return [](const int* fullCheck) { return launcher::UpdateThreadProc(fullCheck); };
-#else
-  return {};
-#endif
-}
+int RunUpdate(const int* fullCheck) { return launcher::UpdateThreadProc(fullCheck); }
 
 }  // namespace
 
@@ -57,7 +47,7 @@ int main(int argc, char** argv) {
   auto* window = new LauncherWindow(switches.fullCheck, switches.updateMode);
   window->SetClosedCallback([] { QCoreApplication::quit(); });
   instance.Listen([window] { window->BringToFront(); });
-  window->Initialise(UpdateWorker());
+  window->Initialise(RunUpdate);
   window->show();
   app.exec();
 
