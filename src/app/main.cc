@@ -50,6 +50,7 @@ int main(int argc, char** argv) {
   window->Initialise(RunUpdate);
   window->show();
   app.exec();
+  instance.StopListening();
 
   // A worker blocked in a hand-over to the window is released by running
   // what is still queued; a worker that ends at its next check point is

@@ -43,6 +43,9 @@ class SingleInstance {
   // First launcher: listens for show requests and calls `onShowRequest` on
   // this thread for each. Needs a running event loop to deliver them.
   bool Listen(std::function<void()> onShowRequest);
+  // Stops listening and removes the socket; call while the QCoreApplication
+  // still exists. The lock stays held until the object goes away.
+  void StopListening() { server_.reset(); }
 
  private:
   Role role_ = Role::kFirst;

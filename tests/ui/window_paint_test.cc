@@ -164,6 +164,7 @@ TEST_F(WindowPaintTest, ShapeFollowsTheSkinAndTheWindowIsCentred) {
   EXPECT_EQ(window->size(), QSize(230, 200));
   EXPECT_TRUE(window->windowFlags().testFlag(Qt::FramelessWindowHint));
   EXPECT_EQ(window->windowTitle(), QStringLiteral("Launcher"));
+  EXPECT_FALSE(window->windowIcon().isNull());
   QRegion opaque;
   for (int y = 0; y < 200; ++y)
     for (int x = 0; x < 230; ++x)
