@@ -122,7 +122,7 @@ void Prepare(const fs::path& root, const Scenario& scenario) {
     } else {
       token = launcher::EncodeListName(rel.substr(rel.rfind('/') + 1));
     }
-    list += "+" + std::string(digest) + " " + token + "\n";
+    list.append(1, '+').append(digest).append(1, ' ').append(token).append(1, '\n');
   }
   fs::remove(scratch);
   auto signedList = launcher::MakeSignedFile(launcher::testing::ReadFileBytes(LAUNCHER_TEST_KEY), list);

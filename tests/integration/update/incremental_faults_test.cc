@@ -193,6 +193,18 @@ TEST_F(IncrementalFaultsTest, LostStagedCopyIsFetchedAgain) {
   EXPECT_EQ(Installed(), to);
 }
 
+// A staged copy left by an interrupted run of an older list is never
+// installed over a file that is already current.
+TEST_F(IncrementalFaultsTest, StagedCopyOfAnOlderListIsDroppedNotInstalled) {
+  const Release to = {{"x.txt", "current"}, {"y.txt", "fetched now"}};
+  testing::WriteTree(env_.Patcher(), {{"x.txt", "current"}});
+  WriteFileBytes(env_.Config("temp/x.txt"), "stale from an older list");
+  tree_.WriteSignedList(1, tree_.DiffList({}, to));
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(Installed(), to);
+  EXPECT_FALSE(fs::exists(env_.Config("temp")));
+}
+
 TEST_F(IncrementalFaultsTest, ListWithoutEntriesCompletesTheUpdate) {
   tree_.WriteSignedList(1, "# nothing changed\n");
   WriteFileBytes(env_.Config("ustate.sw"), "99 0 0 0\r\r\n");
