@@ -47,9 +47,8 @@ class IncrementalFaultsTest : public ::testing::Test {
   }
   Release Installed() const { return testing::ReadTree(env_.Patcher()); }
   std::vector<std::string> FileRequests() const {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
     std::vector<std::string> out;
-    for (const auto& line : nginx_->AccessLogLines()) {
+    for (const auto& line : testing::SettledAccessLog(*nginx_)) {
       if (line.rfind("GET /patcher/patcher/", 0) == 0)
         out.push_back(line.substr(0, line.find('\t')));
     }
@@ -221,15 +220,13 @@ TEST_F(IncrementalFaultsTest, ResumeRecordThatTempfileCannotBackStartsTheTransfe
   fs::remove(env_.Config("version.sw"));
   fs::remove_all(env_.Patcher("r.bin"));
   // An interrupted run whose tempfile.dat has gone since.
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  const std::size_t before = nginx_->AccessLogLines().size();
+  const std::size_t before = testing::SettledAccessLog(*nginx_).size();
   WriteFileBytes(env_.Config("inc.sw"), ReadFileBytes(tree_.root() / "patcher" / "v-1.inc"));
   WriteFileBytes(env_.Config("ustate.sw"), "101 0 30000 40100\r\r\n");
   fs::remove(env_.Config("tempfile.dat"));
   EXPECT_EQ(Run(), 1);
   EXPECT_EQ(Installed(), to);
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  auto lines = nginx_->AccessLogLines();
+  auto lines = testing::SettledAccessLog(*nginx_);
   ASSERT_EQ(lines.size(), before + 1);
   EXPECT_NE(lines.back().find("\t-\t200\t"), std::string::npos) << lines.back();
 }
@@ -245,8 +242,7 @@ TEST_F(IncrementalFaultsTest, CompleteTempfileFromAStoppedRunPassesWithoutRefetc
                                                std::to_string(compressed.size()) + "\r\r\n");
   EXPECT_EQ(Run(), 1);
   EXPECT_EQ(Installed(), to);
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  auto lines = nginx_->AccessLogLines();
+  auto lines = testing::SettledAccessLog(*nginx_);
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_NE(lines[0].find("\t416\t"), std::string::npos) << lines[0];
 }

@@ -69,11 +69,7 @@ class IncrementalUpdateTest : public ::testing::Test {
     return RunIncrementalUpdate();
   }
   Release Installed() const { return testing::ReadTree(env_.Patcher(), "server"); }
-  std::vector<std::string> Access() const {
-    // nginx logs a request after answering it; give the last line a moment.
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    return nginx_->AccessLogLines();
-  }
+  std::vector<std::string> Access() const { return testing::SettledAccessLog(*nginx_); }
   // Decoded paths of the entries of the kept list, in order.
   std::vector<std::u16string> KeptListPaths() {
     std::vector<std::u16string> paths;

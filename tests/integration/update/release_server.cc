@@ -1,11 +1,14 @@
 #include "release_server.h"
 
+#include <chrono>
 #include <random>
 #include <stdexcept>
+#include <thread>
 
 #include "crypto/signer.h"
 #include "files/utf16.h"
 #include "pack/pack.h"
+#include "support/nginx_server.h"
 #include "support/temp_dir.h"
 #include "update/list_path.h"
 
@@ -130,6 +133,17 @@ std::vector<std::string> ListDirectories(const fs::path& dir) {
     if (e.is_directory()) dirs.push_back(fs::relative(e.path(), dir).generic_string());
   }
   return dirs;
+}
+
+std::vector<std::string> SettledAccessLog(const NginxServer& nginx) {
+  std::vector<std::string> lines = nginx.AccessLogLines();
+  for (int stable = 0, round = 0; stable < 2 && round < 60; ++round) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::vector<std::string> again = nginx.AccessLogLines();
+    stable = again.size() == lines.size() ? stable + 1 : 0;
+    lines = std::move(again);
+  }
+  return lines;
 }
 
 }  // namespace launcher::testing

@@ -11,6 +11,8 @@
 
 namespace launcher::testing {
 
+class NginxServer;
+
 // Relative path ("data/main.exe") -> content.
 using Release = std::map<std::string, std::string>;
 
@@ -54,5 +56,9 @@ void WriteTree(const std::filesystem::path& dir, const Release& release);
 Release ReadTree(const std::filesystem::path& dir, std::string_view skip = {});
 // Every directory below `dir` (relative paths).
 std::vector<std::string> ListDirectories(const std::filesystem::path& dir);
+
+// The access log once nginx has logged every finished request: read until
+// it stops growing (nginx writes a line just after answering).
+std::vector<std::string> SettledAccessLog(const NginxServer& nginx);
 
 }  // namespace launcher::testing
