@@ -18,7 +18,7 @@ test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 600
 
 demo: build
-	@echo "make demo is not available yet: the demo installation and server come with a later change."
+	@demo/run-demo.sh $(BUILD_DIR)
 
 format:
 	@git ls-files '*.cc' '*.h' | xargs clang-format -i

@@ -7,6 +7,8 @@
 #include <cstdlib>
 
 #include "app/single_instance.h"
+#include "app/status_echo.h"
+#include "app/termination_signals.h"
 #include "app/working_directory.h"
 #include "platform/command_line.h"
 #include "ui/launcher_window.h"
@@ -47,6 +49,11 @@ int main(int argc, char** argv) {
   auto* window = new LauncherWindow(switches.fullCheck, switches.updateMode);
   window->SetClosedCallback([] { QCoreApplication::quit(); });
   instance.Listen([window] { window->BringToFront(); });
+  // A request to end the process closes the window like its close spot.
+  TerminationSignals terminationSignals([window] { window->close(); });
+  // The mirror is as long-lived as the window: the worker may reach it until
+  // the process ends.
+  if (StatusEcho::Requested()) g_launcherWindow = new StatusEcho(*window);
   window->Initialise(RunUpdate);
   window->show();
   app.exec();

@@ -1,0 +1,213 @@
+#!/usr/bin/env bash
+# The player's journey, end to end, on this machine only:
+#   1. a first run with nothing installed (full check),
+#   2. a newer release published and a normal run (incremental update),
+#   3. a run closed in the middle of a download, resumed by the next run.
+# Lays out a demo installation under build/demo/, publishes generated
+# releases with the publisher and the repository's test key, serves them
+# with a private nginx on a free loopback port and runs the real launcher:
+# in a window when a display is available, otherwise on the offscreen
+# platform with its status lines mirrored to the terminal.
+#
+# Usage: [DEMO_DIR=dir] demo/run-demo.sh BUILD_DIR [--check]
+#   --check  no window even with a display; exit non-zero unless every run
+#            ends with the installed tree equal to the published release.
+set -euo pipefail
+
+top=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:?usage: run-demo.sh BUILD_DIR [--check]}" && pwd)
+check=0
+[ "${2:-}" = "--check" ] && check=1
+
+launcher_bin="$build/src/app/launcher"
+publish_bin="$build/tools/publish/launcher-publish"
+patcher_bin="$build/tools/fake-patcher/patcher.exe"
+for f in "$launcher_bin" "$publish_bin" "$patcher_bin"; do
+  [ -x "$f" ] || { echo "demo: $f is missing; build first (make build)" >&2; exit 1; }
+done
+
+demo="${DEMO_DIR:-$top/build/demo}"
+install="$demo/install"
+releases="$demo/releases"
+server="$demo/server"
+rm -rf "$demo"
+mkdir -p "$install/launcher" "$install/patcher/server" "$install/config/patcher" "$releases" "$demo/nginx"
+
+say() { printf '\n== %s\n' "$*"; }
+info() { printf '   %s\n' "$*"; }
+
+# --- the installation -------------------------------------------------------
+cp "$launcher_bin" "$install/launcher/launcher"
+cp "$top/resources/launcher.bmp" "$install/launcher/launcher.bmp"
+cp "$top/resources/stringtab-en.txt" "$install/launcher/stringtab.txt"
+cp "$patcher_bin" "$install/patcher/patcher.exe"
+printf '[Version]\r\npid=1\r\n' > "$install/patcher/server/pid.ini"
+
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+base="http://127.0.0.1:$port/"
+# UTF-16LE files with a byte-order mark.
+python3 - "$install" "$base" <<'PY'
+import sys
+install, base = sys.argv[1], sys.argv[2]
+def utf16(path, text):
+    with open(path, "wb") as f:
+        f.write(b"\xff\xfe" + text.encode("utf-16-le"))
+utf16(f"{install}/config/patcher/update.cfg", "UpdateServerSelect demo\r\n")
+utf16(f"{install}/patcher/server/updateserver.txt",
+      f'"elsewhere" "http://192.0.2.1/"\r\n"demo" "{base}"\r\n')
+PY
+
+# --- the patch server -------------------------------------------------------
+publish() {
+  "$publish_bin" build --releases "$releases" --key "$top/resources/keys/test-private.pem" \
+    --pid 1 --out "$server" >/dev/null 2>"$demo/publish.log" ||
+    { cat "$demo/publish.log" >&2; exit 1; }
+  "$publish_bin" verify-tree "$server" --pubkey "$top/resources/keys/test-public.pem" >/dev/null
+}
+
+python3 "$top/demo/make_releases.py" "$releases" 1 2
+publish
+cat > "$demo/nginx/nginx.conf" <<NGINX
+daemon off;
+master_process off;
+worker_processes 1;
+pid $demo/nginx/nginx.pid;
+error_log $demo/nginx/error.log warn;
+$( [ "$(id -u)" -eq 0 ] && echo "user root root;" )
+events { worker_connections 64; }
+http {
+  default_type application/octet-stream;
+  log_format demo '\$request\t\$http_range\t\$status\t\$body_bytes_sent';
+  access_log $demo/nginx/access.log demo;
+  client_body_temp_path $demo/nginx/tmp_body;
+  proxy_temp_path $demo/nginx/tmp_proxy;
+  fastcgi_temp_path $demo/nginx/tmp_fastcgi;
+  uwsgi_temp_path $demo/nginx/tmp_uwsgi;
+  scgi_temp_path $demo/nginx/tmp_scgi;
+  server {
+    listen 127.0.0.1:$port;
+    root $server;
+    # Slow enough that a person sees the bars move and the demo can close
+    # the launcher in the middle of a file.
+    limit_rate 1m;
+  }
+}
+NGINX
+/usr/sbin/nginx -p "$demo/nginx" -c "$demo/nginx/nginx.conf" -e "$demo/nginx/error.log" &
+nginx_pid=$!
+launcher_pid=""
+cleanup() {
+  [ -n "$launcher_pid" ] && kill "$launcher_pid" 2>/dev/null || true
+  kill "$nginx_pid" 2>/dev/null || true
+  wait 2>/dev/null || true
+}
+trap cleanup EXIT
+for _ in $(seq 50); do
+  curl -sf -o /dev/null "${base}info/pid" && break
+  sleep 0.1
+done
+
+# --- running the launcher ---------------------------------------------------
+if [ "$check" -eq 0 ] && [ -n "${DISPLAY:-}" ]; then
+  platform=""
+  info "a display is available: the launcher opens its window"
+else
+  platform="offscreen"
+fi
+
+version_of() {
+  local f="$install/config/patcher/version.sw"
+  if [ -f "$f" ]; then tr -d '\r\n' < "$f"; else echo none; fi
+}
+requests_of() { wc -l < "$demo/nginx/access.log" 2>/dev/null || echo 0; }
+
+start_launcher() {
+  : > "$demo/launcher.out"
+  (
+    cd "$install/launcher"
+    export FAKE_PATCHER_SECONDS=0 FAKE_PATCHER_RECORD="$demo/patcher-record.txt"
+    export LAUNCHER_ECHO_STATUS=1
+    [ -n "$platform" ] && export QT_QPA_PLATFORM="$platform"
+    exec ./launcher "$@"
+  ) >"$demo/launcher.out" 2>&1 &
+  launcher_pid=$!
+}
+
+wait_launcher() {
+  local waited=0
+  while kill -0 "$launcher_pid" 2>/dev/null; do
+    sleep 0.2
+    waited=$((waited + 1))
+    [ "$waited" -lt 600 ] || { echo "demo: the launcher did not finish" >&2; exit 1; }
+  done
+  wait "$launcher_pid" || true
+  launcher_pid=""
+}
+
+show_output() { sed -n 's/^\[launcher\] /   | /p' "$demo/launcher.out" | grep -v -E '\| file ' | tail -n "${1:-12}"; }
+
+stats() {
+  # Requests and bytes served since line $1 of the access log.
+  awk -F'\t' -v from="$1" 'NR > from && $1 ~ /\/patcher\/patcher\// { n++; b += $4 }
+    END { printf "%d files fetched, %.1f MiB transferred", n, b / 1048576 }' "$demo/nginx/access.log"
+}
+
+compare_tree() {
+  # The installed patcher directory must hold exactly the release's files
+  # (plus the stand-in patcher and its settings, which no release names).
+  if diff -r -q -x patcher.exe -x server -x patcher-record.txt "$releases/$1" "$install/patcher" >"$demo/diff.txt"; then
+    info "installed tree equals release $1"
+  else
+    info "installed tree differs from release $1:"; sed 's/^/     /' "$demo/diff.txt"
+    [ "$check" -eq 1 ] && exit 1
+  fi
+}
+
+run_step() {
+  local title=$1 expect=$2
+  say "$title"
+  local before from start
+  before=$(version_of); from=$(requests_of); start=$(date +%s.%N)
+  start_launcher
+  wait_launcher
+  show_output 8
+  info "version before: $before, after: $(version_of); $(stats "$from"); $(awk -v s="$start" -v e="$(date +%s.%N)" 'BEGIN { printf "%.1f s", e - s }')"
+  compare_tree "$expect"
+}
+
+run_step "1. First run: nothing installed, the launcher checks every file" 2
+
+python3 "$top/demo/make_releases.py" "$releases" 3 3
+publish
+run_step "2. Release 3 published: a normal run applies the incremental list" 3
+
+python3 "$top/demo/make_releases.py" "$releases" 4 4
+publish
+say "3. Release 4 published: the launcher is closed in the middle of a download"
+from=$(requests_of)
+start_launcher
+# Close it once the resume record shows a quarter of a file on disk.
+for _ in $(seq 300); do
+  if [ -f "$install/config/patcher/ustate.sw" ] &&
+     awk '{ exit !($3 > 0 && $3 * 4 > $4) }' "$install/config/patcher/ustate.sw"; then
+    break
+  fi
+  sleep 0.05
+done
+kill -TERM "$launcher_pid" 2>/dev/null || true
+wait_launcher
+show_output 4
+info "closed with resume record: $(tr -d '\r\n' < "$install/config/patcher/ustate.sw" 2>/dev/null || echo none) (version, entries done, bytes done, total)"
+info "version still $(version_of); $(stats "$from")"
+
+run_step "   ... and the next run resumes where it stopped" 4
+if grep -q -P '\tbytes=' "$demo/nginx/access.log"; then
+  info "resumed with: $(grep -P '\tbytes=' "$demo/nginx/access.log" | tail -n 1 | cut -f1,2)"
+elif [ "$check" -eq 1 ]; then
+  echo "demo: no resumed (range) request was made" >&2; exit 1
+fi
+
+say "Done"
+info "installation: $install"
+info "logs: $install/config/patcher/update.log and fileerr.log"
+info "patcher starts recorded in: $demo/patcher-record.txt ($(wc -l < "$demo/patcher-record.txt" 2>/dev/null || echo 0) starts)"
