@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "crypto/signature_verifier.h"
+#include "files/text_file.h"
 #include "signing_fixture.h"
 
 namespace launcher {
@@ -30,6 +31,22 @@ TEST(TextModeTest, ChunkBoundariesDoNotMatter) {
     translator.Feed(std::string_view(raw).substr(cut), out);
     translator.Finish(out);
     EXPECT_EQ(out, whole) << cut;
+  }
+}
+
+TEST(TextModeTest, ListReaderSeesTheTextTheSignatureCovers) {
+  // The list reader (TextModeReader) and the signer/verifier translate on
+  // their own; a difference would let a verified list read differently.
+  TempDir dir;
+  const std::string inputs[] = {"a\r\nb\r\n",   "a\rb\n",   "a\r\r\nb", "end\r",
+                                "ab\x1a\r\ncd", "ab\r\x1a", "\r\n\r\n", "plain\n"};
+  for (const std::string& raw : inputs) {
+    WriteFileBytes(dir / "list.sw", raw);
+    TextModeReader reader(U16(dir / "list.sw"));
+    ASSERT_TRUE(reader.is_open());
+    std::string read;
+    for (int c = reader.Get(); c != EOF; c = reader.Get()) read.push_back(static_cast<char>(c));
+    EXPECT_EQ(read, TextModeContent(raw));
   }
 }
 
