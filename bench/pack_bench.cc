@@ -237,14 +237,15 @@ void CompareLevels(const fs::path& corpus, const std::vector<int>& levels) {
     const double decompressSeconds = ProcessCpu() - start;
     if (ZSTD_isError(n) || n != restored.size())
       std::printf("level %d: round trip failed\n", level);
+    const launcher::MatchParameters& m = parameters.bySize.back();
     ZSTD_compressionParameters c{};
-    c.windowLog = static_cast<unsigned>(parameters.windowLog);
-    c.chainLog = static_cast<unsigned>(parameters.chainLog);
-    c.hashLog = static_cast<unsigned>(parameters.hashLog);
-    c.searchLog = static_cast<unsigned>(parameters.searchLog);
-    c.minMatch = static_cast<unsigned>(parameters.minMatch);
-    c.targetLength = static_cast<unsigned>(parameters.targetLength);
-    c.strategy = static_cast<ZSTD_strategy>(parameters.strategy);
+    c.windowLog = static_cast<unsigned>(m.windowLog);
+    c.chainLog = static_cast<unsigned>(m.chainLog);
+    c.hashLog = static_cast<unsigned>(m.hashLog);
+    c.searchLog = static_cast<unsigned>(m.searchLog);
+    c.minMatch = static_cast<unsigned>(m.minMatch);
+    c.targetLength = static_cast<unsigned>(m.targetLength);
+    c.strategy = static_cast<ZSTD_strategy>(m.strategy);
     std::printf("%6d %12zu %7.3f %12.1f %12.1f %9.1f\n", level, compressed.size(),
                 size / static_cast<double>(compressed.size()), size / (1 << 20) / compressSeconds,
                 size / (1 << 20) / decompressSeconds,

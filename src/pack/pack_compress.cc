@@ -79,11 +79,12 @@ bool Set(ZSTD_CCtx* cctx, ZSTD_cParameter parameter, int value) {
 // whose library default is "decide at run time" (the row match finder, for
 // one, depends on the CPU's vector instructions when left on auto).
 bool Configure(ZSTD_CCtx* cctx, const PackParameters& p, std::uint64_t contentSize) {
+  const MatchParameters& m = p.bySize[SizeClass(contentSize)];
   return Set(cctx, ZSTD_c_format, ZSTD_f_zstd1) && Set(cctx, ZSTD_c_compressionLevel, p.level) &&
-         Set(cctx, ZSTD_c_windowLog, p.windowLog) && Set(cctx, ZSTD_c_chainLog, p.chainLog) &&
-         Set(cctx, ZSTD_c_hashLog, p.hashLog) && Set(cctx, ZSTD_c_searchLog, p.searchLog) &&
-         Set(cctx, ZSTD_c_minMatch, p.minMatch) && Set(cctx, ZSTD_c_targetLength, p.targetLength) &&
-         Set(cctx, ZSTD_c_strategy, p.strategy) && Set(cctx, ZSTD_c_checksumFlag, 1) &&
+         Set(cctx, ZSTD_c_windowLog, m.windowLog) && Set(cctx, ZSTD_c_chainLog, m.chainLog) &&
+         Set(cctx, ZSTD_c_hashLog, m.hashLog) && Set(cctx, ZSTD_c_searchLog, m.searchLog) &&
+         Set(cctx, ZSTD_c_minMatch, m.minMatch) && Set(cctx, ZSTD_c_targetLength, m.targetLength) &&
+         Set(cctx, ZSTD_c_strategy, m.strategy) && Set(cctx, ZSTD_c_checksumFlag, 1) &&
          Set(cctx, ZSTD_c_contentSizeFlag, 1) && Set(cctx, ZSTD_c_dictIDFlag, 0) &&
          Set(cctx, ZSTD_c_nbWorkers, 0) &&
          Set(cctx, ZSTD_c_enableLongDistanceMatching, ZSTD_ps_disable) &&
@@ -140,29 +141,70 @@ void WriteDigest(Md5Digest& digest, char* out) {
 
 }  // namespace
 
+std::size_t SizeClass(std::uint64_t contentSize) {
+  constexpr std::uint64_t kKiB = 1024;
+  if (contentSize <= 16 * kKiB) return 0;
+  if (contentSize <= 128 * kKiB) return 1;
+  if (contentSize <= 256 * kKiB) return 2;
+  return 3;
+}
+
 PackParameters FrozenPackParameters() {
-  // zstd 1.5.4's level 3 row for large inputs, written out so that a change
-  // of the library's level table cannot change the compressed form.
+  // zstd 1.5.4's level-3 rows, written out so that a change of the
+  // library's tables cannot change the compressed form. With them the output
+  // equals `zstd -3 --single-thread` of that version for every size, so
+  // operators can reproduce a list digest with stock tools.
   return PackParameters{.level = 3,
-                        .windowLog = 21,
-                        .chainLog = 16,
-                        .hashLog = 17,
-                        .searchLog = 1,
-                        .minMatch = 5,
-                        .targetLength = 0,
-                        .strategy = ZSTD_dfast};
+                        .bySize = {{
+                            {.windowLog = 14,
+                             .chainLog = 14,
+                             .hashLog = 15,
+                             .searchLog = 2,
+                             .minMatch = 4,
+                             .targetLength = 0,
+                             .strategy = ZSTD_dfast},
+                            {.windowLog = 17,
+                             .chainLog = 15,
+                             .hashLog = 16,
+                             .searchLog = 2,
+                             .minMatch = 5,
+                             .targetLength = 0,
+                             .strategy = ZSTD_dfast},
+                            {.windowLog = 18,
+                             .chainLog = 16,
+                             .hashLog = 16,
+                             .searchLog = 1,
+                             .minMatch = 4,
+                             .targetLength = 0,
+                             .strategy = ZSTD_dfast},
+                            {.windowLog = 21,
+                             .chainLog = 16,
+                             .hashLog = 17,
+                             .searchLog = 1,
+                             .minMatch = 5,
+                             .targetLength = 0,
+                             .strategy = ZSTD_dfast},
+                        }}};
 }
 
 PackParameters LibraryParametersForLevel(int level) {
-  const ZSTD_compressionParameters c = ZSTD_getCParams(level, ZSTD_CONTENTSIZE_UNKNOWN, 0);
-  return PackParameters{.level = level,
-                        .windowLog = static_cast<int>(c.windowLog),
-                        .chainLog = static_cast<int>(c.chainLog),
-                        .hashLog = static_cast<int>(c.hashLog),
-                        .searchLog = static_cast<int>(c.searchLog),
-                        .minMatch = static_cast<int>(c.minMatch),
-                        .targetLength = static_cast<int>(c.targetLength),
-                        .strategy = static_cast<int>(c.strategy)};
+  // The rows as zstd picks them for a source exactly at each class's upper
+  // bound (unknown size for the last), where its size adjustment leaves
+  // them unchanged.
+  constexpr unsigned long long kBounds[kSizeClasses] = {16 * 1024, 128 * 1024, 256 * 1024,
+                                                        ZSTD_CONTENTSIZE_UNKNOWN};
+  PackParameters parameters{.level = level, .bySize = {}};
+  for (std::size_t i = 0; i < kSizeClasses; ++i) {
+    const ZSTD_compressionParameters c = ZSTD_getCParams(level, kBounds[i], 0);
+    parameters.bySize[i] = MatchParameters{.windowLog = static_cast<int>(c.windowLog),
+                                           .chainLog = static_cast<int>(c.chainLog),
+                                           .hashLog = static_cast<int>(c.hashLog),
+                                           .searchLog = static_cast<int>(c.searchLog),
+                                           .minMatch = static_cast<int>(c.minMatch),
+                                           .targetLength = static_cast<int>(c.targetLength),
+                                           .strategy = static_cast<int>(c.strategy)};
+  }
+  return parameters;
 }
 
 bool CompressFileToSink(std::u16string_view path, const PackParameters& parameters,

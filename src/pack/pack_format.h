@@ -4,6 +4,7 @@
 // the digest paths can never disagree about a byte.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -11,10 +12,9 @@
 
 namespace launcher {
 
-// Compression parameters of zstd (values as in zstd.h: strategy 1 = fast ...
-// 9 = btultra2). Each one is set explicitly; none is left to the library.
-struct PackParameters {
-  int level;
+// Match-finder parameters of zstd (values as in zstd.h: strategy 1 = fast
+// ... 9 = btultra2).
+struct MatchParameters {
   int windowLog;
   int chainLog;
   int hashLog;
@@ -24,10 +24,24 @@ struct PackParameters {
   int strategy;
 };
 
+// The content-size classes of zstd's level tables: up to 16 KiB, up to
+// 128 KiB, up to 256 KiB, larger.
+inline constexpr std::size_t kSizeClasses = 4;
+std::size_t SizeClass(std::uint64_t contentSize);
+
+// Everything that decides the compressed form besides the fixed switches
+// (checksum, content size, no dictionary ID, one thread, ...): the level and
+// the match-finder parameters of each size class. Each one is set
+// explicitly; none is left to the library.
+struct PackParameters {
+  int level;
+  std::array<MatchParameters, kSizeClasses> bySize;
+};
+
 // The frozen parameters of the compressed form (docs/pack-format.md).
 PackParameters FrozenPackParameters();
-// zstd's own parameters of `level` for large inputs; for benchmarks that
-// compare candidate levels, never for the compressed form itself.
+// zstd's own table rows for `level`; for benchmarks that compare candidate
+// levels, never for the compressed form itself.
 PackParameters LibraryParametersForLevel(int level);
 
 // Receives the compressed form in pieces; returns false to abandon.

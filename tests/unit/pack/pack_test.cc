@@ -73,11 +73,16 @@ TEST(PackTest, GoldenCompressedForm) {
     unsigned seed;
     const char* md5;
   };
+  // One input per size class of the parameters (16 KiB, 128 KiB, 256 KiB,
+  // larger), plus the empty file.
   const Golden cases[] = {
       {0, 0, "5d80401e01d33084c65e94f93351e94c"},
-      {100000, 1, "b8ae76535d20b1bc3133d2e6ef44d23d"},
+      {10000, 4, "a99f0ba891544cc6fdbad406a208ad6f"},
+      {100000, 1, "d51b33fe973aaa64bc7fb9066d539311"},
+      {200000, 6, "525a5249570ac711f89e181ef6ab1784"},
       {1500000, 2, "5ba21da19324ee387388b428346ea248"},
   };
+
   for (const Golden& golden : cases) {
     WriteFileBytes(dir / "in.bin", MixedContent(golden.size, golden.seed));
     EXPECT_EQ(Md5Hex(Compressed(dir / "in.bin")), golden.md5) << golden.size;
