@@ -1,5 +1,6 @@
 #include "update/update_driver.h"
 
+#include <exception>
 #include <optional>
 #include <string>
 
@@ -107,6 +108,11 @@ int UpdateThreadProc(const int* fullCheck) {
     RunWorker(fullCheck != nullptr && *fullCheck != 0);
   } catch (const WorkerCancelled&) {
     // Ended at a check point: the window is closing or gone.
+  } catch (const std::exception&) {
+    // An unexpected failure (out of memory, say) ends the update without a
+    // hand-off; the window still closes instead of waiting for the player,
+    // unless it is already closing.
+    if (WindowClosing.load() == 0 && g_launcherWindow != nullptr) g_launcherWindow->RequestClose();
   }
   return 0;
 }
