@@ -8,11 +8,13 @@
 // Prints wall time and peak resident memory of each run.
 //
 // usage: incremental_bench [large MiB, default 1024] [large files, default 50]
-//                          [small files, default 10000]
+//                          [small files, default 10000] [runs, default 3]
+// A large size of 0 runs the small-file part alone.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -37,6 +39,7 @@ using Clock = std::chrono::steady_clock;
 
 struct RunResult {
   double seconds = 0;
+  double cpuSeconds = 0;  // user + system time of the process itself
   long peakRssKb = 0;
   int status = -1;
 };
@@ -57,6 +60,8 @@ RunResult RunChild(std::vector<std::string> args) {
   RunResult result;
   result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
   result.peakRssKb = usage.ru_maxrss;
+  result.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                      static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;
 }
@@ -125,8 +130,12 @@ void Prepare(const fs::path& root, const Scenario& scenario) {
     list.append(1, '+').append(digest).append(1, ' ').append(token).append(1, '\n');
   }
   fs::remove(scratch);
-  auto signedList = launcher::MakeSignedFile(launcher::testing::ReadFileBytes(LAUNCHER_TEST_KEY), list);
+  auto signedList =
+      launcher::MakeSignedFile(launcher::testing::ReadFileBytes(LAUNCHER_TEST_KEY), list);
   std::ofstream(served / "patcher" / "v-1.inc", std::ios::binary) << *signedList;
+  // The engine syncs each decompressed file; with an ordered journal that
+  // would also flush whatever the preparation left dirty, so do it now.
+  ::sync();
 }
 
 RunResult RunEngine(const fs::path& root, const std::string& baseUrl) {
@@ -158,18 +167,20 @@ Scenario SmallFiles(int count) {
 }
 
 void Report(const char* what, const RunResult& r) {
-  std::printf("  %-34s %8.2f s  peak %7.1f MiB  exit %d\n", what, r.seconds,
-              static_cast<double>(r.peakRssKb) / 1024.0, r.status);
+  std::printf("  %-30s %8.2f s wall %8.2f s cpu  peak %6.1f MiB  exit %d\n", what, r.seconds,
+              r.cpuSeconds, static_cast<double>(r.peakRssKb) / 1024.0, r.status);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
   const std::uint64_t largeMiB = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1024;
   const int largeFiles = argc > 2 ? std::atoi(argv[2]) : 50;
   const int smallFiles = argc > 3 ? std::atoi(argv[3]) : 10000;
+  const int runs = argc > 4 ? std::max(1, std::atoi(argv[4])) : 3;
 
-  {
+  if (largeMiB > 0 && largeFiles > 0) {
     TempDir dir;
     Scenario large;
     for (int i = 0; i < largeFiles; ++i) {
@@ -192,20 +203,31 @@ int main(int argc, char** argv) {
     std::printf("  ratio launcher / baseline: %.2f\n", engine.seconds / baseline.seconds);
   }
 
+  // The disk is shared with other work, so each size is run `runs` times on
+  // a fresh installation and the fastest run counts.
   double perEntry[2] = {0, 0};
+  double cpuPerEntry[2] = {0, 0};
   const int counts[2] = {smallFiles / 10, smallFiles};
   for (int k = 0; k < 2; ++k) {
-    TempDir dir;
-    const Scenario small = SmallFiles(counts[k]);
-    Prepare(dir.path(), small);
-    NginxServer nginx(dir.path() / "served");
-    const RunResult engine = RunEngine(dir.path(), nginx.BaseUrl());
-    perEntry[k] = engine.seconds / counts[k];
     std::printf("small files: %d entries of 1-10 KiB\n", counts[k]);
-    Report("launcher incremental update", engine);
-    std::printf("  per entry: %.3f ms\n", perEntry[k] * 1000.0);
+    const Scenario small = SmallFiles(counts[k]);
+    for (int run = 0; run < runs; ++run) {
+      TempDir dir;
+      Prepare(dir.path(), small);
+      NginxServer nginx(dir.path() / "served");
+      const RunResult engine = RunEngine(dir.path(), nginx.BaseUrl());
+      Report("launcher incremental update", engine);
+      const double each = engine.seconds / counts[k];
+      const double cpuEach = engine.cpuSeconds / counts[k];
+      if (run == 0 || each < perEntry[k]) perEntry[k] = each;
+      if (run == 0 || cpuEach < cpuPerEntry[k]) cpuPerEntry[k] = cpuEach;
+    }
+    std::printf("  per entry (fastest run): %.3f ms wall, %.3f ms cpu\n", perEntry[k] * 1000.0,
+                cpuPerEntry[k] * 1000.0);
   }
-  std::printf("growth of time per entry, %d -> %d entries: %.2f (1.00 is linear)\n", counts[0],
-              counts[1], perEntry[1] / perEntry[0]);
+  // Wall time follows the shared disk's latency (every staged file is
+  // synced); the engine's own work per entry shows in its CPU time.
+  std::printf("growth of time per entry, %d -> %d entries: %.2f wall, %.2f cpu (1.00 is linear)\n",
+              counts[0], counts[1], perEntry[1] / perEntry[0], cpuPerEntry[1] / cpuPerEntry[0]);
   return 0;
 }

@@ -36,7 +36,7 @@ int ReportListUnusable() {
   return 0;
 }
 
-// Step 1: the resume record. A resume offset that tempfile.dat cannot back
+// Restores the resume record. A resume offset that tempfile.dat cannot back
 // (a missing or shorter file, a negative number) would make every resumed
 // transfer fail; such an offset starts the entry's transfer afresh instead.
 void RestoreResumeState() {
@@ -57,8 +57,8 @@ void RestoreResumeState() {
   if (BytesDone < 0 || BytesDone > QueryFileSize(TempFilePath)) BytesDone = 0;
 }
 
-// Step 2: keep the list of an interrupted run of the same version, or fetch
-// the list for the current distance. The old list is deleted first, so a
+// Keeps the list of an interrupted run of the same version, or fetches the
+// list for the current distance. The old list is deleted first, so a
 // failed fetch can never leave an earlier version's list to be applied under
 // the new version number.
 void FetchListUnlessResuming() {
@@ -71,7 +71,7 @@ void FetchListUnlessResuming() {
                              DownloadCallback{}, 0);
 }
 
-// Step 5: skips the entries whose fetch pass is complete, rebuilding
+// Skips the entries whose fetch pass is complete, rebuilding
 // CurrentListDir from them. False when the list ends first; `fetchDone` is
 // set when the marker came first.
 bool SkipFinishedEntries(ListReader& list, bool& fetchDone) {
@@ -90,9 +90,9 @@ bool SkipFinishedEntries(ListReader& list, bool& fetchDone) {
   return true;
 }
 
-// Step 7: fetches and stages every remaining entry. False when an entry is
-// given up (or, defensively, cannot be read). `stagedNow` marks the entries
-// staged by this pass.
+// The fetch pass: fetches and stages every remaining entry. False when an
+// entry is given up (or, defensively, cannot be read). `stagedNow` marks the
+// entries staged by this pass.
 bool FetchPass(ListReader& list, std::vector<bool>& stagedNow) {
   std::string line;
   while (list.NextEntry(line) == ListLine::kEntry) {
@@ -124,9 +124,9 @@ bool FetchPass(ListReader& list, std::vector<bool>& stagedNow) {
   return true;
 }
 
-// Step 8: deletes the "-" entries and installs the staged files. False when
-// any install failed. `refetchFrom` receives the first entry whose staged copy
-// was missing (its fetch pass has to run again), or -1.
+// The apply pass: deletes the "-" entries and installs the staged files.
+// False when any install failed. `refetchFrom` receives the first entry whose
+// staged copy was missing (its fetch pass has to run again), or -1.
 //
 // An entry staged by this run's fetch pass was found out of date moments ago
 // and its staged copy checked against the list digest, so it is installed
