@@ -3,7 +3,7 @@ PRESET ?= dev
 BUILD_DIR := build/$(PRESET)
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: deps configure build test demo clean format
+.PHONY: deps configure build test demo clean format torture
 
 deps:
 	@./scripts/install-deps
@@ -16,6 +16,10 @@ build: configure
 
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 600
+
+# The fault and attack matrix pushed harder: more seeds, more kills.
+torture: build
+	cd $(BUILD_DIR) && TORTURE_ROUNDS=$${TORTURE_ROUNDS:-8} ctest --output-on-failure -L torture --timeout 3600
 
 demo: build
 	@demo/run-demo.sh $(BUILD_DIR)
