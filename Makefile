@@ -24,6 +24,12 @@ torture: build
 demo: build
 	@demo/run-demo.sh $(BUILD_DIR)
 
+# One table of ratios against curl, md5sum, zstd and tar, from a release
+# build (BENCH_SCALE=64 or BENCH_ARGS=--quick for a run of a few minutes).
+.PHONY: bench
+bench: deps
+	@bench/run-bench.py $(BENCH_ARGS)
+
 format:
 	@git ls-files '*.cc' '*.h' | xargs clang-format -i
 

@@ -1,0 +1,533 @@
+#!/usr/bin/env python3
+"""Runs every benchmark of bench/ in one go and prints one table of ratios.
+
+Each benchmark is a program that measures the launcher side by side with a
+standard tool (curl, md5sum, zstd, tar) in the same run; this script builds
+them in release mode, runs each several times, and reduces what they print
+to one row: the median with the minimum and maximum over the runs, the peak
+memory of the launcher side, and the goal the row is held to.
+
+    bench/run-bench.py [--quick] [--scale MiB] [--runs N] [--small N]
+                       [--only name,name] [--no-build] [--keep-logs]
+
+Environment: BENCH_SCALE (MiB of data, default 1024; --quick is 64),
+BENCH_RUNS, BENCH_SMALL (small-file entries, default 10000; 2000 quick),
+BENCH_TIMEOUT_FACTOR (multiplies every time limit), BENCH_JOBS (build jobs).
+
+Everything the benchmarks generate goes into a temporary directory under the
+build directory, removed at the end. Every process is started in its own
+process group and stopped (with its nginx, curl, zstd and Xvfb) when it runs
+past its time limit or when this script is interrupted.
+"""
+
+import argparse
+import os
+import platform
+import re
+import shutil
+import signal
+import statistics
+import subprocess
+import sys
+import threading
+import time
+from pathlib import Path
+
+SOURCE = Path(__file__).resolve().parent.parent
+TARGETS = ["download_bench", "full_check_bench", "incremental_bench", "publish_bench",
+           "digest_bench", "window_probe", "launcher-publish", "update_kill_harness"]
+BENCHMARKS = ["download", "full_check", "incremental", "small_files", "publish", "digest",
+              "window"]
+
+ACTIVE = set()      # process groups still running
+LOAD_SAMPLES = []   # 1-minute load average, sampled around every run
+
+
+def log(message):
+    print(message, file=sys.stderr, flush=True)
+
+
+def loadavg():
+    with open("/proc/loadavg") as f:
+        return float(f.read().split()[0])
+
+
+def stop_group(proc):
+    """SIGTERM to the whole group, SIGKILL after 5 s if anything is left."""
+    try:
+        os.killpg(proc.pid, signal.SIGTERM)
+    except ProcessLookupError:
+        return
+    deadline = time.monotonic() + 5
+    while time.monotonic() < deadline:
+        try:
+            os.killpg(proc.pid, 0)
+        except ProcessLookupError:
+            return
+        proc.poll()
+        time.sleep(0.1)
+    try:
+        os.killpg(proc.pid, signal.SIGKILL)
+    except ProcessLookupError:
+        pass
+
+
+class Run:
+    def __init__(self, output, status, seconds, timed_out):
+        self.output, self.status, self.seconds, self.timed_out = output, status, seconds, timed_out
+
+
+def run(cmd, timeout, log_path, env=None, cwd=None, echo=True):
+    """Runs `cmd` in its own process group, copying its output to `log_path`
+    (and to stderr, so a long run shows where it is). Stops it at `timeout`."""
+    LOAD_SAMPLES.append(loadavg())
+    start = time.monotonic()
+    proc = subprocess.Popen([str(c) for c in cmd], stdout=subprocess.PIPE,
+                            stderr=subprocess.STDOUT, env=env, cwd=cwd, text=True,
+                            errors="replace", start_new_session=True)
+    ACTIVE.add(proc)
+    expired = threading.Event()
+
+    def on_timeout():
+        expired.set()
+        stop_group(proc)
+
+    timer = threading.Timer(timeout, on_timeout)
+    timer.start()
+    lines = []
+    with open(log_path, "a") as out:
+        out.write("$ " + " ".join(str(c) for c in cmd) + "\n")
+        for line in proc.stdout:
+            lines.append(line)
+            out.write(line)
+            if echo:
+                sys.stderr.write("    " + line)
+    status = proc.wait()
+    timer.cancel()
+    # The group may still hold a straggler (an nginx whose parent died).
+    stop_group(proc)
+    ACTIVE.discard(proc)
+    LOAD_SAMPLES.append(loadavg())
+    if expired.is_set():
+        log(f"    ** stopped after {timeout:.0f} s")
+    return Run("".join(lines), status, time.monotonic() - start, expired.is_set())
+
+
+def stats(values):
+    if not values:
+        return None
+    return (statistics.median(values), min(values), max(values))
+
+
+def sorted_ratio(numerators, denominators):
+    """Ratios of the k-th smallest of one side to the k-th smallest of the
+    other, for two sets of runs that were not paired when measured."""
+    a, b = sorted(numerators), sorted(denominators)
+    n = min(len(a), len(b))
+    return [a[i] / b[i] for i in range(n) if b[i] > 0]
+
+
+def peak_kib(path):
+    try:
+        return int(Path(path).read_text().split()[-1])
+    except (OSError, ValueError, IndexError):
+        return None
+
+
+class Row:
+    """One line of the table."""
+
+    def __init__(self, name, ours="", theirs="", ratio=None, goal="", met=None, peak_mib=None,
+                 note=""):
+        self.name, self.ours, self.theirs, self.ratio = name, ours, theirs, ratio
+        self.goal, self.met, self.peak_mib, self.note = goal, met, peak_mib, note
+
+
+def fmt(s, digits=2):
+    if s is None:
+        return "n/a"
+    med, lo, hi = s
+    return f"{med:.{digits}f} ({lo:.{digits}f}-{hi:.{digits}f})"
+
+
+class Bench:
+    def __init__(self, args, build, tmp, logs):
+        self.args, self.build, self.tmp, self.logs = args, build, tmp, logs
+        self.scale = args.scale
+        self.runs = args.runs
+        self.gib = args.scale / 1024.0
+        self.env = dict(os.environ, TMPDIR=str(tmp), BENCH_DIR=str(tmp))
+        for name in ("http_proxy", "HTTP_PROXY", "https_proxy", "all_proxy", "ALL_PROXY"):
+            self.env.pop(name, None)
+        self.rows = []
+
+    def limit(self, seconds):
+        return seconds * self.args.timeout_factor
+
+    def exe(self, name):
+        for sub in ("bench", "tests/ui", "tools/publish", "tests/integration/update"):
+            path = self.build / sub / name
+            if path.exists():
+                return path
+        hits = list(self.build.rglob(name))
+        if not hits:
+            raise SystemExit(f"{name} not built in {self.build}")
+        return hits[0]
+
+    def failed(self, name, r):
+        why = "timed out" if r.timed_out else f"exit {r.status}"
+        self.rows.append(Row(name, note=f"FAILED ({why}), see log"))
+
+    # Downloader against curl from a local nginx, both into files.
+    def download(self):
+        timefile = self.tmp / "download.rss"
+        r = run(["/usr/bin/time", "-f", "%M", "-o", timefile, self.exe("download_bench"),
+                 self.scale, 4, self.runs], self.limit(120 + 60 * self.gib * self.runs),
+                self.logs / "download.log", env=self.env)
+        pairs = re.findall(r"run \d+: ours (\d+) MiB/s.*curl (\d+) MiB/s", r.output)
+        if r.status != 0 or not pairs:
+            return self.failed("download", r)
+        ours = [float(a) for a, _ in pairs]
+        curl = [float(b) for _, b in pairs]
+        ratio = stats([a / b for a, b in zip(ours, curl)])
+        kib = peak_kib(timefile)
+        self.rows.append(Row(f"download {self.scale} MiB in 4 files (MiB/s)", fmt(stats(ours), 0),
+                             fmt(stats(curl), 0), ratio, ">= 0.90", ratio[0] >= 0.9,
+                             kib / 1024 if kib else None, "ours/curl; peak is the whole bench "
+                             "process (downloader, nginx and curl children)"))
+
+    # Full check of an unchanged tree against md5sum over the same files.
+    def full_check(self):
+        files = 16
+        mib = max(1, self.scale // files)
+        r = run([self.exe("full_check_bench"), "--files", files, "--mib", mib, "--runs",
+                 self.runs], self.limit(180 + 150 * self.gib * self.runs),
+                self.logs / "full_check.log", env=self.env)
+        check = {int(n): (float(s), int(k)) for n, s, k in
+                 re.findall(r"run (\d+) full check\s+([\d.]+) s\s+peak RSS (\d+) KiB", r.output)}
+        md5 = {int(n): float(s) for n, s in
+               re.findall(r"run (\d+) md5sum\s+([\d.]+) s", r.output)}
+        runs = sorted(set(check) & set(md5))
+        if r.status != 0 or not runs:
+            return self.failed("full check", r)
+        ratio = stats([check[n][0] / md5[n] for n in runs])
+        self.rows.append(Row(f"full check, unchanged {files * mib} MiB tree (s)",
+                             fmt(stats([check[n][0] for n in runs])),
+                             fmt(stats([md5[n] for n in runs])), ratio, "<= 3.0",
+                             ratio[0] <= 3.0, max(check[n][1] for n in runs) / 1024,
+                             "full check/md5sum, warm page cache"))
+
+    # Incremental update of large files against curl + zstd -d, one fresh
+    # installation per run.
+    def incremental(self):
+        ours, theirs, ratios, peaks = [], [], [], []
+        pattern = (r"^\s+({})\s+([\d.]+) s(?: wall\s+[\d.]+ s cpu)?\s+peak\s+([\d.]+) MiB\s+"
+                   r"exit (-?\d+)")
+        for n in range(self.runs):
+            log(f"  run {n + 1}/{self.runs}")
+            r = run([self.exe("incremental_bench"), self.scale, 50, 10, 1],
+                    self.limit(240 + 400 * self.gib), self.logs / "incremental.log", env=self.env)
+            a = re.search(pattern.format("launcher incremental update"), r.output, re.M)
+            b = re.search(pattern.format(r"curl \+ zstd -d"), r.output, re.M)
+            if r.status != 0 or not a or not b or a.group(4) != "0" or b.group(4) != "0":
+                return self.failed("incremental update", r)
+            ours.append(float(a.group(2)))
+            theirs.append(float(b.group(2)))
+            ratios.append(ours[-1] / theirs[-1])
+            peaks.append(float(a.group(3)))
+        ratio = stats(ratios)
+        self.rows.append(Row(f"incremental update, {self.scale} MiB in 50 files (s)",
+                             fmt(stats(ours)), fmt(stats(theirs)), ratio, "<= 1.30",
+                             ratio[0] <= 1.3, max(peaks), "update/(curl + zstd -d per file)"))
+
+    # Many small files: time per entry at N/10 and N entries.
+    def small_files(self):
+        r = run([self.exe("incremental_bench"), 0, 50, self.args.small, self.runs],
+                self.limit(180 + 0.02 * self.args.small * self.runs * 1.2),
+                self.logs / "small_files.log", env=self.env)
+        if r.status != 0:
+            return self.failed("small files", r)
+        sections = re.split(r"^small files: (\d+) entries.*$", r.output, flags=re.M)
+        per = {}
+        for count, body in zip(sections[1::2], sections[2::2]):
+            found = re.findall(r"launcher incremental update\s+([\d.]+) s(?: wall\s+([\d.]+) s "
+                               r"cpu)?\s+peak\s+([\d.]+) MiB\s+exit (-?\d+)", body)
+            if not found or any(f[3] != "0" for f in found):
+                return self.failed("small files", r)
+            c = int(count)
+            per[c] = ([float(f[0]) * 1000 / c for f in found],
+                      [float(f[1]) * 1000 / c for f in found if f[1]],
+                      max(float(f[2]) for f in found))
+        if len(per) != 2:
+            return self.failed("small files", r)
+        few, many = sorted(per)
+        for c in (few, many):
+            wall, cpu, peak = per[c]
+            self.rows.append(Row(f"small files, {c} entries (ms per entry)", fmt(stats(wall), 3),
+                                 "", None, "", None, peak,
+                                 f"cpu {fmt(stats(cpu), 3)} ms per entry" if cpu else ""))
+        growth = stats(sorted_ratio(per[many][0], per[few][0]))
+        cpu_growth = stats(sorted_ratio(per[many][1], per[few][1]))
+        self.rows.append(Row(f"  growth per entry {few} -> {many}", "", "", growth, "<= 1.25",
+                             growth[0] <= 1.25, None,
+                             f"cpu growth {fmt(cpu_growth)}; 1.00 is linear"))
+
+    # Publisher build of a 5-version history against zstd + md5sum of the
+    # newest version (the benchmark's own baseline) and tar | zstd of the whole
+    # history (hard links stored once, as the publisher compresses each
+    # distinct file once).
+    def publish(self):
+        ours, rebuild, theirs, tar, peaks = [], [], [], [], []
+        for n in range(self.runs):
+            log(f"  run {n + 1}/{self.runs}")
+            env = dict(self.env, BENCH_KEEP="1")
+            r = run([self.exe("publish_bench"), self.scale, 5], self.limit(300 + 600 * self.gib),
+                    self.logs / "publish.log", env=env, echo=False)
+            kept = re.search(r"^kept (.+)$", r.output, re.M)
+            try:
+                a = re.search(r"launcher-publish build: ([\d.]+) s, peak (\d+) MiB, status 0",
+                              r.output)
+                b = re.search(r"rebuild over that tree:\s+([\d.]+) s", r.output)
+                c = re.search(r"zstd -3 -T1 \+ md5sum:\s+([\d.]+) s", r.output)
+                if r.status != 0 or not (a and b and c and kept):
+                    return self.failed("publisher build", r)
+                scratch = Path(kept.group(1))
+                t = run(["sh", "-c", "tar -cf - -C \"$0\" releases | zstd -q -3 -T1 -o "
+                         "\"$0/history.tar.zst\"", scratch], self.limit(120 + 300 * self.gib),
+                        self.logs / "publish.log", env=self.env)
+                if t.status != 0:
+                    return self.failed("tar | zstd", t)
+            finally:
+                if kept:
+                    shutil.rmtree(kept.group(1), ignore_errors=True)
+            ours.append(float(a.group(1)))
+            peaks.append(float(a.group(2)))
+            rebuild.append(float(b.group(1)))
+            theirs.append(float(c.group(1)))
+            tar.append(t.seconds)
+            log(f"    publish {ours[-1]:.2f} s, tar | zstd {tar[-1]:.2f} s, "
+                f"zstd + md5sum {theirs[-1]:.2f} s")
+        ratio = stats([a / b for a, b in zip(ours, tar)])
+        self.rows.append(Row(f"publisher build, 5 versions of {self.scale} MiB (s)",
+                             fmt(stats(ours)), fmt(stats(tar)), ratio, "", None, max(peaks),
+                             "build/(tar of the history | zstd -3 -T1)"))
+        self.rows.append(Row("  same, against zstd -3 -T1 + md5sum of the newest", "",
+                             fmt(stats(theirs)), stats([a / b for a, b in zip(ours, theirs)]),
+                             "", None, None, "the benchmark's own baseline"))
+        self.rows.append(Row("  rebuild into the same served tree (s)", fmt(stats(rebuild)), "",
+                             None, "", None, None, "served compressed files reused"))
+
+    # MD5 of one file against md5sum: what bounds the full check's reading.
+    def digest(self):
+        r = run([self.exe("digest_bench"), "--size-mib", self.scale, "--runs",
+                 max(3, self.runs)], self.limit(120 + 60 * self.gib * self.runs),
+                self.logs / "digest.log", env=self.env)
+        line = r"^{}\s+wall median\s+([\d.]+) s.*?min\s+([\d.]+) max\s+([\d.]+)"
+        a = re.search(line.format("DigestFile"), r.output, re.M)
+        b = re.search(line.format("md5sum"), r.output, re.M)
+        if r.status != 0 or not a or not b:
+            return self.failed("digest", r)
+        sa = tuple(float(x) for x in a.groups())
+        sb = tuple(float(x) for x in b.groups())
+        self.rows.append(Row(f"MD5 of a {self.scale} MiB file (s)", fmt(sa, 3), fmt(sb, 3),
+                             (sa[0] / sb[0], sa[1] / sb[2], sa[2] / sb[1]), "", None, None,
+                             "DigestFile/md5sum; range from the extremes"))
+
+    # The window: start-up to the first painted frame, and the GUI thread's
+    # CPU while a worker changes the status as fast as it can (a bound on the
+    # window's cost during a full-speed download). Under Xvfb when present.
+    def window(self):
+        probe = self.exe("window_probe")
+        work = self.tmp / "window"
+        work.mkdir()
+        shutil.copy(SOURCE / "resources/launcher.bmp", work / "launcher.bmp")
+        shutil.copy(SOURCE / "resources/stringtab-en.txt", work / "stringtab.txt")
+        env = dict(self.env, XDG_RUNTIME_DIR=str(self.tmp))
+        xvfb = None
+        if shutil.which("Xvfb"):
+            read_fd, write_fd = os.pipe()
+            xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-screen", "0",
+                                     "1280x1024x24", "-nolisten", "tcp"], pass_fds=[write_fd],
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                    start_new_session=True)
+            ACTIVE.add(xvfb)
+            os.close(write_fd)
+            with os.fdopen(read_fd) as f:
+                display = f.readline().strip()
+            env["DISPLAY"] = ":" + display
+            env.pop("QT_QPA_PLATFORM", None)
+            where = "Xvfb"
+        else:
+            env["QT_QPA_PLATFORM"] = "offscreen"
+            where = "offscreen"
+        try:
+            if xvfb and env["DISPLAY"] == ":":
+                return self.rows.append(Row("window", note="FAILED: Xvfb did not start"))
+            starts = []
+            for _ in range(max(5, self.runs)):
+                begin = time.time_ns()
+                r = run([probe, "first-paint"], self.limit(60), self.logs / "window.log",
+                        env=env, cwd=work, echo=False)
+                m = re.search(r"^(\d{15,})$", r.output, re.M)
+                if r.status != 0 or not m:
+                    return self.failed("window start-up", r)
+                starts.append((int(m.group(1)) - begin) / 1e6)
+            cpu, frames, peaks = [], [], []
+            seconds = 5
+            for _ in range(self.runs):
+                timefile = self.tmp / "window.rss"
+                r = run(["/usr/bin/time", "-f", "%M", "-o", timefile, probe, "cpu", seconds],
+                        self.limit(60), self.logs / "window.log", env=env, cwd=work, echo=False)
+                m = re.search(r"GUI thread CPU ([\d.]+) ms \(([\d.]+)% of one core\), frames (\d+)",
+                              r.output)
+                if r.status != 0 or not m:
+                    return self.failed("window CPU", r)
+                cpu.append(float(m.group(2)))
+                frames.append(int(m.group(3)) / seconds)
+                kib = peak_kib(timefile)
+                if kib:
+                    peaks.append(kib / 1024)
+        finally:
+            if xvfb:
+                stop_group(xvfb)
+                xvfb.wait()
+                ACTIVE.discard(xvfb)
+        self.rows.append(Row(f"start-up to first frame (ms, {where})", fmt(stats(starts), 0), "",
+                             None, "", None, None, "process start to first painted frame"))
+        self.rows.append(Row("window CPU, status changed flat out (% of a core)",
+                             fmt(stats(cpu)), "", None, "", None, max(peaks) if peaks else None,
+                             f"GUI thread; {fmt(stats(frames), 0)} frames/s"))
+
+
+def machine():
+    def first(cmd):
+        try:
+            out = subprocess.run(cmd, capture_output=True, text=True, timeout=10)
+            return (out.stdout or out.stderr).strip().splitlines()[0]
+        except (OSError, IndexError, subprocess.SubprocessError):
+            return "n/a"
+
+    cpu = "n/a"
+    for line in Path("/proc/cpuinfo").read_text().splitlines():
+        if line.startswith("model name"):
+            cpu = line.split(":", 1)[1].strip()
+            break
+    mem = Path("/proc/meminfo").read_text().split()[1]
+    debian = Path("/etc/debian_version").read_text().strip() if Path(
+        "/etc/debian_version").exists() else platform.platform()
+    return [
+        f"CPU: {cpu}, {os.cpu_count()} cores; memory {int(mem) // 1024} MiB",
+        f"OS: Debian {debian}, kernel {platform.release()}",
+        f"compiler: {first(['c++', '--version'])}",
+        f"curl: {first(['curl', '--version'])}",
+        f"zstd: {first(['zstd', '--version'])}",
+        f"md5sum: {first(['md5sum', '--version'])}",
+        f"nginx: {first(['/usr/sbin/nginx', '-v'])}",
+        f"OpenSSL: {first(['openssl', 'version'])}",
+    ]
+
+
+def table(rows, scale, runs, started, loads):
+    head = ["figure", "launcher: median (min-max)", "standard tool", "ratio", "goal", "met",
+            "peak MiB", "note"]
+    body = []
+    for r in rows:
+        met = "" if r.met is None else ("yes" if r.met else "NO")
+        peak = "" if r.peak_mib is None else f"{r.peak_mib:.1f}"
+        body.append([r.name, r.ours, r.theirs, fmt(r.ratio) if r.ratio else "", r.goal, met,
+                     peak, r.note])
+    lines = ["| " + " | ".join(head) + " |", "|" + "---|" * len(head)]
+    lines += ["| " + " | ".join(c.replace("|", "\\|") for c in cells) + " |" for cells in body]
+    peaks = [r.peak_mib for r in rows if r.peak_mib is not None]
+    summary = [
+        f"scale {scale} MiB, {runs} runs per figure, {time.time() - started:.0f} s in all; "
+        f"load average (1 min) during the runs: median {statistics.median(loads):.2f}, "
+        f"min {min(loads):.2f}, max {max(loads):.2f}",
+        f"peak memory goal (<= 64 MiB on the launcher side): "
+        + ("met" if peaks and max(peaks) <= 64 else "NOT met" if peaks else "n/a")
+        + (f", largest {max(peaks):.1f} MiB" if peaks else ""),
+    ]
+    return lines, summary
+
+
+def main():
+    env_int = lambda name, default: int(os.environ.get(name, default))
+    p = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    p.add_argument("--quick", action="store_true", help="64 MiB instead of 1 GiB, 2000 small files")
+    p.add_argument("--scale", type=int, help="MiB of data per benchmark (BENCH_SCALE, 1024)")
+    p.add_argument("--runs", type=int, default=env_int("BENCH_RUNS", 3))
+    p.add_argument("--small", type=int, help="small-file entries (BENCH_SMALL, 10000)")
+    p.add_argument("--only", help="comma-separated subset of " + ",".join(BENCHMARKS))
+    p.add_argument("--build-dir", default=str(SOURCE / "build/release"))
+    p.add_argument("--no-build", action="store_true")
+    p.add_argument("--timeout-factor", type=float,
+                   default=float(os.environ.get("BENCH_TIMEOUT_FACTOR", 1)))
+    args = p.parse_args()
+    args.scale = args.scale or env_int("BENCH_SCALE", 64 if args.quick else 1024)
+    args.small = args.small or env_int("BENCH_SMALL", 2000 if args.quick else 10000)
+    args.runs = max(1, args.runs)
+    chosen = args.only.split(",") if args.only else BENCHMARKS
+    for name in chosen:
+        if name not in BENCHMARKS:
+            p.error(f"unknown benchmark {name}")
+    for tool in ("curl", "zstd", "md5sum", "tar", "/usr/bin/time", "/usr/sbin/nginx"):
+        if not shutil.which(tool):
+            raise SystemExit(f"run-bench: {tool} is needed (make deps)")
+
+    build = Path(args.build_dir)
+    if not args.no_build:
+        log("building the release configuration ...")
+        jobs = os.environ.get("BENCH_JOBS", "2")
+        subprocess.run(["cmake", "--preset", "release"], cwd=SOURCE, check=True,
+                       stdout=subprocess.DEVNULL)
+        subprocess.run(["cmake", "--build", build, "-j", jobs, "--target", *TARGETS], check=True,
+                       stdout=subprocess.DEVNULL)
+
+    # The largest moment is the incremental update: the installed tree, its
+    # compressed form served, the staged copy and curl's copy side by side.
+    tmp_root = build / "bench-tmp"
+    tmp_root.mkdir(parents=True, exist_ok=True)
+    free_mib = shutil.disk_usage(tmp_root).free // (1 << 20)
+    need_mib = 5 * args.scale + 1024
+    if free_mib < need_mib:
+        raise SystemExit(f"run-bench: {free_mib} MiB free under {tmp_root}, {need_mib} needed; "
+                         "use --quick or BENCH_SCALE")
+    tmp = tmp_root / f"run-{os.getpid()}"
+    tmp.mkdir()
+    logs = build / "bench-logs"
+    logs.mkdir(exist_ok=True)
+    for old in logs.glob("*.log"):
+        old.unlink()
+
+    def interrupted(signum, _frame):
+        for proc in list(ACTIVE):
+            stop_group(proc)
+        shutil.rmtree(tmp, ignore_errors=True)
+        log(f"run-bench: stopped by signal {signum}")
+        os._exit(128 + signum)
+
+    signal.signal(signal.SIGINT, interrupted)
+    signal.signal(signal.SIGTERM, interrupted)
+
+    started = time.time()
+    bench = Bench(args, build, tmp, logs)
+    try:
+        for name in chosen:
+            log(f"== {name} (load {loadavg():.2f})")
+            getattr(bench, name)()
+    finally:
+        for proc in list(ACTIVE):
+            stop_group(proc)
+        shutil.rmtree(tmp, ignore_errors=True)
+
+    lines, summary = table(bench.rows, args.scale, args.runs, started, LOAD_SAMPLES)
+    report = ["\n".join(machine()), "", "\n".join(summary), "", "\n".join(lines)]
+    text = "\n".join(report) + "\n"
+    (build / "bench-results.md").write_text(text)
+    print(text)
+    log(f"logs in {logs}, table in {build / 'bench-results.md'}")
+    return 0 if all(not r.note.startswith("FAILED") for r in bench.rows) else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
