@@ -10,19 +10,27 @@ namespace launcher {
 
 bool TargetFile::Create(const std::filesystem::path& path) {
   Close();
-  // A read-only target is overwritten, as the installed files it replaces
-  // may carry that mark.
   struct stat st;
-  if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0) {
-    chmod(path.c_str(), (st.st_mode & 07777) | S_IWUSR);
+  if (lstat(path.c_str(), &st) == 0) {
+    if (S_ISLNK(st.st_mode)) {
+      // A link planted where the target belongs would have the download
+      // written (and the file it names truncated) wherever it points: the
+      // name is ours, so the link goes and a plain file takes its place.
+      if (unlink(path.c_str()) != 0) return false;
+    } else if (S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0) {
+      // A read-only target is overwritten, as the installed files it
+      // replaces may carry that mark.
+      chmod(path.c_str(), (st.st_mode & 07777) | S_IWUSR);
+    }
   }
-  fd_ = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  fd_ = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
   return fd_ >= 0;
 }
 
 bool TargetFile::OpenForUpdate(const std::filesystem::path& path) {
   Close();
-  fd_ = open(path.c_str(), O_RDWR | O_CLOEXEC);
+  // Resuming never writes through a link: the open fails instead.
+  fd_ = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
   return fd_ >= 0;
 }
 

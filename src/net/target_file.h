@@ -20,10 +20,12 @@ class TargetFile {
   TargetFile(const TargetFile&) = delete;
   TargetFile& operator=(const TargetFile&) = delete;
 
-  // Makes an existing file writable, then creates or truncates it. False
+  // Makes an existing file writable, then creates or truncates it; a
+  // symbolic link at `path` is replaced by a new file, never followed. False
   // when it cannot be created.
   bool Create(const std::filesystem::path& path);
-  // Opens an existing file for reading and writing without truncating it.
+  // Opens an existing file for reading and writing without truncating it;
+  // fails on a symbolic link.
   bool OpenForUpdate(const std::filesystem::path& path);
   bool is_open() const { return fd_ >= 0; }
 
