@@ -1,0 +1,67 @@
+// The list reader and the entry checks over arbitrary list files. The
+// property that matters: a list that ValidateListEntries accepts never yields,
+// in any later pass, an entry whose path fails to decode or leaves its root.
+#include <cstddef>
+#include <cstdint>
+
+#include "fuzz_support.h"
+#include "update/list_entry.h"
+#include "update/list_file.h"
+#include "update/list_path.h"
+
+using namespace launcher;
+
+namespace {
+
+// One pass as the update passes make it: every entry in file order.
+void WalkEntries(ListReader& reader, bool incremental, bool mustDecode) {
+  reader.Rewind();
+  std::string line;
+  ListLine kind;
+  int entries = 0;
+  while ((kind = reader.NextEntry(line)) == ListLine::kEntry) {
+    FUZZ_CHECK(line.size() <= kMaxListLineBytes);
+    ListedFile file;
+    const bool ok = ReadListedFile(line, incremental, file);
+    if (mustDecode) FUZZ_CHECK(ok);
+    if (ok) {
+      FUZZ_CHECK(fuzz::IsSafeRelativePath(file.decodedPath, kMaxDecodedPathUnits));
+    }
+    ++entries;
+  }
+  if (mustDecode) FUZZ_CHECK(kind != ListLine::kOverlong);
+  reader.Rewind();
+  FUZZ_CHECK(CountListEntries(reader) == entries);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size == 0) return 0;
+  // The first byte picks the list kind; the rest is the file.
+  const bool incremental = (data[0] & 1) != 0;
+  const std::u16string path = fuzz::WriteScratchFile(fuzz::ScratchRoot() / "config/patcher/inc.sw",
+                                                     fuzz::AsText(data + 1, size - 1));
+
+  ListReader reader(path);
+  FUZZ_CHECK(reader.is_open());
+  CurrentListDir.clear();
+  const bool valid = ValidateListEntries(reader, incremental);
+  FUZZ_CHECK(CurrentListDir.empty());
+  // Two passes, as the fetch and apply passes read the list.
+  WalkEntries(reader, incremental, valid);
+  WalkEntries(reader, incremental, valid);
+
+  // Raw line reading never hands out more than a line's worth.
+  reader.Rewind();
+  std::string line;
+  for (ListLine kind = reader.Next(line); kind != ListLine::kEnd; kind = reader.Next(line)) {
+    if (kind == ListLine::kOverlong) break;
+    FUZZ_CHECK(line.size() <= kMaxListLineBytes);
+    if (kind == ListLine::kMarker) FUZZ_CHECK(line == kListMarkerLine);
+    if (kind == ListLine::kComment) FUZZ_CHECK(!line.empty() && line[0] == '#');
+    if (kind == ListLine::kMarker) break;
+  }
+  CurrentListDir.clear();
+  return 0;
+}
