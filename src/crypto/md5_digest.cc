@@ -11,7 +11,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "files/utf16.h"
+#include "files/regular_file.h"
 
 namespace launcher {
 namespace {
@@ -45,33 +45,6 @@ void WriteText(Md5Digest& digest, char* out) {
   unsigned capacity = static_cast<unsigned>(kDigestTextCapacity);
   digest.ToHex(out, capacity);
 }
-
-// Reads until `buffer` is full or the file ends, so a short count means the
-// end of the file (or a read error, which ends the digest the same way).
-std::size_t ReadPiece(int fd, unsigned char* buffer, std::size_t size) {
-  std::size_t filled = 0;
-  while (filled < size) {
-    const ssize_t n = ::read(fd, buffer + filled, size - filled);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    filled += static_cast<std::size_t>(n);
-  }
-  return filled;
-}
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 }  // namespace
 
@@ -121,22 +94,21 @@ char* Md5Digest::ToHex(char* out, unsigned& capacity) const {
 
 int DigestFile(std::u16string_view path, char* out, const DigestProgress& progress) {
   Md5Digest digest;
-  // Non-blocking so that a FIFO cannot hang the open; it is refused below.
-  const FileDescriptor fd(
-      path.empty() ? -1 : ::open(ToPath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  struct stat info {};
   // Only a regular file counts as opened: a directory or a device would give
   // the digest of whatever a read returns, and never match a list.
-  if (fd.get() >= 0 && ::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode)) {
-    ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
-    const auto size = static_cast<std::uint64_t>(info.st_size);
+  RegularFile file(path);
+  if (file.is_open()) {
+    file.AdviseSequential();
+    const std::uint64_t size = file.size();
     // The progress callback may end the worker by throwing; the descriptor
     // and the digest context are released on the way out.
     Report(progress, 0);
     unsigned char buffer[kPieceSize];
     std::uint64_t total = 0;
     for (;;) {
-      const std::size_t n = ReadPiece(fd.get(), buffer, sizeof buffer);
+      // A read error ends the digest like the end of the file.
+      const std::size_t n =
+          static_cast<std::size_t>(std::max<std::int64_t>(0, file.ReadFull(buffer, sizeof buffer)));
       digest.Update(buffer, n);
       total += n;
       Report(progress, Percent(total, size));

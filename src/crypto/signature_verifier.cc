@@ -16,6 +16,7 @@
 
 #include "crypto/compiled_in_key.h"
 #include "crypto/signer.h"
+#include "files/regular_file.h"
 #include "files/utf16.h"
 
 namespace launcher {
@@ -29,20 +30,6 @@ constexpr std::size_t kMaxBlockBytes = 64 * 1024;
 
 struct MdCtxDeleter {
   void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
-};
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
 };
 
 // Cuts the translated text into pieces, feeds content pieces to the digest
@@ -157,10 +144,8 @@ bool SignatureVerifier::HasKey() const { return key_ != nullptr; }
 
 bool SignatureVerifier::VerifySignedFile(std::u16string_view path) const {
   if (!key_ || path.empty()) return false;
-  // Non-blocking so that a FIFO cannot hang the open; it is refused below.
-  FileDescriptor fd(::open(ToPath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  struct stat info {};
-  if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  RegularFile file(path);
+  if (!file.is_open()) return false;
 
   std::unique_ptr<EVP_MD_CTX, MdCtxDeleter> ctx(EVP_MD_CTX_new());
   if (!ctx || EVP_DigestVerifyInit(ctx.get(), nullptr, EVP_md5(), nullptr, key_->pkey) != 1) {
@@ -171,8 +156,7 @@ bool SignatureVerifier::VerifySignedFile(std::u16string_view path) const {
   char raw[64 * 1024];
   std::string text;
   while (!translator.ended()) {
-    const ssize_t n = ::read(fd.get(), raw, sizeof raw);
-    if (n < 0 && errno == EINTR) continue;
+    const std::int64_t n = file.ReadSome(raw, sizeof raw);
     if (n < 0) return false;
     text.clear();
     if (n == 0) {

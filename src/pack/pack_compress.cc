@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "crypto/md5_digest.h"
+#include "files/regular_file.h"
 #include "files/utf16.h"
 #include "pack/output_file.h"
 #include "pack/pack.h"
@@ -26,49 +27,6 @@ constexpr std::size_t kInputChunk = 128 * 1024;
 
 struct CCtxDeleter {
   void operator()(ZSTD_CCtx* cctx) const { ZSTD_freeCCtx(cctx); }
-};
-
-class InputFile {
- public:
-  explicit InputFile(std::u16string_view path) {
-    if (path.empty()) return;
-    // Non-blocking so that a FIFO cannot hang the open; it is refused below.
-    fd_ = ::open(ToPath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    struct stat info {};
-    if (fd_ >= 0 && (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode))) {
-      ::close(fd_);
-      fd_ = -1;
-    }
-    if (fd_ >= 0) {
-      size_ = static_cast<std::uint64_t>(info.st_size);
-      ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
-    }
-  }
-  ~InputFile() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  InputFile(const InputFile&) = delete;
-  InputFile& operator=(const InputFile&) = delete;
-
-  bool is_open() const { return fd_ >= 0; }
-  std::uint64_t size() const { return size_; }
-
-  // Fills `buffer` unless the file ends first. -1 on a read error.
-  std::int64_t Read(unsigned char* buffer, std::size_t capacity) {
-    std::size_t filled = 0;
-    while (filled < capacity) {
-      const ssize_t n = ::read(fd_, buffer + filled, capacity - filled);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) return -1;
-      if (n == 0) break;
-      filled += static_cast<std::size_t>(n);
-    }
-    return static_cast<std::int64_t>(filled);
-  }
-
- private:
-  int fd_ = -1;
-  std::uint64_t size_ = 0;
 };
 
 bool Set(ZSTD_CCtx* cctx, ZSTD_cParameter parameter, int value) {
@@ -209,8 +167,9 @@ PackParameters LibraryParametersForLevel(int level) {
 
 bool CompressFileToSink(std::u16string_view path, const PackParameters& parameters,
                         const PackSink& sink) {
-  InputFile input(path);
+  RegularFile input(path);
   if (!input.is_open()) return false;
+  input.AdviseSequential();
   std::unique_ptr<ZSTD_CCtx, CCtxDeleter> cctx(ZSTD_createCCtx());
   if (!cctx || !Configure(cctx.get(), parameters, input.size())) return false;
 
@@ -218,7 +177,7 @@ bool CompressFileToSink(std::u16string_view path, const PackParameters& paramete
   std::vector<unsigned char> out(ZSTD_CStreamOutSize());
   std::uint64_t total = 0;
   for (;;) {
-    const std::int64_t n = input.Read(in.data(), in.size());
+    const std::int64_t n = input.ReadFull(in.data(), in.size());
     if (n < 0) return false;
     total += static_cast<std::uint64_t>(n);
     // A file that grows past the size it had when opened would make the

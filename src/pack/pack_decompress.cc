@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+#include "files/regular_file.h"
 #include "files/utf16.h"
 #include "pack/output_file.h"
 #include "pack/pack.h"
@@ -24,46 +25,14 @@ struct DCtxDeleter {
   void operator()(ZSTD_DCtx* dctx) const { ZSTD_freeDCtx(dctx); }
 };
 
-class SourceFile {
- public:
-  explicit SourceFile(std::u16string_view path) {
-    if (path.empty()) return;
-    // Non-blocking so that a FIFO cannot hang the open; it is refused below.
-    fd_ = ::open(ToPath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    struct stat info {};
-    if (fd_ >= 0 && (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode))) {
-      ::close(fd_);
-      fd_ = -1;
-    }
-  }
-  ~SourceFile() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  SourceFile(const SourceFile&) = delete;
-  SourceFile& operator=(const SourceFile&) = delete;
-
-  bool is_open() const { return fd_ >= 0; }
-  // Up to `capacity` bytes; 0 at the end, -1 on a read error.
-  ssize_t Read(unsigned char* buffer, std::size_t capacity) {
-    for (;;) {
-      const ssize_t n = ::read(fd_, buffer, capacity);
-      if (n < 0 && errno == EINTR) continue;
-      return n;
-    }
-  }
-
- private:
-  int fd_ = -1;
-};
-
 // Reads the first bytes of the file, enough for any frame header, and checks
 // what the header declares. Leaves the bytes read in `head`.
-bool CheckHeader(SourceFile& source, std::vector<unsigned char>& head,
+bool CheckHeader(RegularFile& source, std::vector<unsigned char>& head,
                  unsigned long long& contentSize) {
   head.resize(ZSTD_FRAMEHEADERSIZE_MAX);
   std::size_t filled = 0;
   while (filled < head.size()) {
-    const ssize_t n = source.Read(head.data() + filled, head.size() - filled);
+    const ssize_t n = source.ReadSome(head.data() + filled, head.size() - filled);
     if (n < 0) return false;
     if (n == 0) break;
     filled += static_cast<std::size_t>(n);
@@ -81,7 +50,7 @@ bool CheckHeader(SourceFile& source, std::vector<unsigned char>& head,
 
 bool DecompressFile(std::u16string_view source, std::u16string_view target) {
   if (target.empty()) return false;
-  SourceFile input(source);
+  RegularFile input(source);
   if (!input.is_open()) return false;
   std::vector<unsigned char> in;
   unsigned long long declared = 0;
@@ -115,7 +84,7 @@ bool DecompressFile(std::u16string_view source, std::u16string_view target) {
       // Nothing consumed and nothing produced: zstd needs more input.
       if (sink.pos < sink.size && chunk.pos == chunk.size) break;
     }
-    const ssize_t n = input.Read(in.data(), in.size());
+    const std::int64_t n = input.ReadSome(in.data(), in.size());
     if (n < 0) return false;
     if (n == 0) break;
     pending = static_cast<std::size_t>(n);
