@@ -3,7 +3,7 @@ PRESET ?= dev
 BUILD_DIR := build/$(PRESET)
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: deps configure build test demo clean format torture
+.PHONY: deps configure build check test asan tsan fuzz demo clean format torture
 
 deps:
 	@./scripts/install-deps
@@ -14,8 +14,41 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
 
-test: build
+# `make check` is the quick part: the build of $(PRESET) and every test.
+# `make test` (what CI runs) adds the unit and integration tests under
+# AddressSanitizer + UndefinedBehaviorSanitizer, the window/worker handshake
+# and the display operations under ThreadSanitizer, and a short run of every
+# fuzz target.
+check: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 600
+
+test: check asan tsan
+	@$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=$(SMOKE_FUZZ_SECONDS)
+
+# Everything built with ASan + UBSan; every test but the torture runs, which
+# `make torture` pushes harder anyway.
+asan: deps
+	@cmake --preset asan >/dev/null
+	@cmake --build build/asan -j $(JOBS)
+	cd build/asan && ctest --output-on-failure -j $(JOBS) --timeout 900 -LE torture
+
+# The tests with two threads meeting: the cancel words and the close
+# handshake, the window's display operations, the worker under the driver.
+TSAN_TESTS := cancel_test launcher_window_test launcher_app_test engine_driver_test
+space := $(subst ,, )
+tsan: deps
+	@cmake --preset tsan >/dev/null
+	@cmake --build build/tsan -j $(JOBS) --target $(TSAN_TESTS)
+	cd build/tsan && ctest --output-on-failure --timeout 900 -R '^($(subst $(space),|,$(strip $(TSAN_TESTS))))$$'
+
+# libFuzzer targets (clang), each run FUZZ_SECONDS; the corpus each grows is
+# kept in build/fuzz/fuzz/corpus/ for the next run.
+FUZZ_SECONDS ?= 60
+SMOKE_FUZZ_SECONDS ?= 12
+fuzz: deps
+	@cmake --preset fuzz >/dev/null
+	@cmake --build --preset fuzz -j $(JOBS)
+	@fuzz/run.sh build/fuzz $(FUZZ_SECONDS)
 
 # The fault and attack matrix pushed harder: more seeds, more kills.
 torture: build
