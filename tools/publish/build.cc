@@ -21,6 +21,7 @@
 #include "files/utf16.h"
 #include "pack/pack_format.h"
 #include "publish/content_index.h"
+#include "publish/file_io.h"
 #include "publish/history.h"
 #include "publish/keys.h"
 #include "publish/list_format.h"
@@ -36,15 +37,6 @@ namespace launcher::publish {
 namespace fs = std::filesystem;
 
 namespace {
-
-bool ReadWholeFile(const fs::path& path, std::string& out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  out = buffer.str();
-  return !in.bad();
-}
 
 bool WriteWholeFile(const fs::path& path, std::string_view data) {
   std::ofstream file(path, std::ios::binary | std::ios::trunc);

@@ -19,6 +19,7 @@
 #include "files/utf16.h"
 #include "pack/pack.h"
 #include "publish/build.h"
+#include "publish/file_io.h"
 #include "publish/keys.h"
 #include "publish/path_rules.h"
 #include "publish/verify_tree.h"
@@ -64,15 +65,6 @@ std::optional<long long> ParseNumber(const std::string& text) {
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
   return value;
-}
-
-bool ReadWholeFile(const fs::path& path, std::string& out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  out = buffer.str();
-  return !in.bad();
 }
 
 // Writes `data` to a new file that must not exist yet, with `mode`.

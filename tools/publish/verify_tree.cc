@@ -17,6 +17,7 @@
 #include "crypto/signer.h"
 #include "files/utf16.h"
 #include "pack/pack.h"
+#include "publish/file_io.h"
 #include "publish/path_rules.h"
 #include "update/list_distance.h"
 #include "update/list_path.h"
@@ -29,15 +30,6 @@ namespace {
 
 // The launcher reads lines of at most 399 bytes, line end included.
 constexpr std::size_t kReaderLineBytes = 399;
-
-bool ReadWholeFile(const fs::path& path, std::string& out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  out = buffer.str();
-  return !in.bad();
-}
 
 bool IsLowerHexDigest(std::string_view text) {
   if (text.size() != kDigestChars) return false;
