@@ -21,16 +21,6 @@
 namespace launcher {
 namespace {
 
-constexpr std::uint32_t kOutcomePauseMs = 300;
-
-int ReportListUnusable() {
-  LogText(Message(MSG_LOG_LIST_UNUSABLE));
-  SetStatusText(Message(MSG_LIST_UNUSABLE));
-  SetDetailText(u"");
-  SleepMs(kOutcomePauseMs);
-  return 0;
-}
-
 // The check pass: every entry is compared with its installed copy, and each
 // one that differs is fetched into Check/. `fetched` gets the marks, one per
 // entry in list order. False as soon as an entry is given up.

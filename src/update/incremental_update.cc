@@ -24,17 +24,7 @@
 namespace launcher {
 namespace {
 
-constexpr std::uint32_t kOutcomePauseMs = 300;
-
 int ListPercent(int done) { return EntryCount > 0 ? done * 100 / EntryCount : 100; }
-
-int ReportListUnusable() {
-  LogText(Message(MSG_LOG_LIST_UNUSABLE));
-  SetStatusText(Message(MSG_LIST_UNUSABLE));
-  SetDetailText(u"");
-  SleepMs(kOutcomePauseMs);
-  return 0;
-}
 
 // Restores the resume record. A resume offset that tempfile.dat cannot back
 // (a missing or shorter file, a negative number) would make every resumed

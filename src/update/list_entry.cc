@@ -1,5 +1,8 @@
 #include "update/list_entry.h"
 
+#include "files/log.h"
+#include "files/string_table.h"
+#include "platform/clock.h"
 #include "update/list_path.h"
 #include "update/status_display.h"
 
@@ -66,6 +69,14 @@ bool ValidateListEntries(ListReader& reader, bool incremental) {
   CurrentListDir = savedDir;
   reader.Rewind();
   return ok;
+}
+
+int ReportListUnusable() {
+  LogText(Message(MSG_LOG_LIST_UNUSABLE));
+  SetStatusText(Message(MSG_LIST_UNUSABLE));
+  SetDetailText(u"");
+  SleepMs(kOutcomePauseMs);
+  return 0;
 }
 
 }  // namespace launcher

@@ -40,4 +40,9 @@ bool ReadListedFile(std::string_view line, bool incremental, ListedFile& file);
 // as it was; the reader is rewound.
 bool ValidateListEntries(ListReader& reader, bool incremental);
 
+// What both update paths do with a list that fails its signature check or
+// validation: log MSG_LOG_LIST_UNUSABLE, show MSG_LIST_UNUSABLE, clear the
+// detail line and pause. Returns 0, the update's failure result.
+int ReportListUnusable();
+
 }  // namespace launcher

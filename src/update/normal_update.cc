@@ -19,8 +19,6 @@
 namespace launcher {
 namespace {
 
-constexpr std::uint32_t kOutcomePauseMs = 300;
-
 void ReportOutcome(int slot) {
   ShowAndLog(slot);
   SleepMs(kOutcomePauseMs);

@@ -7,6 +7,7 @@
 // the GUI thread; tests implement it with a recorder.
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 
 namespace launcher {
@@ -35,6 +36,9 @@ class StatusDisplay {
 // worker starts and never cleared while the worker can run. May be null:
 // the guarded functions then only pass their check points.
 extern StatusDisplay* g_launcherWindow;
+
+// The pause after an outcome message, so the player can read it.
+inline constexpr std::uint32_t kOutcomePauseMs = 300;
 
 // Each of these is one guarded section (EnterCancelPoint ... LeaveCancelPoint):
 // a call after the window asked to close ends the worker without drawing.
