@@ -78,9 +78,13 @@ class SignedFileScanner {
       piece_.clear();
       return true;
     }
-    // A piece is hashed up to its first NUL, as its C-string length.
-    const std::size_t length = std::min(piece_.find('\0'), piece_.size());
-    const bool ok = EVP_DigestVerifyUpdate(ctx_, piece_.data(), length) == 1;
+    // A NUL in the content makes the file unusable. Hashing each piece only
+    // up to its first NUL, as a C-string reading would, leaves the rest of
+    // the line unsigned while the list reader still reads it: a line
+    // "\0+<digest> <path>" slipped into a signed list would install a file
+    // of anyone's choosing. The signer never writes a NUL.
+    if (piece_.find('\0') != std::string::npos) return false;
+    const bool ok = EVP_DigestVerifyUpdate(ctx_, piece_.data(), piece_.size()) == 1;
     atLineStart_ = piece_.back() == '\n';
     piece_.clear();
     return ok;

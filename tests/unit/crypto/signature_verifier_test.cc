@@ -128,9 +128,16 @@ TEST_F(VerifierTest, MarkerTextInsideALongLineIsContent) {
   EXPECT_FALSE(Verify(head + std::string(kMarkerLine) + sig));
 }
 
-TEST_F(VerifierTest, PieceIsHashedUpToItsFirstNul) {
+TEST_F(VerifierTest, ContentWithANulIsRefused) {
+  // The list reader reads whole lines, NULs included, so no part of a line
+  // may escape the signature. A line that starts with a NUL, appended to a
+  // signed list, would otherwise add an entry ("\0" is an operation that
+  // installs) without changing what the signature covers.
+  const std::string injected =
+      std::string(1, '\0') + "+0123456789abcdef0123456789abcdef /ZXZpbA==\n";
+  EXPECT_FALSE(Verify(Signed(kContent + injected, kContent)));
   const std::string withNul = std::string("abc\0def\n", 8) + "next\n";
-  EXPECT_TRUE(Verify(Signed(withNul, "abcnext\n")));
+  EXPECT_FALSE(Verify(Signed(withNul, "abcnext\n")));
   EXPECT_FALSE(Verify(Signed(withNul, withNul)));
 }
 
