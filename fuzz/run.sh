@@ -18,6 +18,10 @@ targets=${*:-"string_table_fuzz server_select_fuzz list_fuzz list_path_fuzz
   state_files_fuzz signed_file_fuzz http_fuzz decompress_fuzz"}
 
 mkdir -p "$build/fuzz/artifacts"
+# Stack traces with function names and lines.
+if [ -z "${ASAN_SYMBOLIZER_PATH:-}" ] && [ -x /usr/bin/llvm-symbolizer-14 ]; then
+  export ASAN_SYMBOLIZER_PATH=/usr/bin/llvm-symbolizer-14
+fi
 failed=""
 for t in $targets; do
   work="$build/fuzz/corpus/$t"
