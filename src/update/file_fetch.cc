@@ -18,6 +18,14 @@ namespace {
 
 void ShowFileProgress(int percent) { SetFileProgress(percent); }
 
+// Set at DOWNLOAD_DONE when the transfer created tempfile.dat at its
+// announced length in this very call and the body broke off before that
+// length: the tail was reserved, never received, so the file cannot be the
+// listed one. The digest is then not taken at all, since the announced
+// length is the server's word and reading a reserved terabyte would stall
+// the update for hours.
+bool TransferCutShort = false;
+
 MessageSlot DownloadErrorSlot(std::int64_t errorDetail) {
   if (errorDetail >= 1 && errorDetail <= 7) {
     return static_cast<MessageSlot>(MSG_DOWNLOAD_ERROR_1 + static_cast<int>(errorDetail) - 1);
@@ -40,6 +48,8 @@ void HandleProgress(int event, const Transfer& transfer, bool keepResumeRecord) 
     case DOWNLOAD_DONE:
       SetFileProgress(100);
       DownloadFinished = true;
+      TransferCutShort = transfer.state == TRANSFER_HTTP_ERROR && transfer.contentLength > 0 &&
+                         transfer.offset < transfer.contentLength;
       break;
     case DOWNLOAD_FAILED:
       DownloadFinished = false;
@@ -134,9 +144,14 @@ bool FetchListedFile(const ListedFile& entry, FetchVariant variant, int* fetched
     }
 
     DownloadFinished = false;
+    TransferCutShort = false;
     SharedDownloader->Download(url, TempFilePath, handler, BytesDone);
     if (DownloadFinished) {
-      CheckAndStage(entry, stagingRoot);
+      if (TransferCutShort) {
+        FileOk = 0;  // fails like a wrong digest: the next attempt starts afresh
+      } else {
+        CheckAndStage(entry, stagingRoot);
+      }
       BytesDone = 0;  // a complete transfer was checked: the next one starts afresh
     } else {
       FileOk = 0;  // DOWNLOAD_FAILED: resume from the last progress offset
