@@ -13,6 +13,7 @@
 #include "crypto/signer.h"
 #include "files/utf16.h"
 #include "pack/pack.h"
+#include "update/list_file.h"
 #include "update/list_path.h"
 #include "update/state_files.h"
 
@@ -104,6 +105,12 @@ void ListSeeds(const std::string& key) {
     }
     Seed("list_fuzz", "signed" + suffix, Tagged(kind, *signedList));
     Seed("signed_file_fuzz", "signed" + suffix, *signedList);
+    // A line starting with a NUL slipped in before the marker: once accepted
+    // without touching the signature, which covered lines only up to a NUL.
+    const std::size_t marker = signedList->find(kListMarkerLine);
+    Seed("signed_file_fuzz", "nul-line" + suffix,
+         signedList->substr(0, marker) + std::string(1, '\0') +
+             "+0123456789abcdef0123456789abcdef /ZXZpbA==\n" + signedList->substr(marker));
   }
   Seed("list_fuzz", "escape", Tagged(0, "0123 /Li4=/ZXRj/cGFzc3dk\nabcd Li4=\n"));
   Seed("list_fuzz", "overlong", Tagged(0, "# x\nabc " + std::string(420, 'Q') + "\n"));
