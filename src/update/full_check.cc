@@ -41,7 +41,18 @@ void ShowAndLog(int slot) {
 void FetchFresh(const std::u16string& url, const std::u16string& path) {
   DeleteFileForced(path);
   if (SharedDownloader == nullptr) SharedDownloader = std::make_unique<Downloader>();
-  SharedDownloader->Download(url, path, DownloadCallback{}, 0);
+  // A body that broke off before its announced length leaves the file at
+  // that length with an unwritten tail; the server chooses the length, and
+  // the list verification would read all of it. Such a file is no answer.
+  bool cutShort = false;
+  const DownloadCallback watch = [&cutShort](int event, const Transfer& transfer) {
+    if (event == DOWNLOAD_DONE || event == DOWNLOAD_FAILED) {
+      cutShort = transfer.contentLength > 0 && transfer.offset < transfer.contentLength;
+    }
+    return 0;
+  };
+  SharedDownloader->Download(url, path, watch, 0);
+  if (cutShort) DeleteFileForced(path);
 }
 
 bool ServerProductIdMatches() {

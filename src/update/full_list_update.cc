@@ -83,7 +83,13 @@ int UpdateFromFullList() {
   std::vector<int> fetched;
   int fetchedCount = 0;
   {
-    if (!CompiledInVerifier().VerifySignedFile(FullListFilePath)) return ReportListUnusable();
+    if (!CompiledInVerifier().VerifySignedFile(FullListFilePath)) {
+      // A list that fails its signature is worth nothing, and a hostile one
+      // may be as large as the disk allows: the next run would then lack the
+      // room to fetch even the product id.
+      DeleteFileForced(FullListFilePath);
+      return ReportListUnusable();
+    }
     ListReader list(FullListFilePath);
     // The whole list is checked before anything is fetched: one entry whose
     // path would leave its root, or that cannot be read, refuses the list.
@@ -95,7 +101,14 @@ int UpdateFromFullList() {
     list.Rewind();
     CreateParentDirectories(CheckDirPath);
 
-    if (!CheckPass(list, entryCount, fetched, fetchedCount)) return 0;
+    if (!CheckPass(list, entryCount, fetched, fetchedCount)) {
+      // Nothing is resumed from a given-up fetch (the next run starts every
+      // transfer afresh), and a hostile body may have filled the disk with
+      // it: without the room, the next run could not even fetch the
+      // product id.
+      DeleteFileForced(TempFilePath);
+      return 0;
+    }
     if (fetchedCount > 0 && !InstallPass(list, entryCount, fetched, fetchedCount)) {
       // ../patcher/ does not match the list: recording the version would make
       // the next run trust a tree that is not what it claims to be.

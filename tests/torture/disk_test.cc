@@ -7,7 +7,6 @@
 //
 // Mounting needs root (or CAP_SYS_ADMIN); without it the tests skip.
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,6 +14,7 @@
 #include <string>
 
 #include "files/string_table.h"
+#include "torture/scoped_tmpfs.h"
 #include "torture/torture_bed.h"
 #include "update/full_check.h"
 #include "update/update_state.h"
@@ -27,31 +27,8 @@ using testing::DisplayCall;
 using testing::EngineEnv;
 using testing::ReadFileBytes;
 using testing::Release;
+using testing::ScopedTmpfs;
 using testing::WriteFileBytes;
-
-// A tmpfs mounted for the lifetime of the object.
-class ScopedTmpfs {
- public:
-  ScopedTmpfs(const fs::path& at, std::size_t bytes) : at_(at) {
-    fs::create_directories(at);
-    mounted_ = ::mount("tmpfs", at.c_str(), "tmpfs", 0, Size(bytes).c_str()) == 0;
-  }
-  ~ScopedTmpfs() {
-    if (mounted_) ::umount2(at_.c_str(), MNT_DETACH);
-  }
-  bool mounted() const { return mounted_; }
-  bool Resize(std::size_t bytes) {
-    return ::mount(nullptr, at_.c_str(), nullptr, MS_REMOUNT, Size(bytes).c_str()) == 0;
-  }
-  bool SetReadOnly(bool on) {
-    return ::mount(nullptr, at_.c_str(), nullptr, MS_REMOUNT | (on ? MS_RDONLY : 0), nullptr) == 0;
-  }
-
- private:
-  static std::string Size(std::size_t bytes) { return "size=" + std::to_string(bytes); }
-  fs::path at_;
-  bool mounted_ = false;
-};
 
 // Writes a file until the file system is full.
 void FillUp(const fs::path& path) {
