@@ -95,8 +95,10 @@ TEST_F(DiskTest, FullDuringTheDownloadLosesNothingAndTheNextRunWithRoomCompletes
 
   EXPECT_FALSE(RunFullCheckOnce());
   EXPECT_TRUE(StatusShown(MSG_FULL_CHECK_FAILED));
+  EXPECT_TRUE(LogMentions(MSG_FULL_CHECK_FAILED)) << "the given-up download made room for the log";
   EXPECT_EQ(testing::DescribeTreeDifference(before, testing::SnapshotTree(base_ / "patcher")), "");
   EXPECT_FALSE(fs::exists(SmallConfig("version.sw")));
+  EXPECT_FALSE(fs::exists(SmallConfig("tempfile.dat")));
 
   ASSERT_TRUE(small_->Resize(16 << 20));
   EXPECT_TRUE(RunFullCheckOnce());
