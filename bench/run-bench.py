@@ -268,9 +268,14 @@ class Bench:
                                  f"cpu {fmt(stats(cpu), 3)} ms per entry" if cpu else ""))
         growth = stats(sorted_ratio(per[many][0], per[few][0]))
         cpu_growth = stats(sorted_ratio(per[many][1], per[few][1]))
-        self.rows.append(Row(f"  growth per entry {few} -> {many}", "", "", growth, "<= 1.25",
-                             growth[0] <= 1.25, None,
-                             f"cpu growth {fmt(cpu_growth)}; 1.00 is linear"))
+        # Wall time follows the shared disk (every staged file is synced);
+        # the engine's own work shows in its CPU time.
+        self.rows.append(Row(f"  growth of wall time per entry, {few} -> {many}", "", "", growth,
+                             "<= 1.25", growth[0] <= 1.25, None, "1.00 is linear"))
+        if cpu_growth:
+            self.rows.append(Row(f"  growth of CPU time per entry, {few} -> {many}", "", "",
+                                 cpu_growth, "<= 1.25", cpu_growth[0] <= 1.25, None,
+                                 "1.00 is linear"))
 
     # Publisher build of a 5-version history against zstd + md5sum of the
     # newest version (the benchmark's own baseline) and tar | zstd of the whole
