@@ -23,7 +23,7 @@ check: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 600
 
 test: check asan tsan
-	@$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=$(SMOKE_FUZZ_SECONDS)
+	@$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=$(SMOKE_FUZZ_SECONDS) FUZZ_JOBS=$(JOBS)
 
 # Everything built with ASan + UBSan; every test but the torture runs, which
 # `make torture` pushes harder anyway. Leaks that system libraries keep for
@@ -44,14 +44,15 @@ tsan: deps
 	@cmake --build build/tsan -j $(JOBS) --target $(TSAN_TESTS)
 	cd build/tsan && ctest --output-on-failure --timeout 900 -R '^($(subst $(space),|,$(strip $(TSAN_TESTS))))$$'
 
-# libFuzzer targets (clang), each run FUZZ_SECONDS; the corpus each grows is
-# kept in build/fuzz/fuzz/corpus/ for the next run.
+# libFuzzer targets (clang), each run FUZZ_SECONDS, FUZZ_JOBS at a time; the
+# corpus each grows is kept in build/fuzz/fuzz/corpus/ for the next run.
 FUZZ_SECONDS ?= 60
+FUZZ_JOBS ?= $(JOBS)
 SMOKE_FUZZ_SECONDS ?= 12
 fuzz: deps
 	@cmake --preset fuzz >/dev/null
 	@cmake --build --preset fuzz -j $(JOBS)
-	@fuzz/run.sh build/fuzz $(FUZZ_SECONDS)
+	@FUZZ_JOBS=$(FUZZ_JOBS) fuzz/run.sh build/fuzz $(FUZZ_SECONDS)
 
 # The fault and attack matrix pushed harder: more seeds, more kills.
 torture: build
