@@ -59,4 +59,15 @@ void WriteFileBytes(const std::filesystem::path& path, std::string_view bytes) {
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
+void WriteUtf16Lines(const std::filesystem::path& path, const std::vector<std::string>& lines) {
+  std::string bytes = "\xFF\xFE";
+  for (const std::string& line : lines) {
+    for (char c : line + "\r\n") {
+      bytes += c;
+      bytes += '\0';
+    }
+  }
+  WriteFileBytes(path, bytes);
+}
+
 }  // namespace launcher::testing

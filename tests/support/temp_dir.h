@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace launcher::testing {
 
@@ -40,5 +41,8 @@ std::filesystem::path MakeInstallLayout(const std::filesystem::path& root);
 
 std::string ReadFileBytes(const std::filesystem::path& path);
 void WriteFileBytes(const std::filesystem::path& path, std::string_view bytes);
+// A UTF-16LE text file with its byte-order mark, lines ended by CR LF (ASCII
+// lines, widened byte by byte): string tables and settings for tests.
+void WriteUtf16Lines(const std::filesystem::path& path, const std::vector<std::string>& lines);
 
 }  // namespace launcher::testing

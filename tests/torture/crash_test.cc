@@ -26,18 +26,7 @@ namespace fs = std::filesystem;
 using testing::ReadFileBytes;
 using testing::Release;
 using testing::WriteFileBytes;
-
-// A UTF-16LE text file with its byte-order mark, lines ended by CR LF.
-void WriteUtf16Lines(const fs::path& path, const std::vector<std::string>& lines) {
-  std::string bytes = "\xFF\xFE";
-  for (const std::string& line : lines) {
-    for (char c : line + "\r\n") {
-      bytes += c;
-      bytes += '\0';
-    }
-  }
-  WriteFileBytes(path, bytes);
-}
+using testing::WriteUtf16Lines;
 
 // The launcher as a child process with its display on a pipe.
 class HeadlessRun {
