@@ -7,7 +7,7 @@
 // text lines as they change and each bar in steps of 10 percent.
 #pragma once
 
-#include "update/status_display.h"
+#include "seam/status_display.h"
 
 namespace launcher {
 

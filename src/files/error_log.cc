@@ -6,7 +6,7 @@
 #include "files/paths.h"
 #include "files/string_table.h"
 #include "files/utf16_text.h"
-#include "update/cancel.h"
+#include "seam/cancel.h"
 
 namespace launcher {
 namespace {

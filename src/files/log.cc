@@ -10,7 +10,7 @@
 #include "files/paths.h"
 #include "files/utf16.h"
 #include "files/utf16_text.h"
-#include "update/cancel.h"
+#include "seam/cancel.h"
 
 namespace launcher {
 

@@ -12,7 +12,7 @@
 #include "net/http_headers.h"
 #include "net/http_url.h"
 #include "net/target_file.h"
-#include "update/cancel.h"
+#include "seam/cancel.h"
 
 namespace launcher {
 namespace {

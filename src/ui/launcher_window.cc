@@ -16,7 +16,7 @@
 #include "files/string_table.h"
 #include "ui/status_painter.h"
 #include "ui/window_layout.h"
-#include "update/cancel.h"
+#include "seam/cancel.h"
 
 namespace launcher {
 namespace {

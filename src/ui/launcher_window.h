@@ -28,7 +28,7 @@
 
 #include "ui/skin.h"
 #include "ui/status_state.h"
-#include "update/status_display.h"
+#include "seam/status_display.h"
 
 namespace launcher {
 

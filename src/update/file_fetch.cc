@@ -7,10 +7,10 @@
 #include "files/utf16.h"
 #include "pack/pack.h"
 #include "platform/clock.h"
-#include "update/cancel.h"
+#include "seam/cancel.h"
 #include "update/directories.h"
 #include "update/state_files.h"
-#include "update/status_display.h"
+#include "seam/status_display.h"
 #include "update/update_state.h"
 
 namespace launcher {

@@ -9,7 +9,7 @@
 #include "files/paths.h"
 #include "files/string_table.h"
 #include "files/utf16.h"
-#include "update/cancel.h"
+#include "seam/cancel.h"
 #include "update/directories.h"
 
 namespace launcher {

@@ -8,11 +8,11 @@
 #include "files/string_table.h"
 #include "files/text_file.h"
 #include "net/downloader.h"
-#include "update/cancel.h"
+#include "seam/cancel.h"
 #include "update/directories.h"
 #include "update/full_list_update.h"
 #include "update/state_files.h"
-#include "update/status_display.h"
+#include "seam/status_display.h"
 #include "update/update_state.h"
 
 namespace launcher {

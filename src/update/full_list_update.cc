@@ -15,7 +15,7 @@
 #include "update/list_entry.h"
 #include "update/list_file.h"
 #include "update/state_files.h"
-#include "update/status_display.h"
+#include "seam/status_display.h"
 #include "update/update_state.h"
 
 namespace launcher {

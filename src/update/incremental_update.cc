@@ -18,7 +18,7 @@
 #include "update/list_file.h"
 #include "update/list_path.h"
 #include "update/state_files.h"
-#include "update/status_display.h"
+#include "seam/status_display.h"
 #include "update/update_state.h"
 
 namespace launcher {

@@ -4,7 +4,7 @@
 #include "files/string_table.h"
 #include "platform/clock.h"
 #include "update/list_path.h"
-#include "update/status_display.h"
+#include "seam/status_display.h"
 
 namespace launcher {
 namespace {

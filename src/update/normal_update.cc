@@ -8,12 +8,12 @@
 #include "files/string_table.h"
 #include "net/downloader.h"
 #include "platform/clock.h"
-#include "update/cancel.h"
+#include "seam/cancel.h"
 #include "update/directories.h"
 #include "update/full_check.h"
 #include "update/incremental_update.h"
 #include "update/state_files.h"
-#include "update/status_display.h"
+#include "seam/status_display.h"
 #include "update/update_state.h"
 
 namespace launcher {

@@ -10,7 +10,7 @@
 #include "files/paths.h"
 #include "files/text_file.h"
 #include "files/utf16.h"
-#include "update/cancel.h"
+#include "seam/cancel.h"
 #include "update/update_state.h"
 
 namespace launcher {

@@ -14,10 +14,10 @@
 #include "platform/named_lock.h"
 #include "platform/process.h"
 #include "platform/window_raise.h"
-#include "update/cancel.h"
+#include "seam/cancel.h"
 #include "update/full_check.h"
 #include "update/normal_update.h"
-#include "update/status_display.h"
+#include "seam/status_display.h"
 #include "update/update_state.h"
 
 namespace launcher {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "update/status_display.h"
+#include "seam/status_display.h"
 
 namespace launcher::testing {
 

@@ -11,7 +11,7 @@
 
 #include "files/string_table.h"
 #include "torture/torture_bed.h"
-#include "update/cancel.h"
+#include "seam/cancel.h"
 #include "update/incremental_update.h"
 #include "update/list_path.h"
 #include "update/update_state.h"

@@ -5,8 +5,8 @@
 #include <chrono>
 #include <thread>
 
-#include "update/cancel.h"
-#include "update/status_display.h"
+#include "seam/cancel.h"
+#include "seam/status_display.h"
 #include "window_fixture.h"
 
 namespace launcher::testing {

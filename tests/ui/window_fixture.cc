@@ -3,7 +3,7 @@
 #include <QPixmap>
 
 #include "files/string_table.h"
-#include "update/cancel.h"
+#include "seam/cancel.h"
 
 namespace launcher::testing {
 

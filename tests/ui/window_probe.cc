@@ -30,8 +30,8 @@
 #include <thread>
 
 #include "ui/launcher_window.h"
-#include "update/cancel.h"
-#include "update/status_display.h"
+#include "seam/cancel.h"
+#include "seam/status_display.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include "integration/engine/engine_fixture.h"
 #include "integration/platform/patcher_record.h"
 #include "platform/process.h"
-#include "update/cancel.h"
+#include "seam/cancel.h"
 #include "update/update_driver.h"
 #include "update/update_state.h"
 

@@ -8,7 +8,7 @@
 #include "files/string_table.h"
 #include "integration/engine/engine_fixture.h"
 #include "support/fault_server.h"
-#include "update/cancel.h"
+#include "seam/cancel.h"
 #include "update/full_check.h"
 #include "update/list_path.h"
 #include "update/normal_update.h"

@@ -23,8 +23,8 @@
 #include "files/string_table.h"
 #include "files/utf16.h"
 #include "platform/command_line.h"
-#include "update/cancel.h"
-#include "update/status_display.h"
+#include "seam/cancel.h"
+#include "seam/status_display.h"
 #include "update/update_driver.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include "net/downloader.h"
 #include "support/fault_server.h"
 #include "support/temp_dir.h"
-#include "update/cancel.h"
+#include "seam/cancel.h"
 
 namespace launcher::testing {
 namespace {

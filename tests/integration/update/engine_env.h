@@ -11,7 +11,7 @@
 #include "support/fake_clock.h"
 #include "support/recording_display.h"
 #include "support/temp_dir.h"
-#include "update/cancel.h"
+#include "seam/cancel.h"
 
 namespace launcher::testing {
 

@@ -13,7 +13,7 @@
 #include "files/log.h"
 #include "files/string_table.h"
 #include "unit/files/utf16_files.h"
-#include "update/cancel.h"
+#include "seam/cancel.h"
 
 namespace launcher::testing {
 

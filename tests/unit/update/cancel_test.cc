@@ -1,4 +1,4 @@
-#include "update/cancel.h"
+#include "seam/cancel.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "update/status_display.h"
+#include "seam/status_display.h"
 
 namespace launcher {
 namespace {

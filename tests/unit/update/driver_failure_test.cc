@@ -6,7 +6,7 @@
 
 #include "support/recording_display.h"
 #include "support/temp_dir.h"
-#include "update/cancel.h"
+#include "seam/cancel.h"
 #include "update/update_driver.h"
 #include "update/update_state.h"
 

@@ -10,7 +10,7 @@
 #include "files/string_table.h"
 #include "support/recording_display.h"
 #include "support/temp_dir.h"
-#include "update/cancel.h"
+#include "seam/cancel.h"
 #include "update/directories.h"
 #include "update/file_install.h"
 

@@ -8,7 +8,7 @@
 #include "files/string_table.h"
 #include "support/recording_display.h"
 #include "support/temp_dir.h"
-#include "update/cancel.h"
+#include "seam/cancel.h"
 #include "update/list_entry.h"
 #include "update/list_file.h"
 #include "update/list_path.h"

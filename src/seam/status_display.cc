@@ -1,6 +1,6 @@
-#include "update/status_display.h"
+#include "seam/status_display.h"
 
-#include "update/cancel.h"
+#include "seam/cancel.h"
 
 namespace launcher {
 

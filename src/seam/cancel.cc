@@ -1,4 +1,4 @@
-#include "update/cancel.h"
+#include "seam/cancel.h"
 
 #include <chrono>
 #include <thread>
