@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "app/single_instance.h"
+#include "app/qt/single_instance.h"
 #include "app/working_directory.h"
 #include "qt_test_app.h"
 #include "support/temp_dir.h"

@@ -9,7 +9,7 @@
 #include "files/utf16.h"
 #include "qt_test_app.h"
 #include "support/temp_dir.h"
-#include "ui/status_painter.h"
+#include "ui/qt/status_painter.h"
 
 #include <gtest/gtest.h>
 

@@ -12,7 +12,7 @@
 
 #include "qt_test_app.h"
 #include "support/temp_dir.h"
-#include "ui/launcher_window.h"
+#include "ui/qt/launcher_window.h"
 
 namespace launcher::testing {
 

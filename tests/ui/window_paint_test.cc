@@ -6,7 +6,7 @@
 
 #include "files/utf16.h"
 #include "support/temp_dir.h"
-#include "ui/status_painter.h"
+#include "ui/qt/status_painter.h"
 #include "ui/window_layout.h"
 #include "window_fixture.h"
 

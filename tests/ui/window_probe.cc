@@ -29,9 +29,9 @@
 #include <string>
 #include <thread>
 
-#include "ui/launcher_window.h"
 #include "seam/cancel.h"
 #include "seam/status_display.h"
+#include "ui/qt/launcher_window.h"
 
 namespace {
 

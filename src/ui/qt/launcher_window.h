@@ -26,9 +26,9 @@
 #include <string_view>
 #include <thread>
 
-#include "ui/skin.h"
-#include "ui/status_state.h"
 #include "seam/status_display.h"
+#include "ui/qt/skin.h"
+#include "ui/status_state.h"
 
 namespace launcher {
 

@@ -9,7 +9,7 @@
 #include <QRegion>
 #include <string>
 
-#include "ui/skin.h"
+#include "ui/qt/skin.h"
 #include "ui/status_state.h"
 #include "ui/window_layout.h"
 

@@ -1,4 +1,4 @@
-#include "ui/status_painter.h"
+#include "ui/qt/status_painter.h"
 
 #include <QColor>
 #include <QFontMetrics>

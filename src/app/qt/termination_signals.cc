@@ -1,4 +1,4 @@
-#include "app/termination_signals.h"
+#include "app/qt/termination_signals.h"
 
 #include <fcntl.h>
 #include <signal.h>

@@ -1,4 +1,4 @@
-#include "ui/launcher_window.h"
+#include "ui/qt/launcher_window.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -14,9 +14,9 @@
 
 #include "files/paths.h"
 #include "files/string_table.h"
-#include "ui/status_painter.h"
-#include "ui/window_layout.h"
 #include "seam/cancel.h"
+#include "ui/qt/status_painter.h"
+#include "ui/window_layout.h"
 
 namespace launcher {
 namespace {

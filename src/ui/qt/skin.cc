@@ -1,4 +1,4 @@
-#include "ui/skin.h"
+#include "ui/qt/skin.h"
 
 #include <QFileInfo>
 #include <QRect>

@@ -6,12 +6,12 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/single_instance.h"
+#include "app/qt/single_instance.h"
+#include "app/qt/termination_signals.h"
 #include "app/status_echo.h"
-#include "app/termination_signals.h"
 #include "app/working_directory.h"
 #include "platform/command_line.h"
-#include "ui/launcher_window.h"
+#include "ui/qt/launcher_window.h"
 #include "update/update_driver.h"
 
 namespace {
