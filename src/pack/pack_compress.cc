@@ -29,6 +29,48 @@ struct CCtxDeleter {
   void operator()(ZSTD_CCtx* cctx) const { ZSTD_freeCCtx(cctx); }
 };
 
+// One compression context and its buffers per thread, kept for the thread's
+// life: a context sized for the largest window costs more to set up than a
+// small file costs to compress. Reset to its defaults before every file, and
+// every parameter that can change the output is set again, so a reused
+// context gives the same bytes as a fresh one.
+struct CompressorScratch {
+  std::unique_ptr<ZSTD_CCtx, CCtxDeleter> cctx{ZSTD_createCCtx()};
+  std::vector<unsigned char> in = std::vector<unsigned char>(kInputChunk);
+  std::vector<unsigned char> out = std::vector<unsigned char>(ZSTD_CStreamOutSize());
+  bool busy = false;  // a sink that compresses again on the same thread
+};
+
+CompressorScratch& ThreadScratch() {
+  thread_local CompressorScratch scratch;
+  return scratch;
+}
+
+// Marks the thread's scratch as in use for one file.
+class ScratchLease {
+ public:
+  ScratchLease() : scratch_(ThreadScratch()) {
+    if (scratch_.busy) {
+      own_ = std::make_unique<CompressorScratch>();
+      active_ = own_.get();
+    } else {
+      scratch_.busy = true;
+      active_ = &scratch_;
+    }
+  }
+  ~ScratchLease() {
+    if (active_ == &scratch_) scratch_.busy = false;
+  }
+  ScratchLease(const ScratchLease&) = delete;
+  ScratchLease& operator=(const ScratchLease&) = delete;
+  CompressorScratch& get() { return *active_; }
+
+ private:
+  CompressorScratch& scratch_;
+  std::unique_ptr<CompressorScratch> own_;
+  CompressorScratch* active_ = nullptr;
+};
+
 bool Set(ZSTD_CCtx* cctx, ZSTD_cParameter parameter, int value) {
   return !ZSTD_isError(ZSTD_CCtx_setParameter(cctx, parameter, value));
 }
@@ -170,11 +212,15 @@ bool CompressFileToSink(std::u16string_view path, const PackParameters& paramete
   RegularFile input(path);
   if (!input.is_open()) return false;
   input.AdviseSequential();
-  std::unique_ptr<ZSTD_CCtx, CCtxDeleter> cctx(ZSTD_createCCtx());
-  if (!cctx || !Configure(cctx.get(), parameters, input.size())) return false;
-
-  std::vector<unsigned char> in(kInputChunk);
-  std::vector<unsigned char> out(ZSTD_CStreamOutSize());
+  ScratchLease lease;
+  CompressorScratch& scratch = lease.get();
+  ZSTD_CCtx* cctx = scratch.cctx.get();
+  if (cctx == nullptr || ZSTD_isError(ZSTD_CCtx_reset(cctx, ZSTD_reset_session_and_parameters)) ||
+      !Configure(cctx, parameters, input.size())) {
+    return false;
+  }
+  std::vector<unsigned char>& in = scratch.in;
+  std::vector<unsigned char>& out = scratch.out;
   std::uint64_t total = 0;
   for (;;) {
     const std::int64_t n = input.ReadFull(in.data(), in.size());
@@ -190,7 +236,7 @@ bool CompressFileToSink(std::u16string_view path, const PackParameters& paramete
     bool finished = false;
     while (!finished) {
       ZSTD_outBuffer target{out.data(), out.size(), 0};
-      const std::size_t remaining = ZSTD_compressStream2(cctx.get(), &target, &source, mode);
+      const std::size_t remaining = ZSTD_compressStream2(cctx, &target, &source, mode);
       if (ZSTD_isError(remaining)) return false;
       if (target.pos > 0 && !sink(out.data(), target.pos)) return false;
       finished = last ? remaining == 0 : source.pos == source.size;

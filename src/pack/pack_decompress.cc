@@ -25,6 +25,15 @@ struct DCtxDeleter {
   void operator()(ZSTD_DCtx* dctx) const { ZSTD_freeDCtx(dctx); }
 };
 
+// One decompression context per thread, kept for the thread's life and reset
+// before each file (a fresh context allocates its window again).
+ZSTD_DCtx* ThreadContext() {
+  thread_local std::unique_ptr<ZSTD_DCtx, DCtxDeleter> dctx{ZSTD_createDCtx()};
+  if (!dctx) return nullptr;
+  if (ZSTD_isError(ZSTD_DCtx_reset(dctx.get(), ZSTD_reset_session_and_parameters))) return nullptr;
+  return dctx.get();
+}
+
 // Reads the first bytes of the file, enough for any frame header, and checks
 // what the header declares. Leaves the bytes read in `head`.
 bool CheckHeader(RegularFile& source, std::vector<unsigned char>& head,
@@ -56,9 +65,9 @@ bool DecompressFile(std::u16string_view source, std::u16string_view target) {
   unsigned long long declared = 0;
   if (!CheckHeader(input, in, declared)) return false;
 
-  std::unique_ptr<ZSTD_DCtx, DCtxDeleter> dctx(ZSTD_createDCtx());
-  if (!dctx ||
-      ZSTD_isError(ZSTD_DCtx_setParameter(dctx.get(), ZSTD_d_windowLogMax, kMaxWindowLog))) {
+  ZSTD_DCtx* dctx = ThreadContext();
+  if (dctx == nullptr ||
+      ZSTD_isError(ZSTD_DCtx_setParameter(dctx, ZSTD_d_windowLogMax, kMaxWindowLog))) {
     return false;
   }
   OutputFile output(ToPath(target));
@@ -75,7 +84,7 @@ bool DecompressFile(std::u16string_view source, std::u16string_view target) {
     while (chunk.pos < chunk.size || !frameEnded) {
       if (frameEnded) return false;  // bytes after the end of the frame
       ZSTD_outBuffer sink{out.data(), out.size(), 0};
-      const std::size_t hint = ZSTD_decompressStream(dctx.get(), &sink, &chunk);
+      const std::size_t hint = ZSTD_decompressStream(dctx, &sink, &chunk);
       if (ZSTD_isError(hint)) return false;
       produced += sink.pos;
       if (produced > limit) return false;
