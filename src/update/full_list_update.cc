@@ -9,22 +9,24 @@
 #include "files/paths.h"
 #include "files/string_table.h"
 #include "platform/clock.h"
+#include "seam/status_display.h"
 #include "update/directories.h"
 #include "update/file_fetch.h"
 #include "update/file_install.h"
 #include "update/list_entry.h"
 #include "update/list_file.h"
 #include "update/state_files.h"
-#include "seam/status_display.h"
 #include "update/update_state.h"
 
 namespace launcher {
 namespace {
 
 // The check pass: every entry is compared with its installed copy, and each
-// one that differs is fetched into Check/. `fetched` gets the marks, one per
-// entry in list order. False as soon as an entry is given up.
-bool CheckPass(ListReader& list, int entryCount, std::vector<int>& fetched, int& fetchedCount) {
+// one that differs is fetched into Check/; an entry that a later one
+// supersedes is left alone. `fetched` gets the marks, one per entry in list
+// order. False as soon as an entry is given up.
+bool CheckPass(ListReader& list, int entryCount, const std::vector<bool>& superseded,
+               std::vector<int>& fetched, int& fetchedCount) {
   SetTotalProgress(0);
   SetStatusText(Message(MSG_CHECKING_FILES));
   fetchedCount = 0;
@@ -35,6 +37,13 @@ bool CheckPass(ListReader& list, int entryCount, std::vector<int>& fetched, int&
     // Every entry was validated before this pass; a line that no longer
     // reads the same means the file changed under us.
     if (!ReadListedFile(line, false, file)) return false;
+    fetched[static_cast<std::size_t>(i)] = 0;
+    if (static_cast<std::size_t>(i) < superseded.size() &&
+        superseded[static_cast<std::size_t>(i)]) {
+      progress += 100;
+      SetTotalProgress(progress / entryCount);
+      continue;
+    }
     LogTextWithName(Message(MSG_LOG_CHECKING_FILE), file.decodedPath);
     SetStatusText(Message(MSG_CHECKING_FILES));
     FileOk = IsInstalledFileCurrent(file.decodedPath, file.listDigest) ? 1 : 0;
@@ -52,11 +61,13 @@ bool CheckPass(ListReader& list, int entryCount, std::vector<int>& fetched, int&
 }
 
 // The install pass: moves every fetched file from Check/ into ../patcher/.
-// Every entry is decoded again so CurrentListDir stays in step. False when
-// any install failed; the pass still tries every other file.
+// Every entry is decoded again, from the same list directory as in the check
+// pass, so each resolves to the file that pass staged. A staged copy that has
+// gone only fails its entry when the installed file is not current either.
+// False when any install failed; the pass still tries every other file.
 bool InstallPass(ListReader& list, int entryCount, const std::vector<int>& fetched,
                  int fetchedCount) {
-  list.Rewind();
+  RewindForPass(list);
   LogText(Message(MSG_LOG_INSTALL_START));
   SetStatusText(Message(MSG_INSTALLING));
   SetTotalProgress(0);
@@ -67,7 +78,10 @@ bool InstallPass(ListReader& list, int entryCount, const std::vector<int>& fetch
     ListedFile file;
     if (!ReadListedFile(line, false, file)) return false;
     if (fetched[static_cast<std::size_t>(i)] == 0) continue;
-    if (!InstallStagedFile(file.decodedPath, CheckDirPath)) allInstalled = false;
+    const bool settled = (!IsRegularFileNoFollow(CheckDirPath + file.decodedPath) &&
+                          IsInstalledFileCurrent(file.decodedPath, file.listDigest)) ||
+                         InstallStagedFile(file.decodedPath, CheckDirPath);
+    if (!settled) allInstalled = false;
     progress += 100;
     SetTotalProgress(progress / fetchedCount);
   }
@@ -93,15 +107,17 @@ int UpdateFromFullList() {
     ListReader list(FullListFilePath);
     // The whole list is checked before anything is fetched: one entry whose
     // path would leave its root, or that cannot be read, refuses the list.
-    if (!list.is_open() || !ValidateListEntries(list, false)) return ReportListUnusable();
+    std::vector<bool> superseded;
+    if (!list.is_open() || !ValidateListEntries(list, false, &superseded))
+      return ReportListUnusable();
 
     entryCount = CountListEntries(list);
     if (entryCount == 0) return 1;
     fetched.assign(static_cast<std::size_t>(entryCount), 0);
-    list.Rewind();
+    RewindForPass(list);
     CreateParentDirectories(CheckDirPath);
 
-    if (!CheckPass(list, entryCount, fetched, fetchedCount)) {
+    if (!CheckPass(list, entryCount, superseded, fetched, fetchedCount)) {
       // Nothing is resumed from a given-up fetch (the next run starts every
       // transfer afresh), and a hostile body may have filled the disk with
       // it: without the room, the next run could not even fetch the

@@ -10,6 +10,7 @@
 #include "files/string_table.h"
 #include "files/utf16.h"
 #include "platform/clock.h"
+#include "seam/status_display.h"
 #include "update/directories.h"
 #include "update/file_fetch.h"
 #include "update/file_install.h"
@@ -18,13 +19,23 @@
 #include "update/list_file.h"
 #include "update/list_path.h"
 #include "update/state_files.h"
-#include "seam/status_display.h"
 #include "update/update_state.h"
 
 namespace launcher {
 namespace {
 
 int ListPercent(int done) { return EntryCount > 0 ? done * 100 / EntryCount : 100; }
+
+// What the passes know about each entry, by its position among the entries.
+struct EntryMarks {
+  std::vector<bool> superseded;  // a later entry names the same file
+  std::vector<bool> stagedNow;   // staged by this run's fetch pass
+
+  static bool At(const std::vector<bool>& marks, int index) {
+    return index >= 0 && static_cast<std::size_t>(index) < marks.size() &&
+           marks[static_cast<std::size_t>(index)];
+  }
+};
 
 // Restores the resume record. A resume offset that tempfile.dat cannot back
 // (a missing or shorter file, a negative number) would make every resumed
@@ -80,15 +91,15 @@ bool SkipFinishedEntries(ListReader& list, bool& fetchDone) {
   return true;
 }
 
-// The fetch pass: fetches and stages every remaining entry. False when an
-// entry is given up (or, defensively, cannot be read). `stagedNow` marks the
-// entries staged by this pass.
-bool FetchPass(ListReader& list, std::vector<bool>& stagedNow) {
+// The fetch pass: fetches and stages every remaining entry but those a later
+// entry supersedes. False when an entry is given up (or, defensively, cannot
+// be read). Marks the entries it stages in `marks.stagedNow`.
+bool FetchPass(ListReader& list, EntryMarks& marks) {
   std::string line;
   while (list.NextEntry(line) == ListLine::kEntry) {
     ListedFile file;
     if (!ReadListedFile(line, true, file)) return false;
-    if (file.operation != '-') {
+    if (file.operation != '-' && !EntryMarks::At(marks.superseded, EntriesDone)) {
       SetStatusText(Message(MSG_DOWNLOADING));
       CreateParentDirectoriesUnder(PatcherDirPath, file.decodedPath);
       if (IsInstalledFileCurrent(file.decodedPath, file.listDigest)) {
@@ -103,7 +114,7 @@ bool FetchPass(ListReader& list, std::vector<bool>& stagedNow) {
       if (FileOk == 0) {
         if (!FetchListedFile(file, FetchVariant::kIncremental)) return false;
         const auto index = static_cast<std::size_t>(EntriesDone);
-        if (index < stagedNow.size()) stagedNow[index] = true;
+        if (index < marks.stagedNow.size()) marks.stagedNow[index] = true;
       }
     }
     BytesDone = 0;
@@ -114,16 +125,39 @@ bool FetchPass(ListReader& list, std::vector<bool>& stagedNow) {
   return true;
 }
 
-// The apply pass: deletes the "-" entries and installs the staged files.
-// False when any install failed. `refetchFrom` receives the first entry whose
-// staged copy was missing (its fetch pass has to run again), or -1.
+// Settles one add-or-replace entry of the apply pass. True when the
+// installed file is current afterwards. `refetch` is set when the staged
+// copy is missing and the installed file is not current: the fetch pass
+// resolves the entry to this same path, so fetching it again produces the
+// copy looked for here.
 //
 // An entry staged by this run's fetch pass was found out of date moments ago
 // and its staged copy checked against the list digest, so it is installed
-// without compressing the installed file a second time. Entries staged by an
-// earlier run are checked, as their staged copy may belong to an older list.
-bool ApplyPass(ListReader& list, const std::vector<bool>& stagedNow, int& refetchFrom) {
-  list.Rewind();
+// without compressing the installed file a second time. Any other entry, and
+// one whose staged copy has gone, is first checked: its staged copy may
+// belong to an older list, or not be needed at all.
+bool ApplyFile(const ListedFile& file, bool stagedNow, bool& refetch) {
+  const std::u16string& path = file.decodedPath;
+  refetch = false;
+  const bool staged = IsRegularFileNoFollow(TempDirPath + path);
+  if ((!stagedNow || !staged) && IsInstalledFileCurrent(path, file.listDigest)) {
+    FileOk = 1;  // the staged copy, if any, is not needed
+    DeleteFileUnder(TempDirPath, path);
+    RemoveEmptyParentDirectories(TempDirPath + path);
+    return true;
+  }
+  FileOk = 0;
+  if (InstallStagedFile(path, TempDirPath)) return true;
+  refetch = !staged;
+  return false;
+}
+
+// The apply pass: deletes the "-" entries and installs the staged files,
+// leaving superseded entries alone. False when any install failed.
+// `refetchFrom` receives the first entry whose fetch pass has to run again,
+// or -1.
+bool ApplyPass(ListReader& list, const EntryMarks& marks, int& refetchFrom) {
+  RewindForPass(list);
   SetStatusText(Message(MSG_APPLYING));
   EntriesDone = 0;
   SetTotalProgress(0);
@@ -134,7 +168,9 @@ bool ApplyPass(ListReader& list, const std::vector<bool>& stagedNow, int& refetc
     ListedFile file;
     if (!ReadListedFile(line, true, file)) return false;
     const std::u16string& path = file.decodedPath;
-    if (file.operation == '-') {
+    if (EntryMarks::At(marks.superseded, EntriesDone)) {
+      // The file is what a later entry makes it.
+    } else if (file.operation == '-') {
       SetStatusText(Message(MSG_DELETING));
       LogTextWithName(Message(MSG_LOG_DELETING_FILE), path);
       DeleteFileUnder(PatcherDirPath, path);
@@ -143,19 +179,10 @@ bool ApplyPass(ListReader& list, const std::vector<bool>& stagedNow, int& refetc
     } else {
       SetStatusText(Message(MSG_INSTALLING));
       CreateParentDirectoriesUnder(PatcherDirPath, path);
-      const auto index = static_cast<std::size_t>(EntriesDone);
-      const bool fresh = index < stagedNow.size() && stagedNow[index];
-      if (!fresh && IsInstalledFileCurrent(path, file.listDigest)) {
-        FileOk = 1;  // the staged copy is not needed
-        DeleteFileUnder(TempDirPath, path);
-        RemoveEmptyParentDirectories(TempDirPath + path);
-      } else {
-        FileOk = 0;
-        const bool staged = IsRegularFileNoFollow(TempDirPath + path);
-        if (!InstallStagedFile(path, TempDirPath)) {
-          allInstalled = false;
-          if (!staged && refetchFrom < 0) refetchFrom = EntriesDone;
-        }
+      bool refetch = false;
+      if (!ApplyFile(file, EntryMarks::At(marks.stagedNow, EntriesDone), refetch)) {
+        allInstalled = false;
+        if (refetch && refetchFrom < 0) refetchFrom = EntriesDone;
       }
     }
     ++EntriesDone;
@@ -181,19 +208,21 @@ int RunIncrementalUpdate() {
     ListReader list(IncStateFilePath);
     // Every entry is checked before anything changes: a list that names a
     // path outside its root is refused whole.
-    if (!list.is_open() || !ValidateListEntries(list, true)) return ReportListUnusable();
+    EntryMarks marks;
+    if (!list.is_open() || !ValidateListEntries(list, true, &marks.superseded))
+      return ReportListUnusable();
 
     EntryCount = CountListEntries(list);
-    list.Rewind();
+    RewindForPass(list);
     if (EntryCount > 0) {
       bool fetchDone = false;
-      std::vector<bool> stagedNow(static_cast<std::size_t>(EntryCount), false);
+      marks.stagedNow.assign(static_cast<std::size_t>(EntryCount), false);
       if (!SkipFinishedEntries(list, fetchDone)) return 0;
       SetTotalProgress(ListPercent(EntriesDone));
       SetStatusText(Message(MSG_DOWNLOADING));
       CreateParentDirectories(TempDirPath);
-      if (!fetchDone && !FetchPass(list, stagedNow)) return 0;
-      applied = ApplyPass(list, stagedNow, refetchFrom);
+      if (!fetchDone && !FetchPass(list, marks)) return 0;
+      applied = ApplyPass(list, marks, refetchFrom);
     } else {
       applied = true;  // nothing to change: the list is complete as it stands
     }
@@ -213,6 +242,7 @@ int RunIncrementalUpdate() {
   }
   DeleteFileForced(UpdateStateFilePath);
   DeleteFileForced(IncStateFilePath);
+  RemoveEmptyParentDirectories(TempDirPath);  // a list that staged nothing leaves it empty
   SetDetailText(u"");
   return 1;
 }

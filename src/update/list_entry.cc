@@ -1,10 +1,12 @@
 #include "update/list_entry.h"
 
+#include <unordered_map>
+
 #include "files/log.h"
 #include "files/string_table.h"
 #include "platform/clock.h"
-#include "update/list_path.h"
 #include "seam/status_display.h"
+#include "update/list_path.h"
 
 namespace launcher {
 namespace {
@@ -31,7 +33,19 @@ bool SplitToListedFile(std::string_view line, bool incremental, ListedFile& file
   return true;
 }
 
+// The file a decoded path names: "./a" and "a" are the same file (a token
+// before the first "/" entry decodes without the leading "./").
+std::u16string_view FileKey(std::u16string_view decodedPath) {
+  if (decodedPath.substr(0, 2) == u"./") decodedPath.remove_prefix(2);
+  return decodedPath;
+}
+
 }  // namespace
+
+void RewindForPass(ListReader& reader) {
+  reader.Rewind();
+  CurrentListDir.clear();
+}
 
 bool DecodeAndShowListPath(std::string& token, std::u16string& decodedPath) {
   std::u16string fileName;
@@ -48,24 +62,31 @@ bool ReadListedFile(std::string_view line, bool incremental, ListedFile& file) {
   return ok;
 }
 
-bool ValidateListEntries(ListReader& reader, bool incremental) {
+bool ValidateListEntries(ListReader& reader, bool incremental, std::vector<bool>* superseded) {
   const std::string savedDir = CurrentListDir;
+  RewindForPass(reader);
+  if (superseded != nullptr) superseded->clear();
+  // File -> index of the last entry naming it so far.
+  std::unordered_map<std::u16string, std::size_t> lastEntry;
   bool ok = true;
-  // Round one starts from the directory in force now (the first pass of a
-  // run); round two from the one the list leaves behind (every later pass).
-  for (int round = 0; round < 2 && ok; ++round) {
-    reader.Rewind();
-    std::string line;
-    ListLine kind = ListLine::kEnd;
-    while (ok && (kind = reader.NextEntry(line)) == ListLine::kEntry) {
-      ListedFile file;
-      ListEntryTokens tokens;
-      std::u16string decoded;
-      ok = SplitToListedFile(line, incremental, file, tokens) &&
-           DecodeChecked(tokens.pathToken, decoded, nullptr);
+  std::string line;
+  ListLine kind = ListLine::kEnd;
+  while (ok && (kind = reader.NextEntry(line)) == ListLine::kEntry) {
+    ListedFile file;
+    ListEntryTokens tokens;
+    std::u16string decoded;
+    ok = SplitToListedFile(line, incremental, file, tokens) &&
+         DecodeChecked(tokens.pathToken, decoded, nullptr);
+    if (!ok || superseded == nullptr) continue;
+    const std::size_t index = superseded->size();
+    superseded->push_back(false);
+    auto [it, first] = lastEntry.try_emplace(std::u16string(FileKey(decoded)), index);
+    if (!first) {
+      (*superseded)[it->second] = true;
+      it->second = index;
     }
-    if (ok && kind == ListLine::kOverlong) ok = false;
   }
+  if (ok && kind == ListLine::kOverlong) ok = false;
   CurrentListDir = savedDir;
   reader.Rewind();
   return ok;

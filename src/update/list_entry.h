@@ -3,11 +3,13 @@
 // path (for the files), checked to stay inside the root it is joined to.
 //
 // Decoding goes through ExpandListPath, so it advances CurrentListDir; the
-// passes decode every entry in file order. Worker thread only.
+// passes decode every entry in file order, each pass starting with
+// RewindForPass. Worker thread only.
 #pragma once
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "update/list_file.h"
 
@@ -31,14 +33,24 @@ bool DecodeAndShowListPath(std::string& token, std::u16string& decodedPath);
 // the incremental digest token (operation character + digest).
 bool ReadListedFile(std::string_view line, bool incremental, ListedFile& file);
 
+// Back to the list's first line, with CurrentListDir empty as at the start
+// of a run. Every pass starts here, so an entry before the list's first "/"
+// entry names the same file (directly under the root) in every pass.
+void RewindForPass(ListReader& reader);
+
 // Reads the whole list once before anything is changed and answers whether
 // every entry is well formed: two tokens within their limits, a path that
 // decodes to valid UTF-8 and stays inside its root, and no overlong line.
-// Every entry is checked against the list directory it can meet in any pass
-// (the one in force now, and the one the list itself leaves behind), so no
-// later pass can meet an entry that was not checked. CurrentListDir is left
-// as it was; the reader is rewound.
-bool ValidateListEntries(ListReader& reader, bool incremental);
+// Entries are read as every pass reads them (from RewindForPass), so no pass
+// can meet an entry that was not checked. CurrentListDir is left as it was;
+// the reader is rewound.
+//
+// `superseded`, when given, receives one mark per entry in list order: set
+// when a later entry names the same file. The later entry is what counts,
+// so the passes leave a superseded entry alone: the file is fetched once
+// and the final state is that of the last entry.
+bool ValidateListEntries(ListReader& reader, bool incremental,
+                         std::vector<bool>* superseded = nullptr);
 
 // What both update paths do with a list that fails its signature check or
 // validation: log MSG_LOG_LIST_UNUSABLE, show MSG_LIST_UNUSABLE, clear the

@@ -7,8 +7,8 @@
 
 #include "files/string_table.h"
 #include "integration/engine/engine_fixture.h"
-#include "support/fault_server.h"
 #include "seam/cancel.h"
+#include "support/fault_server.h"
 #include "update/full_check.h"
 #include "update/list_path.h"
 #include "update/normal_update.h"
@@ -186,6 +186,36 @@ TEST_F(FullListTest, FailedMoveLeavesVersionUnwrittenAndTheStagedFileInCheck) {
   EXPECT_EQ(Statuses().back(), Msg(MSG_FULL_CHECK_DONE));
   EXPECT_EQ(ReadFileBytes(env_.Config("version.sw")), "6\r\n");
   EXPECT_FALSE(fs::exists(env_.Config("Check")));
+}
+
+// A list the publisher never writes but the format allows: an entry before
+// the first "/" entry, and one file named twice. The run finishes at once and
+// stays finished.
+TEST_F(FullListTest, EntryBeforeTheFirstDirectoryAndAFileNamedTwiceFinishInOneRun) {
+  Publish(2, {{"a.txt", "a2"}});
+  testing::ServerTree tree(served_);
+  const std::string setup = tree.AddFile("setup.ini", "setup 2");
+  const std::string main = tree.AddFile("data/main.exe", "main 2");
+  const std::string oldMain = tree.AddFile("old/main.exe", "main 1");
+  const std::string list = setup + " " + EncodeListName("setup.ini") + "\n" + oldMain + " " +
+                           testing::DirectoryToken("data/main.exe") + "\n" + main + " " +
+                           EncodeListName("main.exe") + "\n";
+  WriteFileBytes(served_ / "patcher" / "files.md5", testing::ServerTree::Sign(list));
+  StartServer();
+  Install({{"setup.ini", "setup 1"}, {"data/main.exe", "main 0"}});
+
+  RunFullCheck(0);
+
+  EXPECT_EQ(Statuses().back(), Msg(MSG_FULL_CHECK_DONE));
+  EXPECT_EQ(Installed(), (Release{{"setup.ini", "setup 2"}, {"data/main.exe", "main 2"}}));
+  EXPECT_EQ(ReadFileBytes(env_.Config("version.sw")), "2\r\n");
+  EXPECT_EQ(FileRequestCount(), 2u);
+  EXPECT_FALSE(fs::exists(env_.Config("Check")));
+
+  NewRun();
+  RunFullCheck(0);
+  EXPECT_EQ(Statuses().back(), Msg(MSG_FULL_CHECK_DONE));
+  EXPECT_EQ(FileRequestCount(), 2u) << "nothing fetched again";
 }
 
 TEST_F(FullListTest, ListWithOnlyCommentsChangesNothing) {

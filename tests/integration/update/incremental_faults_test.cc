@@ -22,6 +22,7 @@ namespace launcher {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::DirectoryToken;
 using testing::DisplayCall;
 using testing::EngineEnv;
 using testing::NginxServer;
@@ -202,6 +203,78 @@ TEST_F(IncrementalFaultsTest, StagedCopyOfAnOlderListIsDroppedNotInstalled) {
   EXPECT_EQ(Run(), 1);
   EXPECT_EQ(Installed(), to);
   EXPECT_FALSE(fs::exists(env_.Config("temp")));
+}
+
+// Lists the format allows though the publisher never writes them: one file
+// named twice (joined by hand, or an entry repeated), and an entry before the
+// list's first "/" entry. Each finishes in one run and writes version.sw; of
+// two entries for one file the later is what counts.
+TEST_F(IncrementalFaultsTest, OddButValidListsFinishInOneRunAndTheLaterEntryCounts) {
+  const std::string x = DirectoryToken("data/x.dat");
+  const std::string xNew = "+" + tree_.AddFile("data/x.dat", "x new");
+  const std::string xOld = "+" + tree_.AddFile("old/x.dat", "x old");  // not served for data/x.dat
+  const std::string setup = "+" + tree_.AddFile("setup.ini", "setup") + " " +
+                            EncodeListName("setup.ini") + "\n";  // before any "/" entry
+  const std::string main =
+      "+" + tree_.AddFile("data/main.exe", "main") + " " + DirectoryToken("data/main.exe") + "\n";
+  struct Case {
+    const char* what;
+    std::string list;
+    Release before;
+    Release after;
+    std::size_t fetches;
+  } cases[] = {
+      {"the same entry twice",
+       xNew + " " + x + "\n" + xNew + " " + x + "\n",
+       {},
+       {{"data/x.dat", "x new"}},
+       1},
+      {"an older entry, then the newer",
+       xOld + " " + x + "\n" + xNew + " " + x + "\n",
+       {},
+       {{"data/x.dat", "x new"}},
+       1},
+      {"the newer already installed",
+       xOld + " " + x + "\n" + xNew + " " + x + "\n",
+       {{"data/x.dat", "x new"}},
+       {{"data/x.dat", "x new"}},
+       0},
+      {"added, then deleted", xNew + " " + x + "\n- " + x + "\n", {{"data/x.dat", "x"}}, {}, 0},
+      {"an entry before the first directory",
+       setup + main,
+       {},
+       {{"setup.ini", "setup"}, {"data/main.exe", "main"}},
+       2},
+  };
+  for (const Case& c : cases) {
+    fs::remove_all(env_.Patcher());
+    testing::WriteTree(env_.Patcher(), c.before);
+    fs::remove(env_.Config("version.sw"));
+    tree_.WriteSignedList(1, c.list);
+    const std::size_t fetched = FileRequests().size();
+    const std::uint64_t slept = env_.clock.TotalSleptMs();
+    EXPECT_EQ(Run(), 1) << c.what;
+    EXPECT_EQ(Installed(), c.after) << c.what;
+    EXPECT_EQ(FileRequests().size() - fetched, c.fetches) << c.what;
+    EXPECT_EQ(env_.clock.TotalSleptMs(), slept) << c.what << ": no retry";
+    EXPECT_EQ(ReadFileBytes(env_.Config("version.sw")), "101\r\n") << c.what;
+    EXPECT_FALSE(fs::exists(env_.Config("ustate.sw"))) << c.what;
+    EXPECT_FALSE(fs::exists(env_.Config("temp"))) << c.what;
+  }
+
+  // A staged copy that has gone by the apply pass only fails its entry when
+  // the installed file is not current either.
+  fs::remove_all(env_.Patcher());
+  tree_.WriteSignedList(1, xNew + " " + x + "\n");
+  env_.display.SetHook([&](const DisplayCall& call) {
+    if (call.kind == DisplayCall::kStatus && call.text == EngineEnv::Msg(MSG_APPLYING)) {
+      fs::remove(env_.Config("temp/data/x.dat"));
+      WriteFileBytes(env_.Patcher("data/x.dat"), "x new");
+    }
+  });
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(ReadFileBytes(env_.Config("version.sw")), "101\r\n");
+  EXPECT_TRUE(env_.ErrorLog().empty());
 }
 
 TEST_F(IncrementalFaultsTest, ListWithoutEntriesCompletesTheUpdate) {
