@@ -2,20 +2,14 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <cerrno>
-#include <cstdio>
 #include <string>
 
+#include "files/replace_file.h"
 #include "files/string_table.h"
 #include "files/utf16.h"
-
-#ifndef RENAME_NOREPLACE
-#define RENAME_NOREPLACE (1 << 0)
-#endif
+#include "platform/native_file.h"
 
 namespace launcher {
 namespace {
@@ -32,127 +26,17 @@ class Fd {
   Fd(const Fd&) = delete;
   Fd& operator=(const Fd&) = delete;
   int get() const { return fd_; }
-  // Closes now and reports whether the close succeeded.
-  bool Close() {
-    int fd = fd_;
-    fd_ = -1;
-    return close(fd) == 0;
-  }
 
  private:
   int fd_;
 };
 
-std::atomic<bool> g_noReplaceUnsupported{false};
-
-bool RenameNoReplaceSyscall(const std::string& source, const std::string& target) {
-  if (g_noReplaceUnsupported.load()) {
-    errno = EINVAL;  // what a file system without the flag answers
-    return false;
-  }
-  return syscall(SYS_renameat2, AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(),
-                 RENAME_NOREPLACE) == 0;
-}
-
-// Renames source to target unless target exists. Sets errno on failure.
-bool RenameNoReplace(const std::string& source, const std::string& target) {
-  if (RenameNoReplaceSyscall(source, target)) return true;
-  if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return false;
-  // The file system cannot rename without replacing: link the new name
-  // (which refuses an existing target) and drop the old one.
-  if (link(source.c_str(), target.c_str()) == 0) {
-    if (unlink(source.c_str()) == 0) return true;
-    int saved = errno;
-    unlink(target.c_str());
-    errno = saved;
-    return false;
-  }
-  if (errno == EEXIST || errno == ENOENT || errno == EXDEV) return false;
-  // No hard links here (or a directory): check, then rename. Not atomic, but
-  // the worker is the only writer of these trees.
-  struct stat info {};
-  if (lstat(target.c_str(), &info) == 0) {
-    errno = EEXIST;
-    return false;
-  }
-  return std::rename(source.c_str(), target.c_str()) == 0;
-}
-
-bool WriteAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    ssize_t n = write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-bool CopyContents(int in, int out) {
-  // copy_file_range lets the kernel (or the file system) do the copy; where
-  // it is refused, plain reads and writes go on from the same offsets.
-  for (;;) {
-    ssize_t n = copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
-    if (n == 0) return true;
-    if (n > 0) continue;
-    if (errno == EINTR) continue;
-    if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP &&
-        errno != EBADF) {
-      return false;
-    }
-    break;
-  }
-  char buffer[1 << 16];
-  for (;;) {
-    ssize_t n = read(in, buffer, sizeof buffer);
-    if (n == 0) return true;
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (!WriteAll(out, buffer, static_cast<std::size_t>(n))) return false;
-  }
-}
-
-// Copies the regular file `source` into a new temporary file in the
-// directory of `target` and returns its name, or an empty string. The
-// temporary file carries the source's permission bits.
-std::string CopyToTempBeside(const std::string& source, const std::string& target) {
-  Fd in(open(source.c_str(), O_RDONLY | O_CLOEXEC));
-  if (in.get() < 0) return {};
-  struct stat info {};
-  if (fstat(in.get(), &info) != 0 || !S_ISREG(info.st_mode)) return {};
-  // A short name of its own in the target's directory: appending to the
-  // target's name could pass the file system's name length limit.
-  static std::atomic<unsigned> counter{0};
-  std::size_t slash = target.rfind('/');
-  std::string directory = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-  std::string temp;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temp =
-        directory + ".copy-" + std::to_string(getpid()) + "-" + std::to_string(counter++) + ".tmp";
-    fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0 && errno != EEXIST) return {};
-  }
-  if (fd < 0) return {};
-  Fd out(fd);
-  bool ok = CopyContents(in.get(), out.get());
-  ok = fchmod(out.get(), info.st_mode & 07777) == 0 && ok;
-  ok = out.Close() && ok;
-  if (!ok) {
-    unlink(temp.c_str());
-    return {};
-  }
-  return temp;
-}
-
 // A move between file systems: copy beside the target, put the copy in
 // place without replacing anything, then remove the source.
 bool MoveAcrossFileSystems(const std::string& source, const std::string& target) {
-  std::string temp = CopyToTempBeside(source, target);
-  if (temp.empty()) return false;
-  if (!RenameNoReplace(temp, target)) {
-    unlink(temp.c_str());
+  FileReplacement copy(target, 0600);
+  if (!copy.is_open() || !copy.file().CopyFrom(source) ||
+      !copy.Commit(Durability::kAtomic, Overwrite::kRefuse)) {
     return false;
   }
   if (unlink(source.c_str()) != 0) {
@@ -164,10 +48,6 @@ bool MoveAcrossFileSystems(const std::string& source, const std::string& target)
 }
 
 }  // namespace
-
-void SimulateRenameNoReplaceUnsupportedForTesting(bool unsupported) {
-  g_noReplaceUnsupported.store(unsupported);
-}
 
 void ClearFileAttributes(std::u16string_view path) {
   std::string native = Native(path);
@@ -181,7 +61,9 @@ bool MoveFileLogged(std::u16string_view source, std::u16string_view target) {
   ClearFileAttributes(target);
   std::string from = Native(source);
   std::string to = Native(target);
-  bool moved = RenameNoReplace(from, to) || (errno == EXDEV && MoveAcrossFileSystems(from, to));
+  bool crossDevice = false;
+  bool moved =
+      RenameNoReplace(from, to, &crossDevice) || (crossDevice && MoveAcrossFileSystems(from, to));
   if (!moved) LogFileOperationFailure(MSG_MOVE_FAILED, source, target);
   return moved;
 }
@@ -192,14 +74,11 @@ bool CopyFileLogged(std::u16string_view source, std::u16string_view target, int 
   std::string to = Native(target);
   // The copy is written under a temporary name and renamed over the target
   // only when complete, so a failed copy never leaves a half-written target
-  // and the old target survives it.
-  std::string temp = CopyToTempBeside(from, to);
-  bool copied = !temp.empty();
-  if (copied) {
-    copied =
-        failIfExists != 0 ? RenameNoReplace(temp, to) : std::rename(temp.c_str(), to.c_str()) == 0;
-    if (!copied) unlink(temp.c_str());
-  }
+  // and the old target survives it. No sync: these are log generations.
+  FileReplacement copy(to, 0600);
+  bool copied = copy.is_open() && copy.file().CopyFrom(from) &&
+                copy.Commit(Durability::kAtomic,
+                            failIfExists != 0 ? Overwrite::kRefuse : Overwrite::kReplace);
   if (!copied) LogFileOperationFailure(MSG_COPY_FAILED, source, target);
   return copied;
 }

@@ -11,14 +11,16 @@ namespace launcher {
 
 // Clears the attributes of both files (makes them writable for their owner),
 // then renames source to target; fails when the target exists, and never
-// replaces it. Between file systems the file is copied beside the target,
-// renamed into place and then removed at its source. A failure is logged.
-// Returns true on success (callers may ignore it).
+// replaces it (RenameNoReplace of platform/native_file.h). Between file
+// systems the file is copied beside the target, renamed into place and then
+// removed at its source (files/replace_file.h). A failure is logged. Returns
+// true on success (callers may ignore it).
 bool MoveFileLogged(std::u16string_view source, std::u16string_view target);
 // Copies the regular file source to target, replacing target unless
 // failIfExists. The copy is written to a temporary file in the target's
 // directory and renamed over the target when complete, so a failed copy
-// leaves the old target untouched and no partial file behind. The copy gets
+// leaves the old target untouched and no partial file behind (no sync: see
+// files/replace_file.h for what a power cut leaves). The copy gets
 // the source's permission bits. A failure is logged. Returns true on success.
 bool CopyFileLogged(std::u16string_view source, std::u16string_view target, int failIfExists);
 // Makes path writable for its owner, then deletes it. Non-zero when deleted.
@@ -29,10 +31,6 @@ std::int64_t QueryFileSize(std::u16string_view path);
 // Makes path writable for its owner (the "clear attributes" of the formats'
 // home platform). No error when the file is missing.
 void ClearFileAttributes(std::u16string_view path);
-
-// Makes moves take the path used on file systems that cannot rename without
-// replacing (hard link, then unlink). Tests only.
-void SimulateRenameNoReplaceUnsupportedForTesting(bool unsupported);
 
 // Writes one error-log line: time stamp + the message slot's text filled
 // with the two paths (FormatTwoPaths of log.h) + "\r\n". A missing error log

@@ -1,10 +1,5 @@
 #include "files/text_file.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <cerrno>
 #include <cstdio>
 #include <limits>
 
@@ -113,37 +108,6 @@ bool ParseLeadingInteger(std::string_view text, std::int64_t& value) {
   int c = next();
   while (IsScanfSpace(c)) c = next();
   return ParseSignedDigits(c, next, value);
-}
-
-bool ReplaceFileAtomically(std::u16string_view path, std::string_view content) {
-  static std::atomic<unsigned> counter{0};
-  std::string target = ToPath(path).string();
-  // The temporary file sits beside the target so that the rename stays on
-  // one file system and is atomic. Exclusive creation with a name unique to
-  // this process and call never reuses someone else's file.
-  std::string temp;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temp = target + ".tmp" + std::to_string(getpid()) + "-" + std::to_string(counter++);
-    fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) return false;
-  }
-  if (fd < 0) return false;
-  bool ok = true;
-  std::size_t written = 0;
-  while (ok && written < content.size()) {
-    ssize_t n = write(fd, content.data() + written, content.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = false;
-    } else {
-      written += static_cast<std::size_t>(n);
-    }
-  }
-  if (close(fd) != 0) ok = false;
-  if (ok && std::rename(temp.c_str(), target.c_str()) != 0) ok = false;
-  if (!ok) unlink(temp.c_str());
-  return ok;
 }
 
 }  // namespace launcher

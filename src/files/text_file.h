@@ -45,9 +45,4 @@ bool ReadFirstInteger(std::u16string_view path, std::int64_t& value);
 // Parses the leading integer of `text` the same way (for strtol-like input).
 bool ParseLeadingInteger(std::string_view text, std::int64_t& value);
 
-// Writes `content` to `path` through a temporary file beside it that is then
-// renamed over the target, so readers only ever see the old or the new file.
-// No fsync (state files are rewritten very often). Returns false on failure.
-bool ReplaceFileAtomically(std::u16string_view path, std::string_view content);
-
 }  // namespace launcher

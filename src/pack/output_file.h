@@ -1,12 +1,15 @@
-// A file written through a temporary file beside its target and renamed over
-// the target only when complete, so a failure never leaves a partial or
-// replaced target. Used by one thread at a time; the temporary file is
-// removed when the object goes away without Commit.
+// A buffered file written through a temporary file beside its target and
+// renamed over the target only when complete (files/replace_file.h), so a
+// failure never leaves a partial or replaced target. Used by one thread at a
+// time; the temporary file is removed when the object goes away without
+// Commit.
 #pragma once
 
 #include <cstddef>
 #include <filesystem>
 #include <string>
+
+#include "files/replace_file.h"
 
 namespace launcher {
 
@@ -14,11 +17,10 @@ class OutputFile {
  public:
   // Creates the temporary file in the target's directory. Check is_open().
   explicit OutputFile(const std::filesystem::path& target);
-  ~OutputFile();
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
-  bool is_open() const { return fd_ >= 0; }
+  bool is_open() const { return replacement_.is_open(); }
   // Appends bytes (buffered). False on a write error; later writes fail too.
   bool Write(const void* data, std::size_t size);
   // Flushes, syncs the data to disk and renames the file over the target.
@@ -26,11 +28,8 @@ class OutputFile {
 
  private:
   bool Flush();
-  void Discard();
 
-  std::filesystem::path target_;
-  std::filesystem::path temporary_;
-  int fd_ = -1;
+  FileReplacement replacement_;
   bool failed_ = false;
   std::string buffer_;
 };

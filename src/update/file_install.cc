@@ -7,8 +7,10 @@
 #include "files/file_ops.h"
 #include "files/log.h"
 #include "files/paths.h"
+#include "files/replace_file.h"
 #include "files/string_table.h"
 #include "files/utf16.h"
+#include "platform/native_file.h"
 #include "seam/cancel.h"
 #include "update/directories.h"
 
@@ -17,18 +19,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Suffix of the temporary copy made beside a target on another file system.
-// A copy cut short by a crash is overwritten by the next attempt.
-constexpr std::u16string_view kCrossDeviceSuffix = u".~lnew";
-
-bool CopyThenRename(const fs::path& source, const fs::path& target, const fs::path& temporary) {
-  std::error_code ec;
-  fs::copy_file(source, temporary, fs::copy_options::overwrite_existing, ec);
-  if (!ec) fs::rename(temporary, target, ec);
-  if (ec) {
-    fs::remove(temporary, ec);
+// The copy is synced before it takes the installed file's place, as a
+// decompressed staged file is before it is renamed into place.
+bool CopyThenRename(const fs::path& source, const fs::path& target) {
+  FileReplacement copy(target);
+  if (!copy.is_open() || !copy.file().CopyFrom(source) || !copy.Commit(Durability::kSyncData)) {
     return false;
   }
+  std::error_code ec;
   fs::remove(source, ec);
   return true;
 }
@@ -43,12 +41,9 @@ bool ReplaceWithStagedFile(std::u16string_view source, std::u16string_view targe
   ClearFileAttributes(source);
   const fs::path from = ToPath(source);
   const fs::path to = ToPath(target);
-  std::error_code ec;
-  fs::rename(from, to, ec);
-  if (!ec) return true;
-  if (ec != std::errc::cross_device_link) return false;
-  return CopyThenRename(from, to,
-                        ToPath(std::u16string(target) + std::u16string(kCrossDeviceSuffix)));
+  bool crossDevice = false;
+  if (RenameReplacing(from, to, false, &crossDevice)) return true;
+  return crossDevice && CopyThenRename(from, to);
 }
 
 bool InstallStagedFile(std::u16string_view decodedPath, std::u16string_view stagingRoot) {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "files/paths.h"
+#include "files/replace_file.h"
 #include "files/text_file.h"
 #include "files/utf16.h"
 #include "seam/cancel.h"
@@ -91,7 +92,9 @@ int ReadNumberFileOrZero(std::u16string_view path) {
 }
 
 bool WriteNumberFile(std::u16string_view path, std::int64_t value) {
-  return ReplaceFileAtomically(path, std::to_string(value) + "\r\n");
+  // Written a few times a run, and "version.sw" is what the next run trusts
+  // about the installed tree: worth the syncs to outlast a power cut.
+  return ReplaceFileContents(ToPath(path), std::to_string(value) + "\r\n", Durability::kDurable);
 }
 
 bool WriteVersionFile() { return WriteNumberFile(VersionFilePath, ServerVersion); }
@@ -126,7 +129,9 @@ bool ReadUpdateState(std::u16string_view path, UpdateStateRecord& record) {
 }
 
 bool WriteUpdateState(std::u16string_view path, const UpdateStateRecord& record) {
-  return ReplaceFileAtomically(path, FormatUpdateState(record));
+  // Rewritten as a transfer goes on; a record lost to a power cut costs a
+  // fetch again, not a wrong install, so no sync.
+  return ReplaceFileContents(ToPath(path), FormatUpdateState(record), Durability::kAtomic);
 }
 
 void SaveUpdateState(int version, int entriesDone, std::int64_t bytesDone,

@@ -92,7 +92,8 @@ bool IsKnownConfigPath(const std::string& rel) {
                                        "patcher/temp",
                                        "patcher/Check"};
   for (const char* name : kFiles) {
-    if (rel == name) return true;
+    // A kill during a replacement can leave its temporary file.
+    if (rel == name || rel == std::string(name) + ".~lnew") return true;
   }
   // Rotated update logs and the staging trees' contents.
   if (rel.rfind("patcher/update.", 0) == 0 && rel.find('/', 8) == std::string::npos) return true;

@@ -1,9 +1,5 @@
 #include "publish/cli.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
@@ -65,28 +61,6 @@ std::optional<long long> ParseNumber(const std::string& text) {
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
   return value;
-}
-
-// Writes `data` to a new file that must not exist yet, with `mode`.
-bool WriteNewFile(const fs::path& path, std::string_view data, mode_t mode) {
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, mode);
-  if (fd < 0) return false;
-  fchmod(fd, mode);
-  const bool ok = write(fd, data.data(), data.size()) == static_cast<ssize_t>(data.size());
-  return close(fd) == 0 && ok;
-}
-
-// Replaces `path` through a temporary file renamed over it.
-bool ReplaceFile(const fs::path& path, std::string_view data) {
-  const fs::path temp = path.string() + ".tmp-publish";
-  std::error_code ec;
-  fs::remove(temp, ec);
-  if (!WriteNewFile(temp, data, 0644)) return false;
-  if (std::rename(temp.c_str(), path.c_str()) != 0) {
-    fs::remove(temp, ec);
-    return false;
-  }
-  return true;
 }
 
 int Usage(std::ostream& err, const std::string& problem) {

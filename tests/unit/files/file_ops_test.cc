@@ -8,6 +8,7 @@
 
 #include <csignal>
 
+#include "platform/native_file.h"
 #include "unit/files/log_fixture.h"
 
 namespace launcher {

@@ -1,7 +1,6 @@
 #include "files/text_file.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cstdint>
 #include <limits>
@@ -119,35 +118,6 @@ TEST_F(TextFileTest, ReadFirstIntegerFollowsScanfDecimal) {
   std::int64_t value = 5;
   EXPECT_FALSE(ReadFirstInteger((dir_ / "missing.sw").u16string(), value));
   EXPECT_EQ(value, 5);
-}
-
-std::vector<std::string> DirectoryEntries(const std::filesystem::path& dir) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-    names.push_back(entry.path().filename().string());
-  }
-  return names;
-}
-
-TEST_F(TextFileTest, ReplaceFileAtomicallySwapsInTheNewContentAndLeavesNoTemporaryFile) {
-  std::u16string path = Write("ustate.sw", "old state that is longer");
-  chmod((dir_ / "ustate.sw").c_str(), 0444);
-  ASSERT_TRUE(ReplaceFileAtomically(path, "3 1024\n"));
-  EXPECT_EQ(ReadFileBytes(dir_ / "ustate.sw"), "3 1024\n");
-  ASSERT_TRUE(ReplaceFileAtomically((dir_ / "new.sw").u16string(), std::string("\0a", 2)));
-  EXPECT_EQ(ReadFileBytes(dir_ / "new.sw"), std::string("\0a", 2));
-  ASSERT_TRUE(ReplaceFileAtomically(path, ""));
-  EXPECT_EQ(ReadFileBytes(dir_ / "ustate.sw"), "");
-  EXPECT_EQ(DirectoryEntries(dir_.path()).size(), 2u);
-}
-
-TEST_F(TextFileTest, ReplaceFileAtomicallyFailureLeavesTheOldFileAndNoTemporaryFile) {
-  std::filesystem::create_directory(dir_ / "occupied");
-  Write("occupied/inner", "x");
-  EXPECT_FALSE(ReplaceFileAtomically((dir_ / "occupied").u16string(), "data"));
-  EXPECT_EQ(ReadFileBytes(dir_ / "occupied/inner"), "x");
-  EXPECT_FALSE(ReplaceFileAtomically((dir_ / "no-dir/state.sw").u16string(), "data"));
-  EXPECT_EQ(DirectoryEntries(dir_.path()), std::vector<std::string>{"occupied"});
 }
 
 }  // namespace

@@ -1,0 +1,83 @@
+// The operating system's part of replacing a file: a new file written
+// through a native handle, its data flushed to the disk, renames that
+// replace or refuse to replace a target, and the sync of a directory entry.
+// files/replace_file.h builds the one replace sequence of the program from
+// these; nothing else should need them.
+//
+// Threading: every function may be called from any thread. A NativeFile is
+// used by one thread at a time. Failures are return values; on POSIX errno
+// tells the cause.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+
+namespace launcher {
+
+// An open file created by this program. Closed when the object goes away.
+class NativeFile {
+ public:
+  NativeFile() = default;
+  ~NativeFile();
+  NativeFile(const NativeFile&) = delete;
+  NativeFile& operator=(const NativeFile&) = delete;
+
+  // Creates `path`, which must not exist yet, for writing. `mode` is the
+  // POSIX permission bits before the umask (Windows ignores it). False when
+  // the file exists (`exists` is then set) or cannot be created.
+  bool CreateNew(const std::filesystem::path& path, unsigned mode, bool& exists);
+  bool is_open() const { return handle_ != kNone; }
+  // Writes all of `data` at the current end. False on any error.
+  bool Write(const void* data, std::size_t size);
+  // Copies the whole regular file `source` into this (empty) file and gives
+  // it the permission bits of `source`. False when `source` is not a regular
+  // file or cannot be read, or on a write error.
+  bool CopyFrom(const std::filesystem::path& source);
+  // Sets the permission bits, ignoring the umask (Windows: nothing).
+  bool SetMode(unsigned mode);
+  // Returns once the data written so far, and the file's length, are on the
+  // disk (fdatasync; FlushFileBuffers).
+  bool SyncData();
+  // Closes the file and reports whether the close succeeded (a delayed
+  // write error shows here).
+  bool Close();
+
+ private:
+  static constexpr std::intptr_t kNone = -1;
+  std::intptr_t handle_ = kNone;  // a descriptor, or a HANDLE on Windows
+};
+
+// Renames `from` to `to`, replacing `to` when it exists. With writeThrough
+// the call returns only when the rename is on the disk where the platform
+// can do that in one step (Windows: MOVEFILE_WRITE_THROUGH); on POSIX the
+// caller syncs the directory instead (SyncDirectory). On failure
+// `crossDevice` (when given) tells whether the two lie on different file
+// systems.
+bool RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to,
+                     bool writeThrough, bool* crossDevice = nullptr);
+
+// Renames `from` to `to` only when `to` does not exist; never replaces it.
+// Where the file system cannot rename without replacing, a hard link and an
+// unlink do it, or (without hard links) a check followed by a rename. On
+// failure `crossDevice` (when given) tells whether the two lie on different
+// file systems.
+bool RenameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to,
+                     bool* crossDevice = nullptr);
+
+// Makes the entries of `directory` (created, renamed, removed names) durable:
+// fsync of the directory on POSIX. Nothing to do on Windows, where the
+// write-through rename already is (true there).
+bool SyncDirectory(const std::filesystem::path& directory);
+
+// Removes a file; false when it could not be removed.
+bool RemoveNativeFile(const std::filesystem::path& path);
+
+// The process id, for names of temporary files that no other process uses.
+long CurrentProcessId();
+
+// Makes RenameNoReplace take the path used on file systems that cannot
+// rename without replacing (hard link, then unlink). Tests only.
+void SimulateRenameNoReplaceUnsupportedForTesting(bool unsupported);
+
+}  // namespace launcher
