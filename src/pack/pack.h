@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string_view>
 
 namespace launcher {
@@ -31,6 +32,13 @@ bool CompressFileTo(std::u16string_view source, std::u16string_view target, char
 // compressing, without holding the compressed form in memory. Gives the same
 // answer as CalcCompressFile + DigestBuffer. Returns false when the file
 // cannot be read.
-bool DigestCompressedForm(std::u16string_view path, char* digestOut);
+//
+// `progress`, when given, receives the share of the file read so far in
+// percent, once per 128 KiB chunk read (never more often than once per 8192
+// bytes), 100 after the last; it is called on the calling thread, from inside the one
+// pass over the file. Its exceptions pass through; the file and the
+// compressor are released on the way out.
+bool DigestCompressedForm(std::u16string_view path, char* digestOut,
+                          const std::function<void(int percent)>& progress = {});
 
 }  // namespace launcher

@@ -133,6 +133,13 @@ class GrowingBuffer {
   std::size_t capacity_ = 0;
 };
 
+// Percent of `size` bytes that `done` bytes are; an empty file is read whole
+// at once.
+int ReadPercent(std::uint64_t done, std::uint64_t size) {
+  if (done >= size) return 100;
+  return static_cast<int>(done * 100 / size);
+}
+
 void WriteDigest(Md5Digest& digest, char* out) {
   digest.Final();
   unsigned capacity = static_cast<unsigned>(kDigestTextCapacity);
@@ -208,7 +215,7 @@ PackParameters LibraryParametersForLevel(int level) {
 }
 
 bool CompressFileToSink(std::u16string_view path, const PackParameters& parameters,
-                        const PackSink& sink) {
+                        const PackSink& sink, const PackReadProgress& progress) {
   RegularFile input(path);
   if (!input.is_open()) return false;
   input.AdviseSequential();
@@ -241,6 +248,7 @@ bool CompressFileToSink(std::u16string_view path, const PackParameters& paramete
       if (target.pos > 0 && !sink(out.data(), target.pos)) return false;
       finished = last ? remaining == 0 : source.pos == source.size;
     }
+    if (progress) progress(ReadPercent(total, input.size()));
     if (last) return total == input.size();
   }
 }
@@ -276,13 +284,16 @@ bool CompressFileTo(std::u16string_view source, std::u16string_view target, char
   return true;
 }
 
-bool DigestCompressedForm(std::u16string_view path, char* digestOut) {
+bool DigestCompressedForm(std::u16string_view path, char* digestOut,
+                          const std::function<void(int percent)>& progress) {
   Md5Digest digest;
-  const bool ok = CompressFileToSink(path, FrozenPackParameters(),
-                                     [&](const unsigned char* data, std::size_t size) {
-                                       digest.Update(data, size);
-                                       return true;
-                                     });
+  const bool ok = CompressFileToSink(
+      path, FrozenPackParameters(),
+      [&](const unsigned char* data, std::size_t size) {
+        digest.Update(data, size);
+        return true;
+      },
+      progress);
   if (!ok) return false;
   WriteDigest(digest, digestOut);
   return true;

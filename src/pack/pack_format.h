@@ -47,12 +47,17 @@ PackParameters LibraryParametersForLevel(int level);
 // Receives the compressed form in pieces; returns false to abandon.
 using PackSink = std::function<bool(const unsigned char* data, std::size_t size)>;
 
+// Receives the share of the input read so far, in percent (0..100), once
+// after each input chunk has been compressed; the last chunk gives 100.
+using PackReadProgress = std::function<void(int percent)>;
+
 // Streams the compressed form of the regular file at `path` into `sink` as
 // one zstd frame that declares the file's size. Input is read in fixed
-// 128 KiB chunks. False when the file cannot be read, changes size while it
-// is read, or the sink gives up.
+// 128 KiB chunks, each read once; `progress`, when given, follows them. False
+// when the file cannot be read, changes size while it is read, or the sink
+// gives up.
 bool CompressFileToSink(std::u16string_view path, const PackParameters& parameters,
-                        const PackSink& sink);
+                        const PackSink& sink, const PackReadProgress& progress = {});
 
 // Largest content a compressed form may declare or produce (4 GiB).
 inline constexpr std::uint64_t kMaxContentSize = std::uint64_t{4} << 30;

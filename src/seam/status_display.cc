@@ -26,4 +26,8 @@ void SetFileProgress(int percent) {
   if (g_launcherWindow != nullptr) g_launcherWindow->SetFileProgress(percent);
 }
 
+void SetFileProgressInGuardedSection(int percent) {
+  if (g_launcherWindow != nullptr) g_launcherWindow->SetFileProgress(percent);
+}
+
 }  // namespace launcher

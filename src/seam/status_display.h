@@ -47,4 +47,10 @@ void SetDetailText(std::u16string_view text);
 void SetTotalProgress(int percent);
 void SetFileProgress(int percent);
 
+// The lower bar from inside a guarded section the worker already holds (the
+// compression of an installed file): draws without a check point of its own,
+// so the section stays whole. The window cannot go away meanwhile, since the
+// close handshake waits for the section to end.
+void SetFileProgressInGuardedSection(int percent);
+
 }  // namespace launcher

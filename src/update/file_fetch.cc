@@ -8,9 +8,9 @@
 #include "pack/pack.h"
 #include "platform/clock.h"
 #include "seam/cancel.h"
+#include "seam/status_display.h"
 #include "update/directories.h"
 #include "update/state_files.h"
-#include "seam/status_display.h"
 #include "update/update_state.h"
 
 namespace launcher {
@@ -113,9 +113,12 @@ bool IsInstalledFileCurrent(std::u16string_view decodedPath, std::string_view li
   {
     // The compression of the installed file is one guarded section; its
     // digest is taken while compressing, so the compressed form of a large
-    // file is never held in memory.
+    // file is never held in memory. The bar follows the bytes read; its end
+    // is shown below, once the file has been read whole.
     GuardedSection guard;
-    readable = DigestCompressedForm(path, digest);
+    readable = DigestCompressedForm(path, digest, [](int percent) {
+      if (percent < 100) SetFileProgressInGuardedSection(percent);
+    });
   }
   if (!readable) return false;
   SetFileProgress(100);

@@ -30,8 +30,8 @@ enum class FetchVariant {
 
 // True when the installed file PatcherDirPath + decodedPath exists and the
 // digest of its compressed form equals `listDigest` byte for byte. The
-// compression is one guarded section; the file bar goes from 0 to 100. A
-// symbolic link or a path through one is never current.
+// compression is one guarded section; the file bar goes from 0 to 100 with
+// the bytes read. A symbolic link or a path through one is never current.
 bool IsInstalledFileCurrent(std::u16string_view decodedPath, std::string_view listDigest);
 
 // Brings the entry's decompressed file into the variant's staging tree.

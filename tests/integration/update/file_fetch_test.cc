@@ -86,6 +86,28 @@ TEST_F(FileFetchTest, InstalledFileIsCurrentOnlyForItsExactLowerCaseDigest) {
   EXPECT_FALSE(IsInstalledFileCurrent(u"./data/link.bin", digest));
 }
 
+// The check of a large installed file moves the lower bar with the bytes
+// read, from inside the one guarded section of the compression: a close
+// asked for meanwhile lets the compression finish and ends the worker right
+// after it, before the bar shows the end.
+TEST_F(FileFetchTest, CheckOfALargeFileMovesTheBarFromInsideItsGuardedSection) {
+  const std::string content = testing::NoiseBytes(1 << 20, 3);  // eight 128 KiB chunks
+  WriteFileBytes(env_.Patcher("big.bin"), content);
+  const std::string digest = tree_.AddFile("big.bin", content);
+  EXPECT_TRUE(IsInstalledFileCurrent(u"./big.bin", digest));
+  EXPECT_EQ(env_.display.Percents(DisplayCall::kFile),
+            (std::vector<int>{0, 12, 25, 37, 50, 62, 75, 87, 100}));
+
+  env_.display.Clear();
+  env_.display.SetHook([&](const DisplayCall& call) {
+    if (call.kind == DisplayCall::kFile && call.percent == 12) CancelRequested.store(1);
+  });
+  EXPECT_TRUE(testing::EndsCancelled([&] { IsInstalledFileCurrent(u"./big.bin", digest); }));
+  EXPECT_EQ(env_.display.Percents(DisplayCall::kFile),
+            (std::vector<int>{0, 12, 25, 37, 50, 62, 75, 87}));
+  EXPECT_EQ(WorkInProgress.load(), 0);
+}
+
 TEST_F(FileFetchTest, FetchStagesTheFileAndKeepsTheResumeRecordCurrent) {
   const std::string content = testing::NoiseBytes(100000, 7);
   const std::string digest = tree_.AddFile("data/f.bin", content);

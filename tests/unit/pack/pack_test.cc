@@ -53,6 +53,27 @@ TEST(PackTest, AllProducersAgreeAndDecompressionRestoresTheFile) {
   }
 }
 
+// The digest's progress follows the input in one pass: one report per
+// 128 KiB chunk, rising to 100, with the same digest as without it.
+TEST(PackTest, DigestProgressFollowsTheChunksReadOnce) {
+  TempDir dir;
+  for (const std::size_t size : {0u, 131072u, 3u * 131072u + 5u}) {
+    SCOPED_TRACE(size);
+    WriteFileBytes(dir / "in.bin", MixedContent(size, 9));
+    char plain[50] = {};
+    ASSERT_TRUE(DigestCompressedForm(U16(dir / "in.bin"), plain));
+    std::vector<int> reports;
+    char followed[50] = {};
+    ASSERT_TRUE(DigestCompressedForm(U16(dir / "in.bin"), followed,
+                                     [&](int percent) { reports.push_back(percent); }));
+    EXPECT_EQ(std::string(followed), std::string(plain));
+    const std::vector<int> expected = size == 0        ? std::vector<int>{100}
+                                      : size == 131072 ? std::vector<int>{100}
+                                                       : std::vector<int>{33, 66, 99, 100};
+    EXPECT_EQ(reports, expected);
+  }
+}
+
 TEST(PackTest, StockZstdToolReadsTheCompressedForm) {
   TempDir dir;
   const std::string content = MixedContent(500000, 7);
