@@ -1,17 +1,10 @@
 #include "ui/qt/skin.h"
 
-#include <QFileInfo>
 #include <QRect>
 #include <cstdint>
-#include <filesystem>
 #include <span>
-#include <string>
 #include <vector>
 
-#include "files/log.h"
-#include "files/paths.h"
-#include "files/utf16.h"
-#include "files/utf16_text.h"
 #include "ui/skin_region.h"
 #include "ui/window_layout.h"
 
@@ -22,22 +15,6 @@ QImage LoadBarImage(const char* resource) {
   QImage image(QString::fromLatin1(resource));
   if (image.isNull()) return image;
   return image.convertToFormat(QImage::Format_RGB32);
-}
-
-// The error log belongs to the worker, but the skin is loaded before the
-// worker starts, so this one line cannot interleave with its writes.
-void LogSkinFailure(const QString& skinPath) {
-  const std::u16string path = ErrorLogPath;
-  std::error_code ec;
-  if (!std::filesystem::exists(ToPath(path), ec)) {
-    CreateUtf16File(path);
-  }
-  const QString line = QStringLiteral(" cannot load the skin \"%1\"; showing a plain window\r\n")
-                           .arg(QFileInfo(skinPath).fileName());
-  std::u16string text = LogTimeStamp();
-  text.append(reinterpret_cast<const char16_t*>(line.utf16()),
-              static_cast<std::size_t>(line.size()));
-  AppendUtf16(path, text);
 }
 
 }  // namespace
@@ -68,10 +45,10 @@ QRegion ShapeFromImage(const QImage& image) {
 
 SkinImages LoadSkinImages(const QString& skinPath) {
   SkinImages images;
+  // A skin that cannot be read is not reported anywhere: the error log is
+  // for failed moves and copies, and the window is plain and usable anyway.
   QImage skin(skinPath);
-  if (skin.isNull() || skin.width() <= 0 || skin.height() <= 0) {
-    LogSkinFailure(skinPath);
-  } else {
+  if (!skin.isNull() && skin.width() > 0 && skin.height() > 0) {
     images.skin = skin.convertToFormat(QImage::Format_RGB32);
     images.shape = ShapeFromImage(images.skin);
   }

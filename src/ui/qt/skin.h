@@ -24,9 +24,9 @@ struct SkinImages {
 };
 
 // Loads the skin from `skinPath` and the bar images from the program's
-// resources. A skin that cannot be read leaves `skin` null and writes one
-// line to the error log. A missing bar image stays null (its part of the bar
-// is not drawn).
+// resources. A skin that cannot be read leaves `skin` null (the window is
+// then plain) and is reported nowhere. A missing bar image stays null (its
+// part of the bar is not drawn).
 SkinImages LoadSkinImages(const QString& skinPath);
 
 // The region of every pixel of `image` that is not the key colour magenta,
