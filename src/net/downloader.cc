@@ -24,6 +24,10 @@ constexpr std::int64_t kUnknownLengthLimit = 0x40000000;
 constexpr const char* kAgent = "LiveUpdate Application";
 // What libcurl hands over per call; split into 4096-byte pieces below.
 constexpr long kClientBufferBytes = 64 * 1024;
+// The body of a refusal or a redirect is read and dropped up to this many
+// bytes, so that the connection stays usable for the next transfer; a longer
+// one ends the connection instead.
+constexpr std::int64_t kDiscardLimit = 64 * 1024;
 
 // A failure the network or the client library reported: state 5.
 struct NetworkFailure {
@@ -38,9 +42,6 @@ void InitCurlOnce() {
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-struct CurlDeleter {
-  void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
-};
 struct SlistDeleter {
   void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
@@ -50,18 +51,20 @@ bool IsRedirect(long status) { return status == 301 || status == 302 || status =
 // One transfer: lives inside one Download call.
 class TransferRun {
  public:
-  TransferRun(const Downloader::Options& options, std::u16string_view url,
-              std::u16string_view localPath, const DownloadCallback& callback,
-              std::int64_t resumeOffset)
-      : options_(options), url_(url), path_(ToPath(localPath)), callback_(callback) {
+  TransferRun(CURL* curl, std::u16string_view url, std::u16string_view localPath,
+              const DownloadCallback& callback, std::int64_t resumeOffset)
+      : curl_(curl), url_(url), path_(ToPath(localPath)), callback_(callback) {
     transfer_.offset = resumeOffset < 1 ? 0 : resumeOffset;
   }
 
   void Run();
 
+  // libcurl's header and body callbacks; `self` is the running transfer.
+  static size_t OnHeader(char* data, size_t size, size_t count, void* self);
+  static size_t OnBody(char* data, size_t size, size_t count, void* self);
+
  private:
   void Execute();
-  void OpenSession();
   void Perform(const HttpUrl& url);
   bool HeadersDone();
   void CreateTarget();
@@ -71,22 +74,19 @@ class TransferRun {
     if (callback_) callback_(event, transfer_);
   }
 
-  static size_t OnHeader(char* data, size_t size, size_t count, void* self);
-  static size_t OnBody(char* data, size_t size, size_t count, void* self);
-
-  const Downloader::Options& options_;
+  CURL* curl_;  // the downloader's; its connections outlive the transfer
   std::u16string url_;
   std::filesystem::path path_;
   const DownloadCallback& callback_;
   Transfer transfer_;
 
-  std::unique_ptr<CURL, CurlDeleter> curl_;
   TargetFile file_;
   bool firstRequest_ = true;
   // Per response.
   std::string headerBlock_;
   long status_ = 0;
-  bool stopped_ = false;  // ended by us at the end of the headers
+  bool stopped_ = false;  // the status decided the outcome; any body is dropped
+  std::int64_t discarded_ = 0;
   bool bodyOpen_ = false;
   bool proxyChallenge_ = false;  // a 407 whose body is read and dropped
   std::string location_;
@@ -116,14 +116,13 @@ void TransferRun::Run() {
     transfer_.errorDetail = PATCH::UNEXPECTED;
   }
   file_.Close();
-  curl_.reset();
   Notify(transfer_.state == TRANSFER_ERROR_CODE ? DOWNLOAD_FAILED : DOWNLOAD_DONE);
 }
 
 void TransferRun::Execute() {
   HttpUrl url;
   if (!SplitHttpUrl(url_, url)) throw PATCH::BAD_URL;
-  OpenSession();
+  if (curl_ == nullptr) throw NetworkFailure{CURLE_FAILED_INIT};
   Perform(url);
   if (stopped_ && !bodyOpen_ && IsRedirect(status_) && firstRequest_) {
     // One redirect, by hand, with the same offset: a resumed transfer asks
@@ -141,77 +140,45 @@ void TransferRun::Execute() {
   transfer_.state = TRANSFER_DONE;
 }
 
-void TransferRun::OpenSession() {
-  InitCurlOnce();
-  curl_.reset(curl_easy_init());
-  if (!curl_) throw NetworkFailure{CURLE_FAILED_INIT};
-  CURL* c = curl_.get();
-  curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(c, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
-  curl_easy_setopt(c, CURLOPT_PATH_AS_IS, 1L);
-  curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
-  // The session's agent goes into every request, so the fallback
-  // "Mozilla/4.0" (added only to a request without one) never reaches the
-  // wire.
-  curl_easy_setopt(c, CURLOPT_USERAGENT, kAgent);
-  curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, options_.connectTimeoutMs);
-  // Receive time-out: the transfer ends when less than one byte a second
-  // arrived for the whole period.
-  curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME,
-                   std::max(1L, (options_.receiveTimeoutMs + 999) / 1000));
-  // Proxies come from the standard environment variables; any scheme of
-  // proxy authentication the proxy offers.
-  curl_easy_setopt(c, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_ANY));
-  curl_easy_setopt(c, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
-  curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
-  curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
-  if (!options_.caFile.empty()) curl_easy_setopt(c, CURLOPT_CAINFO, options_.caFile.c_str());
-  // The body is read to the end of the connection, so that data past the
-  // announced length reaches the overrun check instead of being dropped;
-  // a body cut short is detected after the transfer.
-  curl_easy_setopt(c, CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
-  curl_easy_setopt(c, CURLOPT_BUFFERSIZE, kClientBufferBytes);
-  curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &TransferRun::OnHeader);
-  curl_easy_setopt(c, CURLOPT_HEADERDATA, this);
-  curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &TransferRun::OnBody);
-  curl_easy_setopt(c, CURLOPT_WRITEDATA, this);
-}
-
 void TransferRun::Perform(const HttpUrl& url) {
   headerBlock_.clear();
   status_ = 0;
   stopped_ = false;
+  discarded_ = 0;
   bodyOpen_ = false;
   proxyChallenge_ = false;
   announced_ = -1;
   received_ = 0;
 
-  // Accept and the range header are given only where the request has none;
-  // libcurl's own Accept is replaced by ours. Every answer comes from the
+  // libcurl's own Accept is replaced by ours (the same text). The range
+  // asks for everything from the offset on. Every answer comes from the
   // origin, never from a cache on the way.
   curl_slist* list = curl_slist_append(nullptr, "Accept: */*");
   std::unique_ptr<curl_slist, SlistDeleter> headers(list);
   if (list != nullptr && transfer_.offset > 0) {
-    const std::string range = "RANGE: bytes= " + std::to_string(transfer_.offset) + " -";
+    const std::string range = "Range: bytes=" + std::to_string(transfer_.offset) + "-";
     list = curl_slist_append(list, range.c_str());
   }
   if (list != nullptr) list = curl_slist_append(list, "Pragma: no-cache");
   if (list == nullptr) throw NetworkFailure{CURLE_OUT_OF_MEMORY};
 
   const std::string clientUrl = url.ClientUrl();
-  CURL* c = curl_.get();
+  CURL* c = curl_;
   curl_easy_setopt(c, CURLOPT_URL, clientUrl.c_str());
   curl_easy_setopt(c, CURLOPT_HTTPHEADER, list);
+  curl_easy_setopt(c, CURLOPT_HEADERDATA, this);
+  curl_easy_setopt(c, CURLOPT_WRITEDATA, this);
   const CURLcode rc = curl_easy_perform(c);
   curl_easy_setopt(c, CURLOPT_HTTPHEADER, nullptr);
+  curl_easy_setopt(c, CURLOPT_HEADERDATA, nullptr);
+  curl_easy_setopt(c, CURLOPT_WRITEDATA, nullptr);
   file_.Close();
   if (pending_) {
     std::exception_ptr e = pending_;
     pending_ = nullptr;
     std::rethrow_exception(e);
   }
+  // The status decided; whether its body arrived whole does not matter.
   if (stopped_) return;
   if (rc != CURLE_OK) throw NetworkFailure{rc};
   if (proxyChallenge_) {
@@ -220,14 +187,16 @@ void TransferRun::Perform(const HttpUrl& url) {
     return;
   }
   if (!bodyOpen_) throw NetworkFailure{CURLE_WEIRD_SERVER_REPLY};
+  // libcurl ends a body at its announced length and reports one cut short
+  // (CURLE_PARTIAL_FILE); this holds the same rule should it not.
   if (announced_ >= 0 && received_ < announced_) throw NetworkFailure{CURLE_PARTIAL_FILE};
 }
 
-// Called once the header block of a final response is complete. Returns
-// false to end the transfer here (a redirect, a refusal).
+// Called once the header block of a final response is complete. A redirect
+// or a refusal decides the outcome here (stopped_); its body is dropped.
 bool TransferRun::HeadersDone() {
   long code = 0;
-  curl_easy_getinfo(curl_.get(), CURLINFO_RESPONSE_CODE, &code);
+  curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &code);
   status_ = code;
   proxyChallenge_ = code == 407;
   if (proxyChallenge_) {
@@ -240,11 +209,11 @@ bool TransferRun::HeadersDone() {
   if (firstRequest_ && IsRedirect(code)) {
     if (FindLocation(headerBlock_, location_) != LocationResult::kFound) throw PATCH::NO_LOCATION;
     stopped_ = true;
-    return false;
+    return true;
   }
   if (static_cast<unsigned long>(code) > 206) {
     stopped_ = true;
-    return false;
+    return true;
   }
   announced_ = ParseContentLength(headerBlock_);
   // A server that ignores the range sends the whole file: start again from
@@ -270,7 +239,12 @@ void TransferRun::CreateTarget() {
 void TransferRun::OpenBody() {
   if (!file_.OpenForUpdate(path_)) throw PATCH::FILE_OPEN;
   limit_ = file_.Size();
-  if (limit_ <= 0) limit_ = kUnknownLengthLimit;
+  // A file with nothing reserved past the offset was not sized (its fresh
+  // download announced no length, a chunked body): it may grow to the same
+  // limit as it could then, so a transfer cut short can be resumed.
+  if (limit_ <= 0 || (transfer_.offset > 0 && limit_ == transfer_.offset)) {
+    limit_ = std::max(limit_, kUnknownLengthLimit);
+  }
   // Checked before any data: a resume offset past the file's end fails even
   // when the server sends nothing.
   if (transfer_.offset > limit_) throw PATCH::DATA_OVERRUN;
@@ -322,7 +296,7 @@ size_t TransferRun::OnHeader(char* data, size_t size, size_t count, void* self) 
     run->headerBlock_.append(line);
     if (line != "\r\n" && line != "\n") return bytes;
     long code = 0;
-    curl_easy_getinfo(run->curl_.get(), CURLINFO_RESPONSE_CODE, &code);
+    curl_easy_getinfo(run->curl_, CURLINFO_RESPONSE_CODE, &code);
     if (code >= 100 && code < 200) return bytes;  // interim answer; the real one follows
     return run->HeadersDone() ? bytes : 0;
   } catch (...) {
@@ -335,6 +309,10 @@ size_t TransferRun::OnBody(char* data, size_t size, size_t count, void* self) {
   auto* run = static_cast<TransferRun*>(self);
   const size_t bytes = size * count;
   if (run->proxyChallenge_) return bytes;
+  if (run->stopped_) {
+    run->discarded_ += static_cast<std::int64_t>(bytes);
+    return run->discarded_ <= kDiscardLimit ? bytes : 0;
+  }
   if (!run->bodyOpen_) return 0;
   try {
     run->AcceptBody(std::string_view(data, bytes));
@@ -347,11 +325,66 @@ size_t TransferRun::OnBody(char* data, size_t size, size_t count, void* self) {
 
 }  // namespace
 
+// Owns the one libcurl handle of the downloader, and with it the
+// connections (and TLS sessions, DNS answers, the proxy's chosen
+// authentication) that libcurl keeps between transfers.
 class Downloader::Impl {
  public:
   explicit Impl(const Options& opts) : options(opts) {}
+  ~Impl() {
+    if (curl != nullptr) curl_easy_cleanup(curl);
+  }
+
+  // The handle, made and configured on first use; null when libcurl cannot
+  // make one (the transfer then fails like a network failure).
+  CURL* Handle() {
+    if (curl == nullptr) {
+      InitCurlOnce();
+      curl = curl_easy_init();
+      if (curl != nullptr) Configure(curl);
+    }
+    return curl;
+  }
+
   Options options;
+
+ private:
+  void Configure(CURL* c) const;
+
+  CURL* curl = nullptr;
 };
+
+void Downloader::Impl::Configure(CURL* c) const {
+  curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+  // HTTP/1.1: a Host header, persistent connections, chunked bodies; the
+  // object goes out exactly as given ("./" kept).
+  curl_easy_setopt(c, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+  curl_easy_setopt(c, CURLOPT_PATH_AS_IS, 1L);
+  curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
+  // The session's agent goes into every request, so the fallback
+  // "Mozilla/4.0" (added only to a request without one) never reaches the
+  // wire.
+  curl_easy_setopt(c, CURLOPT_USERAGENT, kAgent);
+  curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, options.connectTimeoutMs);
+  // Receive time-out: the transfer ends when less than one byte a second
+  // arrived for the whole period.
+  curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME,
+                   std::max(1L, (options.receiveTimeoutMs + 999) / 1000));
+  // Proxies come from the standard environment variables; any scheme of
+  // proxy authentication the proxy offers, with the credentials of the
+  // proxy's address. libcurl remembers the scheme it settled on, so only
+  // the first request of a run pays for the challenge.
+  curl_easy_setopt(c, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_ANY));
+  curl_easy_setopt(c, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+  curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
+  if (!options.caFile.empty()) curl_easy_setopt(c, CURLOPT_CAINFO, options.caFile.c_str());
+  curl_easy_setopt(c, CURLOPT_BUFFERSIZE, kClientBufferBytes);
+  curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &TransferRun::OnHeader);
+  curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &TransferRun::OnBody);
+}
 
 Downloader::Downloader() : Downloader(Options{}) {}
 Downloader::Downloader(const Options& options) : impl_(std::make_unique<Impl>(options)) {}
@@ -359,7 +392,7 @@ Downloader::~Downloader() = default;
 
 int Downloader::Download(std::u16string_view url, std::u16string_view localPath,
                          const DownloadCallback& callback, std::int64_t resumeOffset) {
-  TransferRun run(impl_->options, url, localPath, callback, resumeOffset);
+  TransferRun run(impl_->Handle(), url, localPath, callback, resumeOffset);
   run.Run();
   return 0;
 }

@@ -2,22 +2,33 @@
 // calling thread, with an optional resume offset, and reports what happens
 // through a callback. libcurl stays inside downloader.cc.
 //
-// On the wire every request is HTTP/1.0 with the object exactly as given
-// ("./" segments kept), "User-Agent: LiveUpdate Application" (the session's
-// agent; the fallback agent is never needed), "Accept: */*", a range header
-// of the form "RANGE: bytes= 4096 -" when resuming, and "Pragma: no-cache".
-// Redirects (301, 302, 303) are followed once, by hand, with the range sent
-// again; the target is the Location header's value. "http" and "https"
-// addresses are accepted ("https" verifies the server's certificate); any
-// other scheme cannot be split (BAD_URL). Proxies come from libcurl's
-// standard environment variables (http_proxy, https_proxy, no_proxy), with
-// any authentication scheme the proxy offers.
+// On the wire every request is HTTP/1.1 with the object exactly as given
+// ("./" segments kept), "Host", "User-Agent: LiveUpdate Application" (the
+// session's agent; the fallback agent is never needed), "Accept: */*", a
+// range header of the form "Range: bytes=4096-" when resuming, and
+// "Pragma: no-cache" (docs/formats.md shows the bytes). A body ends at its
+// announced length (Content-Length, or the end of a chunked body); one cut
+// short of it is a network failure (CURLE_PARTIAL_FILE, 18) whose bytes stay
+// in the file for the next attempt to resume; a body without a length ends
+// when the server closes the connection. Redirects (301, 302, 303) are
+// followed once, by hand, with the range sent again; the target is the
+// Location header's value. "http" and "https" addresses are accepted
+// ("https" verifies the server's certificate against the system's store or
+// Options::caFile); any other scheme cannot be split (BAD_URL). Proxies come
+// from the environment as libcurl reads it (http_proxy, https_proxy,
+// all_proxy, no_proxy; https through CONNECT), with any authentication
+// scheme the proxy offers and the credentials of the proxy's address.
 //
 // A server that ignores the range of a resumed request and sends the whole
 // file (status 200) makes the transfer start again at byte 0, with a fresh
 // DOWNLOAD_STARTED. Network failures end in state 5 with the CURLcode
-// number as errorDetail; a body shorter than its Content-Length is one
-// (CURLE_PARTIAL_FILE, 18). Each transfer uses its own libcurl handle.
+// number as errorDetail.
+//
+// Connections: the downloader keeps one libcurl handle for its whole life,
+// and with it the connection to the server (or proxy) between transfers, so
+// a run pays for one connection (and one TLS handshake) rather than one per
+// file. A connection the server has closed meanwhile is replaced without a
+// word. A Downloader is used by one thread at a time.
 #pragma once
 
 #include <cstdint>

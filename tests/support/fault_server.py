@@ -24,6 +24,11 @@ request target exactly as sent (path with query, "./" kept). A route may hold:
   stall_after   send this many body bytes, then wait stall_ms (default 1 h)
   stall_before_headers_ms  wait this long before answering at all
   trickle       {"chunk": bytes, "delay_ms": ms}: send the body slowly
+  chunked       true: answer "HTTP/1.1" with "Transfer-Encoding: chunked" and
+                the body in chunks of 1000 bytes (close_after then cuts the
+                chunked stream after that many body bytes)
+  hold_open_ms  keep the connection open this long after the answer, as a
+                server that keeps connections alive would
   proxy_auth    "user:password": answer 407 (Basic challenge) to a request
                 without those proxy credentials (targets of a proxy request
                 are absolute: "http://host/path")
@@ -206,7 +211,10 @@ class Handler(socketserver.BaseRequestHandler):
                 extra.append("Content-Range: bytes %d-%d/%d" % (start, end, len(body)))
                 body = body[start:end + 1]
                 status = 206
-        line = route.get("status_line") or "HTTP/1.0 %d %s" % (status, REASONS.get(status, "Status"))
+        chunked = bool(route.get("chunked"))
+        version = "HTTP/1.1" if chunked else "HTTP/1.0"
+        line = route.get("status_line") or "%s %d %s" % (version, status,
+                                                         REASONS.get(status, "Status"))
         out = line + "\r\n"
         out += "Server: fault-server\r\n"
         out += route.get("raw_headers", "").replace("{base}", base)
@@ -214,7 +222,9 @@ class Handler(socketserver.BaseRequestHandler):
             out += "Location: %s\r\n" % route["location"].replace("{base}", base)
         for h in extra:
             out += h + "\r\n"
-        cl = route.get("content_length", True)
+        cl = route.get("content_length", not chunked)
+        if chunked:
+            out += "Transfer-Encoding: chunked\r\n"
         if cl is True:
             out += "Content-Length: %d\r\n" % len(body)
         elif cl is not False:
@@ -223,6 +233,29 @@ class Handler(socketserver.BaseRequestHandler):
         self.request.sendall(out.encode("latin-1"))
         if route.get("extra_bytes"):
             body += pattern_bytes(len(body), int(route["extra_bytes"]))
+        if chunked:
+            self.send_chunked(body, route.get("close_after"))
+        else:
+            self.send_body(route, body)
+        if route.get("hold_open_ms"):
+            time.sleep(route["hold_open_ms"] / 1000.0)
+
+    def send_chunked(self, body, cut):
+        left = len(body) if cut is None else int(cut)
+        stream = b""
+        for i in range(0, len(body), 1000):
+            piece = body[i:i + 1000]
+            stream += b"%x\r\n" % len(piece)
+            if left < len(piece):
+                stream += piece[:left]
+                break
+            stream += piece + b"\r\n"
+            left -= len(piece)
+        else:
+            stream += b"0\r\n\r\n"
+        self.request.sendall(stream)
+
+    def send_body(self, route, body):
         if "close_after" in route:
             # An orderly close before the announced length: the peer sees a
             # short body, and nothing it already received is discarded.

@@ -1,17 +1,21 @@
-// The downloader against a real nginx: resume with the range form nginx must
-// understand, the refusal at the end of the file, offsets past 4 GiB, and
-// TLS with certificate verification.
+// The downloader against a real nginx: resume with the standard range form,
+// the refusal at the end of the file, offsets past 4 GiB, one connection
+// kept for many transfers (and replaced once nginx closed it), and TLS with
+// certificate verification.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 #include "download_recorder.h"
 #include "net/downloader.h"
 #include "support/fault_server.h"
 #include "support/nginx_server.h"
+#include "support/tcp_relay.h"
 #include "support/temp_dir.h"
 
 namespace launcher::testing {
@@ -47,7 +51,7 @@ TEST_F(DownloaderNginxTest, ResumesWithTheRangeHeaderAndKeepsDotSegment) {
   ASSERT_EQ(log.size(), 1u);
   EXPECT_EQ(
       log[0],
-      "GET /patch/./f.bin HTTP/1.0\tbytes= 40000 -\t206\t60000\tLiveUpdate Application\tno-cache");
+      "GET /patch/./f.bin HTTP/1.1\tbytes=40000-\t206\t60000\tLiveUpdate Application\tno-cache");
 }
 
 TEST_F(DownloaderNginxTest, ResumeAtTheEndIsRefusedWith416AndLeavesTheFile) {
@@ -101,7 +105,50 @@ TEST_F(DownloaderNginxTest, ResumesPastFourGigabytes) {
   EXPECT_EQ(ReadAt(target_, kAt, 20000), tail);
   auto log = nginx.WaitForAccessLog(1);
   ASSERT_EQ(log.size(), 1u);
-  EXPECT_NE(log[0].find("\tbytes= 5368709120 -\t206\t20000\t"), std::string::npos) << log[0];
+  EXPECT_NE(log[0].find("\tbytes=5368709120-\t206\t20000\t"), std::string::npos) << log[0];
+}
+
+std::string RelayUrl(const TcpRelay& relay, const std::string& scheme, const std::string& path) {
+  return scheme + "://127.0.0.1:" + std::to_string(relay.port()) + "/" + path;
+}
+
+TEST_F(DownloaderNginxTest, KeepsOneConnectionAndReplacesOneTheServerClosed) {
+  for (unsigned i = 0; i < 4; ++i) {
+    WriteFileBytes(root_ / ("f" + std::to_string(i)), FaultServer::PatternBytes(i, 30000));
+  }
+  NginxServer::Options options;
+  options.extraServerConfig = "keepalive_timeout 1s;";
+  NginxServer nginx(root_.path(), options);
+  TcpRelay relay(nginx.port());
+
+  // Fresh downloads, a resume, a refusal and a redirect's target on one
+  // connection.
+  for (unsigned i = 0; i < 4; ++i) {
+    DownloadRecorder rec(target_);
+    rec.Fetch(downloader_, RelayUrl(relay, "http", "./f" + std::to_string(i)));
+    EXPECT_EQ(rec.Last().state, TRANSFER_DONE);
+    EXPECT_EQ(ReadFileBytes(target_), FaultServer::PatternBytes(i, 30000));
+  }
+  DownloadRecorder missing(local_ / "missing");
+  missing.Fetch(downloader_, RelayUrl(relay, "http", "missing"));
+  EXPECT_EQ(missing.Last().errorDetail, 404);
+  WriteFileBytes(target_, FaultServer::PatternBytes(0, 1000) + std::string(29000, '\0'));
+  DownloadRecorder resumed(target_);
+  resumed.Fetch(downloader_, RelayUrl(relay, "http", "f0"), 1000);
+  EXPECT_EQ(resumed.Last().state, TRANSFER_DONE);
+  EXPECT_EQ(ReadFileBytes(target_), FaultServer::PatternBytes(0, 30000));
+  EXPECT_EQ(relay.Read().connections, 1);
+
+  // nginx closes the idle connection after a second; the next transfer
+  // opens another without a word.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1800));
+  DownloadRecorder later(target_);
+  later.Fetch(downloader_, RelayUrl(relay, "http", "f3"));
+  EXPECT_EQ(later.Codes().back(), DOWNLOAD_DONE);
+  EXPECT_EQ(later.Last().state, TRANSFER_DONE);
+  EXPECT_EQ(ReadFileBytes(target_), FaultServer::PatternBytes(3, 30000));
+  EXPECT_EQ(relay.Read().connections, 2);
+  EXPECT_EQ(nginx.WaitForAccessLog(7).size(), 7u);
 }
 
 TEST_F(DownloaderNginxTest, HttpsVerifiesTheServerCertificate) {
@@ -130,10 +177,14 @@ TEST_F(DownloaderNginxTest, HttpsVerifiesTheServerCertificate) {
   Downloader::Options trusting;
   trusting.caFile = cert;
   Downloader verified(trusting);
-  DownloadRecorder trusted(target_);
-  trusted.Fetch(verified, nginx.BaseUrl() + "f.bin");
-  EXPECT_EQ(trusted.Last().state, TRANSFER_DONE);
-  EXPECT_EQ(ReadFileBytes(target_), "secure bytes");
+  TcpRelay relay(nginx.port());
+  for (int i = 0; i < 3; ++i) {
+    DownloadRecorder trusted(target_);
+    trusted.Fetch(verified, RelayUrl(relay, "https", "f.bin"));
+    EXPECT_EQ(trusted.Last().state, TRANSFER_DONE);
+    EXPECT_EQ(ReadFileBytes(target_), "secure bytes");
+  }
+  EXPECT_EQ(relay.Read().connections, 1) << "one TLS connection for the run";
 }
 
 }  // namespace

@@ -45,7 +45,7 @@ std::vector<std::string> RequestLines(const FaultServer& server) {
   std::vector<std::string> lines;
   for (const std::string& raw : server.Requests()) {
     std::string line = raw.substr(0, raw.find("\r\n"));
-    auto range = raw.find("RANGE: ");
+    auto range = raw.find("Range: ");
     if (range != std::string::npos)
       line += " | " + raw.substr(range, raw.find("\r\n", range) - range);
     lines.push_back(line);
@@ -125,7 +125,7 @@ TEST_F(FileFetchTest, FetchStagesTheFileAndKeepsTheResumeRecordCurrent) {
   EXPECT_EQ(BytesDone, 0);
   EXPECT_EQ(ReadFileBytes(env_.Config("temp/data/f.bin")), content);
   EXPECT_EQ(RequestLines(*server_),
-            (std::vector<std::string>{"GET " + Target("data/f.bin") + " HTTP/1.0"}));
+            (std::vector<std::string>{"GET " + Target("data/f.bin") + " HTTP/1.1"}));
   EXPECT_EQ(Logs(), (std::vector<std::u16string>{Msg(MSG_LOG_FETCHING_FILE) + u"./data/f.bin"}));
 
   // Every progress event rewrote the record with the offset reached so far.
@@ -181,7 +181,7 @@ TEST_F(FileFetchTest, BrokenOrWrongTransferIsFetchedAgainFromTheFirstByte) {
   EXPECT_FALSE(FetchListedFile(Entry("b.bin", digest), FetchVariant::kIncremental));
   auto lines = RequestLines(*server_);
   ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(lines[1], "GET " + Target("b.bin") + " HTTP/1.0") << "no range after a failed digest";
+  EXPECT_EQ(lines[1], "GET " + Target("b.bin") + " HTTP/1.1") << "no range after a failed digest";
   EXPECT_FALSE(fs::exists(env_.Config("temp/b.bin")));
 }
 
@@ -195,7 +195,7 @@ TEST_F(FileFetchTest, FailedTransferResumesAtItsOffsetAndLogsTheErrorCode) {
   auto lines = RequestLines(*server_);
   ASSERT_EQ(lines.size(), 2u);
   for (const std::string& line : lines)
-    EXPECT_NE(line.find("RANGE: bytes= 5000 -"), std::string::npos);
+    EXPECT_NE(line.find("Range: bytes=5000-"), std::string::npos);
   EXPECT_EQ(BytesDone, 5000);
   const std::u16string name = u"./r.bin";
   EXPECT_EQ(Logs(), (std::vector<std::u16string>{

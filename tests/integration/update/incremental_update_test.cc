@@ -144,7 +144,7 @@ TEST_F(IncrementalUpdateTest, NinetyToHundredAndOneUsesV12AndMatchesTheRelease) 
 
   auto access = Access();
   ASSERT_FALSE(access.empty());
-  EXPECT_EQ(access[0].substr(0, access[0].find('\t')), "GET /patcher/v-12.inc HTTP/1.0");
+  EXPECT_EQ(access[0].substr(0, access[0].find('\t')), "GET /patcher/v-12.inc HTTP/1.1");
   // Only files whose installed copy differs are downloaded.
   std::size_t differing = 0;
   const Release old90 = Release90();
@@ -175,7 +175,7 @@ TEST_F(IncrementalUpdateTest, HundredToHundredAndOneUsesV1) {
   EXPECT_EQ(Installed(), Release101());
   auto access = Access();
   ASSERT_FALSE(access.empty());
-  EXPECT_EQ(access[0].substr(0, access[0].find('\t')), "GET /patcher/v-1.inc HTTP/1.0");
+  EXPECT_EQ(access[0].substr(0, access[0].find('\t')), "GET /patcher/v-1.inc HTTP/1.1");
 }
 
 // 40 changed files; the worker is stopped in the middle of the 18th.
@@ -233,7 +233,7 @@ TEST_F(ResumeTest, StoppedRunResumesAtTheRecordedEntryAndByte) {
   std::vector<std::string> again(access.begin() + static_cast<long>(requestsBefore), access.end());
   EXPECT_EQ(CountContaining(again, ".inc"), 0u) << "the kept list is used again";
   ASSERT_EQ(FileRequests(again).size(), 23u) << "17 entries are skipped";
-  const std::string range = "\tbytes= " + std::to_string(record.bytesDone) + " -\t206\t";
+  const std::string range = "\tbytes=" + std::to_string(record.bytesDone) + "-\t206\t";
   EXPECT_NE(again[0].find(range), std::string::npos) << again[0];
   auto logs = env_.LogLines();
   EXPECT_NE(std::find(logs.begin(), logs.end(), EngineEnv::Msg(MSG_LOG_RESUMING_FILE) + eighteenth),
@@ -262,7 +262,7 @@ TEST_F(ResumeTest, NewerServerVersionStartsAgainWithItsOwnList) {
   auto access = Access();
   std::vector<std::string> again(access.begin() + static_cast<long>(requestsBefore), access.end());
   ASSERT_FALSE(again.empty());
-  EXPECT_EQ(again[0].substr(0, again[0].find('\t')), "GET /patcher/v-2.inc HTTP/1.0");
+  EXPECT_EQ(again[0].substr(0, again[0].find('\t')), "GET /patcher/v-2.inc HTTP/1.1");
   EXPECT_EQ(FileRequests(again).size(), 40u);
   EXPECT_EQ(CountContaining(again, "\tbytes="), 0u) << "nothing resumes from the old list";
   auto logs = env_.LogLines();

@@ -1,0 +1,261 @@
+// The launcher against every common web server and a forward proxy, each the
+// distribution's package run on loopback from a configuration the test
+// writes: a first installation from nothing (the full check), then an update
+// killed a third of the way into a large file and run again. The second run
+// must move only the rest of that file over the wire (counted by a relay in
+// front of the server), except on Python's server, which knows no ranges:
+// there the file starts again and the update still finishes. Through Squid
+// (with and without basic authentication) every run must end in seconds,
+// and an https origin is reached through CONNECT on one tunnel.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "files/utf16.h"
+#include "integration/servers/launcher_run.h"
+#include "integration/update/release_server.h"
+#include "net/downloader.h"
+#include "support/nginx_server.h"
+#include "support/publish_fixture.h"
+#include "support/tcp_relay.h"
+#include "support/temp_dir.h"
+#include "support/web_server.h"
+
+namespace launcher::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::size_t kBig = 3 << 20;
+// Slow enough that the kill lands a third of the way into the large file.
+constexpr std::int64_t kRate = 6 << 20;
+// What the resumed run moves besides the rest of the large file: product
+// id, version, small files, every answer's header (and a proxy's reading
+// ahead).
+constexpr std::int64_t kSmallTraffic = 96 << 10;
+constexpr std::int64_t kProxyReadAhead = 256 << 10;
+
+Release Version1() {
+  return {{"patcher.dat", "patcher 1"},
+          {"lang/en.txt", "hello"},
+          {"data/big.bin", NoiseBytes(kBig, 1)}};
+}
+
+Release Version2() {
+  Release r = Version1();
+  r["data/big.bin"] = NoiseBytes(kBig, 2);
+  r["lang/en.txt"] = "hello again";
+  r["lang/fr.txt"] = "bonjour";
+  return r;
+}
+
+void ClearProxies() {
+  for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy",
+                           "ALL_PROXY", "no_proxy", "NO_PROXY"}) {
+    unsetenv(name);
+  }
+}
+
+// Two served trees side by side: served/v1 publishes version 1, served/v2
+// versions 1 and 2.
+class ServedTrees {
+ public:
+  ServedTrees() {
+    WriteRelease(dir_ / "r1", 1, ToFiles(Version1()));
+    WriteRelease(dir_ / "r2", 1, ToFiles(Version1()));
+    WriteRelease(dir_ / "r2", 2, ToFiles(Version2()));
+    fs::create_directories(dir_ / "served");
+    BuildTestServerTree(dir_ / "r1", dir_ / "served" / "v1");
+    BuildTestServerTree(dir_ / "r2", dir_ / "served" / "v2");
+  }
+  fs::path Root() const { return dir_ / "served"; }
+
+ private:
+  static ReleaseFiles ToFiles(const Release& r) { return ReleaseFiles(r.begin(), r.end()); }
+  TempDir dir_;
+};
+
+// The paths whose content differs between two trees; empty when equal.
+std::string Differences(const Release& got, const Release& want) {
+  std::string out;
+  for (const auto& [path, content] : want) {
+    auto it = got.find(path);
+    if (it == got.end())
+      out += " missing " + path;
+    else if (it->second != content)
+      out += " wrong " + path;
+  }
+  for (const auto& [path, content] : got) {
+    if (!want.count(path)) out += " extra " + path;
+  }
+  return out;
+}
+
+// The whole journey against whatever listens behind `relay`. `ranges`: the
+// server honours byte ranges; `slack`: what the resumed run may move besides
+// the rest of the large file.
+void InstallThenResumeUpdate(TcpRelay& relay, bool ranges, std::int64_t slack = kSmallTraffic) {
+  LauncherRun launcher;
+  launcher.UseServer(relay.BaseUrl() + "v1/");
+  ASSERT_EQ(launcher.Run(true), 0) << launcher.Output();
+  ASSERT_EQ(Differences(launcher.Installed(), Version1()), "");
+  EXPECT_EQ(launcher.InstalledVersion(), "1\r\n");
+
+  launcher.UseServer(relay.BaseUrl() + "v2/");
+  const LauncherRun::Killed killed = launcher.RunKilledAtAThird(kBig / 2);
+  ASSERT_TRUE(killed.killed) << "the update ended before a third of the large file";
+  ASSERT_LT(killed.bytesDone, killed.totalBytes);
+  EXPECT_EQ(launcher.InstalledVersion(), "1\r\n");
+
+  const std::int64_t before = relay.WaitIdle().down;
+  ASSERT_EQ(launcher.Run(false), 0) << launcher.Output();
+  const std::int64_t moved = relay.WaitIdle().down - before;
+  EXPECT_EQ(Differences(launcher.Installed(), Version2()), "");
+  EXPECT_EQ(launcher.InstalledVersion(), "2\r\n");
+  const std::int64_t rest = killed.totalBytes - killed.bytesDone;
+  if (ranges) {
+    EXPECT_GE(moved, rest);
+    EXPECT_LT(moved, rest + slack) << "the resumed run fetched more than the rest";
+  } else {
+    EXPECT_GE(moved, killed.totalBytes) << "the large file started again";
+  }
+}
+
+struct ServerCase {
+  const char* name;
+  bool nginx;
+  WebServer::Kind kind;
+  bool ranges;
+};
+
+class ServerMatrixTest : public ::testing::TestWithParam<ServerCase> {
+ protected:
+  void SetUp() override { ClearProxies(); }
+};
+
+TEST_P(ServerMatrixTest, FirstInstallationThenResumedUpdate) {
+  const ServerCase& c = GetParam();
+  ServedTrees trees;
+  std::unique_ptr<NginxServer> nginx;
+  std::unique_ptr<WebServer> other;
+  int port = 0;
+  if (c.nginx) {
+    nginx = std::make_unique<NginxServer>(trees.Root());
+    port = nginx->port();
+  } else {
+    other = std::make_unique<WebServer>(c.kind, trees.Root());
+    port = other->port();
+  }
+  TcpRelay::Options slow;
+  slow.rate = kRate;
+  TcpRelay relay(port, slow);
+  InstallThenResumeUpdate(relay, c.ranges);
+  if (HasFailure() && other) ADD_FAILURE() << other->Log();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Servers, ServerMatrixTest,
+    ::testing::Values(ServerCase{"nginx", true, WebServer::kApache, true},
+                      ServerCase{"apache", false, WebServer::kApache, true},
+                      ServerCase{"lighttpd", false, WebServer::kLighttpd, true},
+                      ServerCase{"caddy", false, WebServer::kCaddy, true},
+                      ServerCase{"busybox", false, WebServer::kBusybox, true},
+                      ServerCase{"python", false, WebServer::kPython, false}),
+    [](const ::testing::TestParamInfo<ServerCase>& p) { return std::string(p.param.name); });
+
+class SquidTest : public ::testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override { ClearProxies(); }
+  ~SquidTest() override { ClearProxies(); }
+
+  std::string ProxyUrl(const WebServer& squid) const {
+    return std::string("http://") + (GetParam() ? "player:s3cret%21@" : "") +
+           "127.0.0.1:" + std::to_string(squid.port()) + "/";
+  }
+  WebServer::Options SquidOptions() const {
+    WebServer::Options options;
+    if (GetParam()) options.proxyUser = "player:s3cret!";
+    return options;
+  }
+};
+
+TEST_P(SquidTest, FirstInstallationAndResumedUpdateEndInSeconds) {
+  ServedTrees trees;
+  NginxServer origin(trees.Root());
+  TcpRelay::Options slow;
+  slow.rate = kRate;
+  TcpRelay relay(origin.port(), slow);
+  TempDir squidRoot;
+  WebServer squid(WebServer::kSquid, squidRoot.path(), SquidOptions());
+  setenv("http_proxy", ProxyUrl(squid).c_str(), 1);
+  // Each run gets 60 s at most; a transfer that waited for the proxy to close
+  // its connection would take the 90 s receive time-out per file.
+  InstallThenResumeUpdate(relay, true, kSmallTraffic + kProxyReadAhead);
+  if (HasFailure()) ADD_FAILURE() << squid.Log();
+}
+
+TEST_P(SquidTest, HttpsOriginThroughConnectOnOneTunnel) {
+  TempDir keys;
+  const std::string cert = (keys / "cert.pem").string();
+  const std::string key = (keys / "key.pem").string();
+  const std::string command =
+      "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 "
+      "-addext subjectAltName=IP:127.0.0.1 -keyout " +
+      key + " -out " + cert + " 2>/dev/null";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  TempDir root;
+  for (int i = 0; i < 3; ++i)
+    WriteFileBytes(root / ("f" + std::to_string(i)), NoiseBytes(50000, 7));
+  NginxServer::Options tls;
+  tls.tlsCertificate = cert;
+  tls.tlsKey = key;
+  NginxServer origin(root.path(), tls);
+  TcpRelay relay(origin.port());
+  TempDir squidRoot;
+  WebServer squid(WebServer::kSquid, squidRoot.path(), SquidOptions());
+  setenv("https_proxy", ProxyUrl(squid).c_str(), 1);
+
+  Downloader::Options trusting;
+  trusting.caFile = cert;
+  TempDir local;
+  const std::string base = "https://127.0.0.1:" + std::to_string(relay.port()) + "/";
+  auto fetch = [&](Downloader& downloader, const std::string& name) {
+    int state = -1;
+    downloader.Download(
+        Widen(base + name), FromUtf8Lossy((local / "t").string()),
+        [&](int event, const Transfer& t) {
+          if (event == DOWNLOAD_DONE || event == DOWNLOAD_FAILED) state = t.state;
+          return 0;
+        },
+        0);
+    return state == TRANSFER_DONE && ReadFileBytes(local / "t") == NoiseBytes(50000, 7);
+  };
+  {
+    Downloader downloader(trusting);
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(fetch(downloader, "f" + std::to_string(i))) << i;
+    EXPECT_EQ(relay.Read().connections, 1) << "one tunnel for the run";
+  }
+  // Squid logs the tunnel once it is closed.
+  const std::string connect = "CONNECT 127.0.0.1:" + std::to_string(relay.port());
+  for (int i = 0; i < 500 && squid.Log().find(connect) == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_NE(squid.Log().find(connect), std::string::npos) << squid.Log();
+
+  // An address that no_proxy names goes direct, whatever the proxy.
+  setenv("https_proxy", "http://127.0.0.1:1/", 1);
+  setenv("no_proxy", "127.0.0.1", 1);
+  Downloader direct(trusting);
+  EXPECT_TRUE(fetch(direct, "f0"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Proxy, SquidTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& p) {
+                           return std::string(p.param ? "BasicAuth" : "Open");
+                         });
+
+}  // namespace
+}  // namespace launcher::testing
