@@ -1,0 +1,179 @@
+// A first installation of many small files over a long link: the launcher's
+// full check from an empty installation against `curl` fetching the same
+// URLs (product id, version, list, every compressed file) in one process.
+// Both go through a relay that charges one round trip per new connection
+// and one per request (tests/support/tcp_relay.py), in front of a local
+// nginx; the relay also counts the connections each side opened.
+//
+//   connection_bench [--files N (200)] [--kib K (8)] [--rtt-ms D (40)] [--runs R (3)]
+//
+// The launcher side runs in a child process
+//   connection_bench --install <launcher dir> <base url>
+// with the engine's fixed pauses for the reader (300 ms after an outcome)
+// left out by a clock that does not sleep: they are no network time.
+// Prints one line per run and the medians.
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "crypto/signer.h"
+#include "files/paths.h"
+#include "files/utf16.h"
+#include "pack/pack.h"
+#include "support/fake_clock.h"
+#include "support/nginx_server.h"
+#include "support/tcp_relay.h"
+#include "support/temp_dir.h"
+#include "update/full_check.h"
+#include "update/list_path.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using launcher::testing::ReadFileBytes;
+using launcher::testing::WriteFileBytes;
+
+int InstallMain(const char* launcherDir, const char* baseUrl) {
+  fs::current_path(launcherDir);
+  launcher::testing::FakeClock clock;
+  launcher::testing::ScopedEngineClock scoped(&clock);
+  launcher::SetServerBaseUrl(launcher::Widen(baseUrl));
+  launcher::RunFullCheck(0);
+  std::ifstream version("../config/patcher/version.sw");
+  int v = 0;
+  version >> v;
+  return v == 1 ? 0 : 3;
+}
+
+// Runs `args` to its end; wall seconds, or a negative number on failure.
+double Timed(std::vector<std::string> args) {
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const auto start = Clock::now();
+  pid_t pid = -1;
+  if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
+  int status = 0;
+  waitpid(pid, &status, 0);
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? seconds : -1;
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 4 && std::strcmp(argv[1], "--install") == 0) return InstallMain(argv[2], argv[3]);
+  std::size_t files = 200, kib = 8;
+  int rttMs = 40, runs = 3;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string opt = argv[i];
+    if (opt == "--files") files = std::stoul(argv[i + 1]);
+    if (opt == "--kib") kib = std::stoul(argv[i + 1]);
+    if (opt == "--rtt-ms") rttMs = std::stoi(argv[i + 1]);
+    if (opt == "--runs") runs = std::max(1, std::stoi(argv[i + 1]));
+  }
+  for (const char* name : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"}) unsetenv(name);
+
+  launcher::testing::TempDir dir;
+  const fs::path served = dir / "served";
+  WriteFileBytes(served / "info" / "pid", "1\n");
+  WriteFileBytes(served / "patcher" / "version", "1\n");
+  std::mt19937 rng(7);
+  std::string list;
+  std::vector<std::string> targets = {"info/pid", "patcher/version", "patcher/files.md5"};
+  for (std::size_t i = 0; i < files; ++i) {
+    const std::string rel = "data" + std::to_string(i % 4) + "/f" + std::to_string(i) + ".bin";
+    std::string content(kib << 10, '\0');
+    for (char& c : content) c = static_cast<char>(rng() & 0xFF);
+    const fs::path plain = dir / "plain.bin";
+    WriteFileBytes(plain, content);
+    const std::string encoded = launcher::EncodeListPath(rel);  // "./..."
+    const fs::path target = served / "patcher" / "patcher" / encoded.substr(2);
+    fs::create_directories(target.parent_path());
+    char digest[64] = {};
+    if (!launcher::CompressFileTo(launcher::FromUtf8Lossy(plain.string()),
+                                  launcher::FromUtf8Lossy(target.string()), digest)) {
+      return 1;
+    }
+    list += std::string(digest) + " " + encoded.substr(1) + "\n";
+    targets.push_back("patcher/patcher/" + encoded);
+  }
+  const std::string key =
+      ReadFileBytes(fs::path(LAUNCHER_SOURCE_DIR) / "resources/keys/test-private.pem");
+  auto signedList = launcher::MakeSignedFile(key, list);
+  if (!signedList) return 1;
+  WriteFileBytes(served / "patcher" / "files.md5", *signedList);
+
+  launcher::testing::NginxServer nginx(served);
+  launcher::testing::TcpRelay::Options far;
+  far.delayMs = rttMs;
+  launcher::testing::TcpRelay relay(nginx.port(), far);
+  const std::string base = relay.BaseUrl();
+  const std::string self = fs::canonical("/proc/self/exe").string();
+
+  std::vector<double> ours, theirs;
+  std::int64_t ourConnections = 0, curlConnections = 0;
+  for (int run = 0; run < runs; ++run) {
+    for (int side = 0; side < 2; ++side) {
+      const bool launcherSide = (side + run) % 2 == 0;
+      const std::int64_t before = relay.WaitIdle().connections;
+      double seconds = -1;
+      if (launcherSide) {
+        const fs::path install = dir / ("install" + std::to_string(run));
+        const fs::path launcherDir = launcher::testing::MakeInstallLayout(install);
+        WriteFileBytes(install / "patcher" / "server" / "pid.ini", "[Version]\npid=1\n");
+        seconds = Timed({self, "--install", launcherDir.string(), base});
+        fs::remove_all(install);
+      } else {
+        const fs::path out = dir / "curl";
+        fs::create_directories(out);
+        std::vector<std::string> args = {"curl", "-s", "-f", "--path-as-is"};
+        for (std::size_t i = 0; i < targets.size(); ++i) {
+          args.push_back("-o");
+          args.push_back((out / std::to_string(i)).string());
+          args.push_back(base + targets[i]);
+        }
+        seconds = Timed(args);
+        fs::remove_all(out);
+      }
+      const std::int64_t opened = relay.WaitIdle().connections - before;
+      if (seconds < 0) {
+        std::fprintf(stderr, "run %d: the %s side failed\n", run,
+                     launcherSide ? "launcher" : "curl");
+        return 1;
+      }
+      (launcherSide ? ours : theirs).push_back(seconds);
+      (launcherSide ? ourConnections : curlConnections) = opened;
+      std::printf("run %d: %s %.2f s, %lld connections\n", run,
+                  launcherSide ? "launcher first installation" : "curl, one process", seconds,
+                  static_cast<long long>(opened));
+      std::fflush(stdout);
+    }
+  }
+  std::printf("first installation of %zu files of %zu KiB, %d ms round trip, %d runs\n", files, kib,
+              rttMs, runs);
+  std::printf("launcher: median %.2f s, %lld connections\n", Median(ours),
+              static_cast<long long>(ourConnections));
+  std::printf("curl: median %.2f s, %lld connections\n", Median(theirs),
+              static_cast<long long>(curlConnections));
+  std::printf("ratio launcher/curl: %.2f\n", Median(ours) / Median(theirs));
+  return 0;
+}
