@@ -3,7 +3,7 @@ PRESET ?= dev
 BUILD_DIR := build/$(PRESET)
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: deps configure build check test asan tsan fuzz demo clean format torture
+.PHONY: deps configure build check test asan tsan fuzz demo clean format torture windows windows-test
 
 deps:
 	@./scripts/install-deps
@@ -22,8 +22,21 @@ build: configure
 check: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 600
 
-test: check asan tsan
+test: check asan tsan windows-test
 	@$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=$(SMOKE_FUZZ_SECONDS) FUZZ_JOBS=$(JOBS)
+
+# The 64-bit Windows build (mingw-w64, static .exe files), its libraries
+# cross-built from Debian's sources once into build/windows-deps/, and its
+# tests under Wine with one wineserver kept running for the whole ctest run.
+windows: deps
+	@./scripts/windows-deps
+	@cmake --preset windows >/dev/null
+	@cmake --build build/windows -j $(JOBS)
+
+windows-test: windows
+	@./scripts/wine-run --server-start
+	cd build/windows && ctest --output-on-failure -j $(JOBS) --timeout 600; \
+	  status=$$?; ../../scripts/wine-run --server-stop; exit $$status
 
 # Everything built with ASan + UBSan and every test run, but the one that
 # measures peak memory, which ASan's quarantine inflates. Leaks that system

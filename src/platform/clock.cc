@@ -1,21 +1,12 @@
 #include "platform/clock.h"
 
-#include <chrono>
-#include <thread>
-
 namespace launcher {
 namespace {
 
 class SystemClock final : public Clock {
  public:
-  std::uint32_t TickCount() override {
-    auto now = std::chrono::steady_clock::now().time_since_epoch();
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now).count();
-    return static_cast<std::uint32_t>(ms);
-  }
-  void Sleep(std::uint32_t milliseconds) override {
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-  }
+  std::uint32_t TickCount() override { return SystemTickCount(); }
+  void Sleep(std::uint32_t milliseconds) override { SystemSleep(milliseconds); }
 };
 
 SystemClock g_systemClock;

@@ -21,6 +21,11 @@ Clock& EngineClock();
 // Not thread-safe: call before the worker starts.
 void SetEngineClock(Clock* clock);
 
+// The system's own tick and sleep, which the default engine clock uses
+// (GetTickCount and Sleep on Windows, the steady clock on Linux).
+std::uint32_t SystemTickCount();
+void SystemSleep(std::uint32_t milliseconds);
+
 // Convenience for engine code.
 inline void SleepMs(std::uint32_t milliseconds) { EngineClock().Sleep(milliseconds); }
 

@@ -30,6 +30,12 @@ CommandLineArgs SplitCommandLine(std::u16string_view line);
 // widened one to one.
 CommandLineArgs ArgsFromArgv(int argc, const char* const* argv);
 
+// The process's own command line: on Windows the whole line the system
+// holds (GetCommandLineW) through SplitCommandLine, so that quoting follows
+// the launcher's rules rather than the C runtime's; on Linux, where the
+// system hands over the arguments already split, ArgsFromArgv(argc, argv).
+CommandLineArgs ProcessCommandLine(int argc, const char* const* argv);
+
 struct Switches {
   int fullCheck = 0;   // 1 when an argument is exactly "FullCheck"
   int updateMode = 0;  // 1 when an argument is exactly "/update"

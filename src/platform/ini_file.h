@@ -27,6 +27,11 @@ namespace launcher {
 //
 // The file is 8-bit text; a UTF-8 byte-order mark is skipped and a file with
 // the UTF-16LE byte-order mark is read as UTF-16.
+//
+// On Windows the system's own GetPrivateProfileIntA reads the file, the
+// function the patcher uses. Under Wine it differs from the rules above in
+// two corners: a section name given twice is searched only where it first
+// appears, and a value beyond the 32-bit range wraps.
 int ReadIniInt(const std::filesystem::path& path, std::string_view section, std::string_view key,
                int defaultValue);
 

@@ -1,10 +1,16 @@
-// Named system-wide locks: the Linux form of the named mutexes that mark a
-// running launcher ("QuillmereLauncherExist") and a running patcher
-// ("QuillmerePatcherExist"). A lock is a file named after the lock in the
-// user's runtime directory ($XDG_RUNTIME_DIR, or a private per-user directory
-// under $TMPDIR or /tmp when that is unset), held with flock(2) by the running
-// program; the kernel releases it when the process ends, however it ends.
+// Named system-wide locks: the named mutexes that mark a running launcher
+// ("QuillmereLauncherExist") and a running patcher ("QuillmerePatcherExist").
+//
+// On Windows a lock is the named mutex itself (CreateMutexW, not initially
+// owned, in the session's namespace): whoever created it holds it while the
+// handle is open, and another creation reports ERROR_ALREADY_EXISTS.
+//
+// On Linux a lock is a file named after the lock in the user's runtime
+// directory ($XDG_RUNTIME_DIR, or a private per-user directory under $TMPDIR
+// or /tmp when that is unset), held with flock(2) by the running program.
 // docs/linux-conventions.md gives the exact rule for other programs.
+//
+// Either way the system releases it when the process ends, however it ends.
 //
 // Threading: every function may be called from any thread. A NamedLock object
 // is owned by whoever acquired it; destroying it releases the lock.
@@ -35,7 +41,7 @@ class NamedLock {
   static bool IsHeld(std::string_view name);
   // The lock file's path for `name`, from the environment alone (the
   // directory is neither created nor checked). Empty for a name that is not
-  // a plain file name.
+  // a plain file name, and always empty on Windows, where no file is used.
   static std::string LockFilePath(std::string_view name);
 
   ~NamedLock();
@@ -43,8 +49,13 @@ class NamedLock {
   NamedLock& operator=(const NamedLock&) = delete;
 
  private:
-  explicit NamedLock(int fd) : fd_(fd) {}
-  int fd_;
+#ifdef _WIN32
+  using Native = void*;  // the mutex handle
+#else
+  using Native = int;  // the locked file's descriptor
+#endif
+  explicit NamedLock(Native native) : native_(native) {}
+  Native native_;
 };
 
 }  // namespace launcher

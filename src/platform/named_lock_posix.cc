@@ -141,7 +141,7 @@ bool NamedLock::IsHeld(std::string_view name) {
 
 NamedLock::~NamedLock() {
   // Closing the only descriptor of the open file releases the flock.
-  ::close(fd_);
+  ::close(native_);
 }
 
 }  // namespace launcher

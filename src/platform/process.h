@@ -1,6 +1,6 @@
-// Starting another program and finding our own: the Linux form of the
-// "open" start of the patcher and of the module path of the running
-// executable.
+// Starting another program and finding our own: the "open" start of the
+// patcher (ShellExecuteW on Windows, a detached fork and exec on Linux) and
+// the module path of the running executable.
 //
 // Threading: both functions may be called from any thread, also while other
 // threads run; they keep no state.
@@ -12,7 +12,14 @@
 
 namespace launcher {
 
-// Starts `program` with `args` (argv[1..], UTF-8) in `workingDir`, detached:
+// Starts `program` with `args` (argv[1..], UTF-8) in `workingDir`, detached.
+//
+// Windows: ShellExecuteW with the verb "open" and SW_SHOWNORMAL; the
+// arguments are joined with spaces, one that is empty or holds a space in
+// quotation marks (the launcher's own command-line split gives them back).
+// False when the program or the directory is missing.
+//
+// Linux:
 // the program runs in a session of its own, is not our child (nothing has to
 // wait for it), and inherits no descriptor of ours but fresh ones: standard
 // input, output and error are /dev/null, every other descriptor is closed, so

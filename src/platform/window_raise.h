@@ -1,21 +1,28 @@
-// Bringing another program's window to the front: the Linux form of finding a
-// window by its class and making it the foreground window in its normal
-// state. Works with the X11 window system (also through XWayland). libX11 is
-// loaded at run time, so the engine has no link-time display dependency; on a
-// machine without it, or without a display, nothing happens.
+// Bringing another program's window to the front: finding a window by its
+// class and making it the foreground window in its normal state.
 //
-// Threading: may be called from any thread; each call opens and closes its
-// own display connection. While it runs, the process-wide Xlib error handler
-// is replaced by one that ignores errors (windows may vanish while we look at
-// them) and restored afterwards.
+// On Windows: FindWindowW, SetForegroundWindow, ShowWindow(SW_SHOWNORMAL).
+//
+// On Linux: works with the X11 window system (also through XWayland). libX11
+// is loaded at run time, so the engine has no link-time display dependency;
+// on a machine without it, or without a display, nothing happens. Each call
+// opens and closes its own display connection. While it runs, the
+// process-wide Xlib error handler is replaced by one that ignores errors
+// (windows may vanish while we look at them) and restored afterwards.
+//
+// Threading: may be called from any thread.
 #pragma once
 
 #include <string_view>
 
 namespace launcher {
 
-// Finds a window whose WM_CLASS instance or class part equals `wmClass` (and,
-// when `title` is not empty, whose title equals `title`), maps it (showing it
+// Windows: finds a top-level window of class `wmClass` (and title `title`
+// when that is not empty), brings it to the foreground and shows it
+// normally; true when one was found.
+//
+// Linux: finds a window whose WM_CLASS instance or class part equals
+// `wmClass` (and, when `title` is not empty, whose title equals `title`), maps it (showing it
 // again if it was hidden or minimised), raises it and asks the window manager
 // to activate it. Searches the window manager's client list first and then
 // the window tree (a bare X server, or a window that was hidden). True when

@@ -6,14 +6,32 @@
 #include <sstream>
 #include <stdexcept>
 
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 namespace launcher::testing {
 
 TempDir::TempDir() {
+#ifdef _WIN32
+  // No mkdtemp: a random name, created only if it is new.
+  std::random_device seed;
+  std::mt19937_64 random(seed());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::ostringstream name;
+    name << "launcher-test-" << std::hex << random();
+    const std::filesystem::path candidate = std::filesystem::temp_directory_path() / name.str();
+    if (std::filesystem::create_directory(candidate)) {
+      path_ = candidate;
+      return;
+    }
+  }
+  throw std::runtime_error("no new temporary directory");
+#else
   std::string pattern = (std::filesystem::temp_directory_path() / "launcher-test-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   path_ = pattern;
+#endif
 }
 
 TempDir::~TempDir() {

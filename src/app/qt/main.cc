@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
   app.setQuitOnLastWindowClosed(false);
 
   ChangeToExecutableDirectory();
-  const Switches switches = ParseSwitches(ArgsFromArgv(argc, argv));
+  const Switches switches = ParseSwitches(ProcessCommandLine(argc, argv));
 
   // Lives until the process ends: the worker may reach it until then.
   auto* window = new LauncherWindow(switches.fullCheck, switches.updateMode);

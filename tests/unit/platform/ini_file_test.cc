@@ -34,7 +34,11 @@ TEST_F(IniFileTest, FindsKeyInSectionIgnoringCaseAndWhiteSpace) {
 
 TEST_F(IniFileTest, FirstSectionThatHoldsTheKeyWins) {
   EXPECT_EQ(Read("[Version]\npid=2\npid=3\n[Version]\npid=4\n"), 2);
+#ifndef _WIN32
+  // The system's function on Windows looks only in the first section of a
+  // name (so Wine does); the patcher reads the file with it there.
   EXPECT_EQ(Read("[Version]\nx=1\n[Version]\npid=4\n"), 4);
+#endif
 }
 
 TEST_F(IniFileTest, DefaultWhenFileSectionKeyOrValueIsMissing) {
@@ -54,9 +58,12 @@ TEST_F(IniFileTest, ValueWithoutDigitsGivesZero) {
 }
 
 TEST_F(IniFileTest, OutOfRangeValuesAreHeldAtTheBounds) {
-  EXPECT_EQ(Read("[Version]\npid=99999999999\n"), 2147483647);
   EXPECT_EQ(Read("[Version]\npid=-2147483648\n"), -2147483647 - 1);
+#ifndef _WIN32
+  // Beyond the range the system's function on Windows wraps (so Wine does).
+  EXPECT_EQ(Read("[Version]\npid=99999999999\n"), 2147483647);
   EXPECT_EQ(Read("[Version]\npid=-99999999999999999999999\n"), -2147483647 - 1);
+#endif
 }
 
 TEST_F(IniFileTest, ByteOrderMarksAreUnderstood) {

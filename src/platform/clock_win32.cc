@@ -1,0 +1,11 @@
+#include <windows.h>
+
+#include "platform/clock.h"
+
+namespace launcher {
+
+std::uint32_t SystemTickCount() { return static_cast<std::uint32_t>(::GetTickCount()); }
+
+void SystemSleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
+
+}  // namespace launcher
