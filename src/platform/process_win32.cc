@@ -1,7 +1,8 @@
 #include "platform/process.h"
 
-#include <shellapi.h>
 #include <windows.h>
+// after windows.h, which it needs
+#include <shellapi.h>
 
 #include <system_error>
 
