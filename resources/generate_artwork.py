@@ -304,15 +304,48 @@ def write_png(path, canvas, alpha=None):
         f.write(png)
 
 
+def write_ico(path, canvas, alpha):
+    """One 32-bit entry (colour with alpha, plus the 1-bit mask Windows still
+    reads), the classic form every Windows version and Wine load."""
+    w, h = canvas.w, canvas.h
+    xor = bytearray()
+    for y in range(h - 1, -1, -1):
+        for x in range(w):
+            r, g, b = canvas.get(x, y)
+            xor += bytes((b, g, r, int(round(alpha[y][x] * 255))))
+    mask_row = ((w + 31) // 32) * 4
+    mask = bytearray()
+    for y in range(h - 1, -1, -1):
+        row = bytearray(mask_row)
+        for x in range(w):
+            if alpha[y][x] == 0:
+                row[x // 8] |= 0x80 >> (x % 8)
+        mask += row
+    info = struct.pack("<IiiHHIIiiII", 40, w, 2 * h, 1, 32, 0, len(xor) + len(mask), 0, 0, 0, 0)
+    image = info + xor + mask
+    header = struct.pack("<HHH", 0, 1, 1)
+    entry = struct.pack("<BBBBHHII", w % 256, h % 256, 0, 0, 1, 32, len(image), 6 + 16)
+    with open(path, "wb") as f:
+        f.write(header + entry + image)
+
+
 def main():
     images = os.path.join(HERE, "images")
     os.makedirs(images, exist_ok=True)
     write_bmp(os.path.join(HERE, "launcher.bmp"), skin())
-    write_png(os.path.join(images, "bar_track.png"), track())
-    write_png(os.path.join(images, "bar_total.png"), bar((255, 222, 130), (196, 128, 30), True))
-    write_png(os.path.join(images, "bar_file.png"), bar((140, 214, 255), (36, 104, 186), True))
+    # The Qt window reads the PNG forms, the Win32 window the BMP and ICO
+    # forms compiled into its resources; both come from the same pixels.
+    bars = {
+        "bar_track": track(),
+        "bar_total": bar((255, 222, 130), (196, 128, 30), True),
+        "bar_file": bar((140, 214, 255), (36, 104, 186), True),
+    }
+    for name, canvas in bars.items():
+        write_png(os.path.join(images, name + ".png"), canvas)
+        write_bmp(os.path.join(images, name + ".bmp"), canvas)
     ic, alpha = icon()
     write_png(os.path.join(images, "icon.png"), ic, alpha)
+    write_ico(os.path.join(images, "icon.ico"), ic, alpha)
 
 
 if __name__ == "__main__":

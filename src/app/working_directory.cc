@@ -8,11 +8,22 @@
 namespace launcher {
 
 std::filesystem::path DirectoryOfExecutable(const std::filesystem::path& executable) {
-  const std::string& text = executable.native();
+  const std::filesystem::path::string_type& text = executable.native();
+#ifdef _WIN32
+  // Windows spells the module path with either separator.
+  const std::size_t cut = text.find_last_of(L"/\\");
+  if (cut == std::wstring::npos) return {};
+  // "C:\launcher.exe" lives in the root of its drive, not in the drive's
+  // current directory that "C:" alone would mean.
+  if (cut == 2 && text[1] == L':') return std::filesystem::path(text.substr(0, 3));
+#else
+  // A backslash is an ordinary character of a Linux file name.
   const std::size_t cut = text.rfind('/');
   if (cut == std::string::npos) return {};
+#endif
   // "/launcher" lives in the root directory itself.
-  return cut == 0 ? std::filesystem::path("/") : std::filesystem::path(text.substr(0, cut));
+  return cut == 0 ? std::filesystem::path(text.substr(0, 1))
+                  : std::filesystem::path(text.substr(0, cut));
 }
 
 bool ChangeToExecutableDirectory() {

@@ -7,8 +7,9 @@
 
 namespace launcher {
 
-// The directory part of an executable path: everything before its last '/'.
-// Empty when the path has no '/'.
+// The directory part of an executable path: everything before its last
+// separator (only '/' on Linux, where a backslash is part of a name; '/' or
+// '\\' on Windows). Empty when the path has none.
 std::filesystem::path DirectoryOfExecutable(const std::filesystem::path& executable);
 
 // Makes the running executable's directory the working directory. False when

@@ -1,0 +1,330 @@
+#include "ui/win32/launcher_window.h"
+
+#include <windowsx.h>
+
+#include <vector>
+
+#include "files/paths.h"
+#include "files/string_table.h"
+#include "seam/cancel.h"
+#include "ui/win32/status_drawing.h"
+#include "ui/window_layout.h"
+
+namespace launcher::win32 {
+namespace {
+
+// Posted by a setter: some item changed since the window last drew.
+constexpr UINT kMsgStatusChanged = WM_APP + 1;
+// Sent by HideForHandOff.
+constexpr UINT kMsgHide = WM_APP + 2;
+constexpr UINT_PTR kRepaintTimer = 1;
+
+// The worker may change a bar thousands of times a second; the window draws
+// at most one frame per interval and folds the changes in between into it.
+constexpr ULONGLONG kMinRepaintIntervalMs = 15;
+
+void AppendString(std::vector<WORD>& out, const wchar_t* text) {
+  for (; *text != L'\0'; ++text) out.push_back(static_cast<WORD>(*text));
+  out.push_back(0);
+}
+
+void AppendDword(std::vector<WORD>& out, DWORD value) {
+  out.push_back(static_cast<WORD>(value & 0xFFFFu));
+  out.push_back(static_cast<WORD>(value >> 16));
+}
+
+// The dialog template: the launcher class and title, a pop-up with caption,
+// system menu and minimise box, a task-bar button, no controls. Its size is
+// replaced by the skin's while the dialog initialises.
+std::vector<WORD> MakeDialogTemplate() {
+  std::vector<WORD> t;
+  AppendDword(t, WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | DS_SETFONT);
+  AppendDword(t, WS_EX_APPWINDOW);
+  t.push_back(0);    // no controls
+  t.push_back(0);    // x
+  t.push_back(0);    // y
+  t.push_back(230);  // width, dialog units
+  t.push_back(111);  // height
+  t.push_back(0);    // no menu
+  AppendString(t, kLauncherWindowClass);
+  AppendString(t, kLauncherWindowTitle);
+  t.push_back(9);  // the dialog font, never used for drawing
+  AppendString(t, L"宋体");
+  return t;
+}
+
+}  // namespace
+
+bool LauncherWindow::RegisterWindowClass(HINSTANCE module) {
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof(wc);
+  // The standard dialog class: its window procedure, styles, cursor, icon
+  // and background; only the name is ours.
+  if (GetClassInfoExW(nullptr, L"#32770", &wc) == 0) return false;
+  wc.cbSize = sizeof(wc);
+  wc.hInstance = module;
+  wc.lpszClassName = kLauncherWindowClass;
+  return RegisterClassExW(&wc) != 0;
+}
+
+LauncherWindow::LauncherWindow(int fullCheck, int updateMode, HINSTANCE module)
+    : fullCheck_(fullCheck), updateMode_(updateMode), module_(module) {
+  g_launcherWindow = this;
+}
+
+LauncherWindow::~LauncherWindow() {
+  if (worker_.joinable()) worker_.join();
+  if (g_launcherWindow == this) g_launcherWindow = nullptr;
+  if (statusFont_ != nullptr) DeleteObject(statusFont_);
+  if (detailFont_ != nullptr) DeleteObject(detailFont_);
+}
+
+void LauncherWindow::RunModal(WorkerEntry worker, const std::wstring& skinPath) {
+  workerEntry_ = std::move(worker);
+  skinPath_ = skinPath;
+  const std::vector<WORD> dialog = MakeDialogTemplate();
+  // The dialog runs in a loop of our own rather than the dialog manager's:
+  // that one shows a hidden dialog again whenever its queue runs empty,
+  // which would undo the hide before the patcher start.
+  HWND hwnd =
+      CreateDialogIndirectParamW(module_, reinterpret_cast<const DLGTEMPLATE*>(dialog.data()),
+                                 nullptr, DialogProc, reinterpret_cast<LPARAM>(this));
+  if (hwnd == nullptr) return;
+  MSG msg;
+  while (!closed_.load() && GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    // Keyboard handling of a dialog: Escape and Enter arrive as commands.
+    if (IsDialogMessageW(hwnd, &msg) == 0) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+  }
+  // However the loop ended, the window goes only after the handshake.
+  if (!closed_.load()) OnClose();
+  DestroyWindow(hwnd);
+  hwnd_.store(nullptr);
+}
+
+bool LauncherWindow::JoinWorker(std::chrono::milliseconds timeout) {
+  if (!worker_.joinable()) return true;
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!workerDone_.load()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  worker_.join();
+  return true;
+}
+
+void LauncherWindow::SetStatusText(std::u16string_view text) {
+  if (state_.SetStatusText(text)) PostRepaint();
+}
+
+void LauncherWindow::SetDetailText(std::u16string_view text) {
+  if (state_.SetDetailText(text)) PostRepaint();
+}
+
+void LauncherWindow::SetTotalProgress(int percent) {
+  if (state_.SetTotalProgress(percent)) PostRepaint();
+}
+
+void LauncherWindow::SetFileProgress(int percent) {
+  if (state_.SetFileProgress(percent)) PostRepaint();
+}
+
+void LauncherWindow::PostRepaint() {
+  // Never waits: the worker may be inside a guarded section while the
+  // window thread waits for it in the close handshake.
+  if (HWND hwnd = hwnd_.load()) PostMessageW(hwnd, kMsgStatusChanged, 0, 0);
+}
+
+void LauncherWindow::HideForHandOff() {
+  // After the handshake the window is closing or gone; a sent message could
+  // then wait for a thread that no longer reads them.
+  if (WindowClosing.load() != 0) return;
+  if (HWND hwnd = hwnd_.load()) SendMessageW(hwnd, kMsgHide, 0, 0);
+}
+
+void LauncherWindow::RequestClose() {
+  if (WindowClosing.load() != 0) return;
+  if (HWND hwnd = hwnd_.load()) SendMessageW(hwnd, WM_CLOSE, 0, 0);
+}
+
+INT_PTR CALLBACK LauncherWindow::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_INITDIALOG) {
+    auto* self = reinterpret_cast<LauncherWindow*>(lParam);
+    SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
+    self->OnInitDialog(hwnd);
+    return TRUE;
+  }
+  auto* self = reinterpret_cast<LauncherWindow*>(GetWindowLongPtrW(hwnd, DWLP_USER));
+  if (self == nullptr) return FALSE;
+  LRESULT result = 0;
+  if (!self->HandleMessage(message, wParam, lParam, &result)) return FALSE;
+  SetWindowLongPtrW(hwnd, DWLP_MSGRESULT, result);
+  return TRUE;
+}
+
+void LauncherWindow::OnInitDialog(HWND hwnd) {
+  hwnd_.store(hwnd);
+  icon_ = LoadIconW(module_, MAKEINTRESOURCEW(kIconResource));
+  SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
+  SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
+
+  // No caption and no border: window pixels are skin pixels.
+  const LONG_PTR style = GetWindowLongPtrW(hwnd, GWL_STYLE);
+  SetWindowLongPtrW(hwnd, GWL_STYLE, style & ~static_cast<LONG_PTR>(WS_CAPTION | WS_THICKFRAME));
+  const LONG_PTR exStyle = GetWindowLongPtrW(hwnd, GWL_EXSTYLE);
+  SetWindowLongPtrW(hwnd, GWL_EXSTYLE,
+                    exStyle & ~static_cast<LONG_PTR>(WS_EX_WINDOWEDGE | WS_EX_DLGMODALFRAME |
+                                                     WS_EX_CLIENTEDGE | WS_EX_STATICEDGE));
+  SetWindowPos(hwnd, nullptr, 0, 0, 0, 0,
+               SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+
+  images_ = SkinImages::Load(skinPath_, module_);
+  if (HRGN shape = images_->TakeShape()) {
+    // The window system owns the region from here on.
+    if (SetWindowRgn(hwnd, shape, TRUE) == 0) DeleteObject(shape);
+  }
+
+  // Centred on the whole screen, not the work area.
+  RECT desktop{};
+  GetWindowRect(GetDesktopWindow(), &desktop);
+  const layout::Point at =
+      layout::CentredOrigin(desktop.left, desktop.top, desktop.right, desktop.bottom,
+                            images_->Width(), images_->Height());
+  SetWindowPos(hwnd, HWND_TOP, at.x, at.y, images_->Width(), images_->Height(), 0);
+
+  const std::wstring face = ChooseStatusFace();
+  statusFont_ = CreateStatusFont(face);
+  detailFont_ = CreateStatusFont(face);
+
+  LoadStringTable(StringTablePath);
+
+  if (workerEntry_) {
+    workerDone_.store(false);
+    worker_ = std::thread([this] {
+      try {
+        workerEntry_(&fullCheck_);
+      } catch (const WorkerCancelled&) {
+        // The window asked to close at a check point: nothing more to do.
+      }
+      workerDone_.store(true);
+    });
+  }
+}
+
+bool LauncherWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+  HWND hwnd = hwnd_.load();
+  switch (message) {
+    case WM_ERASEBKGND:
+      // The whole window, in the window's order: skin, upper and lower text
+      // line, lower and upper bar.
+      DrawWindow(reinterpret_cast<HDC>(wParam), *images_, statusFont_, detailFont_, state_.Read());
+      frames_.fetch_add(1);
+      erasedThisPaint_ = true;
+      *result = 1;
+      return true;
+    case WM_PAINT: {
+      erasedThisPaint_ = false;
+      PAINTSTRUCT ps;
+      HDC dc = BeginPaint(hwnd, &ps);
+      // An invalidation without erasing still has to show the window.
+      if (!erasedThisPaint_ && dc != nullptr) {
+        DrawWindow(dc, *images_, statusFont_, detailFont_, state_.Read());
+        frames_.fetch_add(1);
+      }
+      EndPaint(hwnd, &ps);
+      *result = 0;
+      return true;
+    }
+    case WM_NCHITTEST: {
+      POINT at{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+      ScreenToClient(hwnd, &at);
+      // Only the close spot is client area; the whole rest of the skin is
+      // the caption, so the window system drags the window by it.
+      *result = layout::kCloseSpot.Contains(at.x, at.y) ? HTCLIENT : HTCAPTION;
+      return true;
+    }
+    case WM_LBUTTONUP:
+      SendMessageW(hwnd, WM_CLOSE, 0, 0);
+      *result = 0;
+      return true;
+    case WM_COMMAND:
+      // Escape and Enter end a dialog; they close like the close spot.
+      if (LOWORD(wParam) == IDCANCEL || LOWORD(wParam) == IDOK) {
+        SendMessageW(hwnd, WM_CLOSE, 0, 0);
+        *result = 0;
+        return true;
+      }
+      return false;
+    case WM_CLOSE:
+      OnClose();
+      *result = 0;
+      return true;
+    case WM_QUERYENDSESSION:
+      *result = TRUE;
+      return true;
+    case WM_ENDSESSION:
+      // The process may end as soon as this returns: finish the worker's
+      // guarded section first, so the next run resumes from sound files.
+      if (wParam != 0) OnClose();
+      *result = 0;
+      return true;
+    case kMsgStatusChanged:
+      OnStatusChanged();
+      *result = 0;
+      return true;
+    case WM_TIMER:
+      if (wParam != kRepaintTimer) return false;
+      KillTimer(hwnd, kRepaintTimer);
+      timerPending_ = false;
+      DrawChanged();
+      *result = 0;
+      return true;
+    case kMsgHide:
+      ShowWindow(hwnd, SW_HIDE);
+      *result = 0;
+      return true;
+    default:
+      return false;
+  }
+}
+
+void LauncherWindow::OnClose() {
+  // The one place every close passes: wait for a guarded section of the
+  // worker to finish and keep any further one from starting.
+  RunCloseHandshake();
+  closed_.store(true);
+  HWND hwnd = hwnd_.load();
+  KillTimer(hwnd, kRepaintTimer);
+  // Wakes the loop in RunModal, which then destroys the window.
+  PostMessageW(hwnd, WM_NULL, 0, 0);
+}
+
+void LauncherWindow::OnStatusChanged() {
+  if (timerPending_) return;
+  const ULONGLONG now = GetTickCount64();
+  if (lastDraw_ != 0 && now - lastDraw_ < kMinRepaintIntervalMs) {
+    // The request stays outstanding, so the worker posts no more until the
+    // timer has folded its changes into one frame.
+    SetTimer(hwnd_.load(), kRepaintTimer,
+             static_cast<UINT>(kMinRepaintIntervalMs - (now - lastDraw_)), nullptr);
+    timerPending_ = true;
+    return;
+  }
+  DrawChanged();
+}
+
+void LauncherWindow::DrawChanged() {
+  lastDraw_ = GetTickCount64();
+  const unsigned changed = state_.TakeChanged();
+  if (changed == 0 || closed_.load()) return;
+  HWND hwnd = hwnd_.load();
+  HDC dc = GetDC(hwnd);
+  if (dc == nullptr) return;  // drawn at the next repaint
+  DrawItems(dc, *images_, statusFont_, detailFont_, state_.Read(), changed);
+  ReleaseDC(hwnd, dc);
+  frames_.fetch_add(1);
+}
+
+}  // namespace launcher::win32
