@@ -9,35 +9,67 @@
 # in a window when a display is available, otherwise on the offscreen
 # platform with its status lines mirrored to the terminal.
 #
-# Usage: [DEMO_DIR=dir] demo/run-demo.sh BUILD_DIR [--check]
+# With --windows, the same journey with launcher.exe and the Windows
+# stand-in patcher of the windows build, under Wine: in a window on $DISPLAY
+# when there is one, otherwise on a private Xvfb.
+#
+# Usage: [DEMO_DIR=dir] demo/run-demo.sh BUILD_DIR [--check] [--windows WINDOWS_BUILD_DIR]
 #   --check  no window even with a display; exit non-zero unless every run
-#            ends with the installed tree equal to the published release.
+#            ends with the installed tree equal to the published release and
+#            every finished run handed off to the patcher exactly once, with
+#            "/update", in the patcher directory.
 set -euo pipefail
 
 top=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "${1:?usage: run-demo.sh BUILD_DIR [--check]}" && pwd)
+usage="usage: run-demo.sh BUILD_DIR [--check] [--windows WINDOWS_BUILD_DIR]"
+build=$(cd "${1:?$usage}" && pwd)
+shift
 check=0
-[ "${2:-}" = "--check" ] && check=1
-
-launcher_bin="$build/src/app/launcher"
-publish_bin="$build/tools/publish/launcher-publish"
-patcher_bin="$build/tools/fake-patcher/patcher.exe"
-for f in "$launcher_bin" "$publish_bin" "$patcher_bin"; do
-  [ -x "$f" ] || { echo "demo: $f is missing; build first (make build)" >&2; exit 1; }
+windows=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --check) check=1 ;;
+    --windows) windows=$(cd "${2:?$usage}" && pwd); shift ;;
+    *) echo "$usage" >&2; exit 2 ;;
+  esac
+  shift
 done
 
-demo="${DEMO_DIR:-$top/build/demo}"
+publish_bin="$build/tools/publish/launcher-publish"
+if [ -n "$windows" ]; then
+  launcher_bin="$windows/src/app/launcher.exe"
+  launcher_name=launcher.exe
+  patcher_bin="$windows/tools/fake-patcher/patcher.exe"
+  built_by="make windows"
+else
+  launcher_bin="$build/src/app/launcher"
+  launcher_name=launcher
+  patcher_bin="$build/tools/fake-patcher/patcher.exe"
+  built_by="make build"
+fi
+for f in "$launcher_bin" "$publish_bin" "$patcher_bin"; do
+  [ -x "$f" ] || { echo "demo: $f is missing; build first ($built_by)" >&2; exit 1; }
+done
+
+demo="${DEMO_DIR:-$top/build/demo${windows:+-windows}}"
 install="$demo/install"
 releases="$demo/releases"
 server="$demo/server"
 rm -rf "$demo"
 mkdir -p "$install/launcher" "$install/patcher/server" "$install/config/patcher" "$releases" "$demo/nginx"
 
+# A checked run keeps its single-instance lock to itself, so that a launcher
+# running elsewhere for the same user does not turn it into a second start.
+if [ "$check" -eq 1 ]; then
+  export XDG_RUNTIME_DIR="$demo/runtime"
+  mkdir -m 700 "$XDG_RUNTIME_DIR"
+fi
+
 say() { printf '\n== %s\n' "$*"; }
 info() { printf '   %s\n' "$*"; }
 
 # --- the installation -------------------------------------------------------
-cp "$launcher_bin" "$install/launcher/launcher"
+cp "$launcher_bin" "$install/launcher/$launcher_name"
 cp "$top/resources/launcher.bmp" "$install/launcher/launcher.bmp"
 cp "$top/resources/stringtab-en.txt" "$install/launcher/stringtab.txt"
 cp "$patcher_bin" "$install/patcher/patcher.exe"
@@ -96,9 +128,12 @@ NGINX
 /usr/sbin/nginx -p "$demo/nginx" -c "$demo/nginx/nginx.conf" -e "$demo/nginx/error.log" &
 nginx_pid=$!
 launcher_pid=""
+xvfb_pid=""
 cleanup() {
   [ -n "$launcher_pid" ] && kill "$launcher_pid" 2>/dev/null || true
   kill "$nginx_pid" 2>/dev/null || true
+  if [ -n "$windows" ]; then wineserver -k 2>/dev/null || true; fi
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
   wait 2>/dev/null || true
 }
 trap cleanup EXIT
@@ -114,6 +149,21 @@ if [ "$check" -eq 0 ] && [ -n "${DISPLAY:-}" ]; then
 else
   platform="offscreen"
 fi
+if [ -n "$windows" ]; then
+  # Wine draws on an X server: the player's display, or a private one.
+  if [ -n "$platform" ]; then
+    exec 8< <(Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp 2>/dev/null)
+    xvfb_pid=$!
+    read -r -u 8 display_number
+    export DISPLAY=":$display_number"
+  fi
+  # A prefix of the demo's own, whose desktop lives on this display.
+  export WINEPREFIX="${DEMO_WINEPREFIX:-$top/build/demo-wine-prefix}"
+  info "launcher.exe under $(wine --version 2>/dev/null || echo Wine) on display $DISPLAY"
+fi
+# The record file as the stand-in patcher sees it: a Windows path through
+# Wine's Z: drive.
+windows_path() { printf 'Z:%s' "$1" | tr / '\\'; }
 
 version_of() {
   local f="$install/config/patcher/version.sw"
@@ -127,6 +177,12 @@ start_launcher() {
     cd "$install/launcher"
     export FAKE_PATCHER_SECONDS=0 FAKE_PATCHER_RECORD="$demo/patcher-record.txt"
     export LAUNCHER_ECHO_STATUS=1
+    if [ -n "$windows" ]; then
+      FAKE_PATCHER_RECORD=$(windows_path "$demo/patcher-record.txt")
+      # Started from another directory: it must find its files beside it.
+      cd "$demo"
+      exec "$top/scripts/wine-run" "$install/launcher/launcher.exe" "$@"
+    fi
     [ -n "$platform" ] && export QT_QPA_PLATFORM="$platform"
     exec ./launcher "$@"
   ) >"$demo/launcher.out" 2>&1 &
@@ -152,6 +208,48 @@ stats() {
     END { printf "%d files fetched, %.1f MiB transferred", n, b / 1048576 }' "$demo/nginx/access.log"
 }
 
+handoffs_of() {
+  if [ -f "$demo/patcher-record.txt" ]; then wc -l < "$demo/patcher-record.txt"; else echo 0; fi
+}
+
+# The hand-offs since record line $1 must be exactly $2, each with the one
+# argument "/update" and the patcher directory as working directory.
+check_handoffs() {
+  local from=$1 want=$2 got dir
+  got=$(( $(handoffs_of) - from ))
+  dir=$(cd "$install/patcher" && pwd)
+  if [ "$got" -ne "$want" ]; then
+    info "patcher started $got times, expected $want"
+    [ "$check" -eq 1 ] && exit 1
+    return 0
+  fi
+  [ "$want" -eq 0 ] && { info "no patcher start"; return 0; }
+  # Windows spells the directory Z:\...\patcher in the record.
+  if tail -n "$want" "$demo/patcher-record.txt" |
+     sed -e 's/\\\\/\//g' -e 's/cwd=Z:/cwd=/' |
+     grep -q -P "\tcwd=\Q$dir\E\targc=1\targ1=/update\t"; then
+    info "handed off: patcher.exe /update in ../patcher/"
+  else
+    info "the hand-off differs:"; tail -n "$want" "$demo/patcher-record.txt" | sed 's/^/     /'
+    [ "$check" -eq 1 ] && exit 1
+  fi
+  return 0
+}
+
+# Closes the launcher as a player does: on Windows a click on the close
+# spot, on Linux the request to end the process (the same handshake).
+close_launcher() {
+  if [ -n "$windows" ]; then
+    local w x y
+    w=$(xdotool search --onlyvisible --name '^Launcher$' 2>/dev/null | head -n 1)
+    [ -n "$w" ] || { echo "demo: no launcher window to close" >&2; exit 1; }
+    eval "$(xdotool getwindowgeometry --shell "$w")"
+    xdotool mousemove $((X + 203)) $((Y + 32)) click 1
+  else
+    kill -TERM "$launcher_pid" 2>/dev/null || true
+  fi
+}
+
 compare_tree() {
   # The installed patcher directory must hold exactly the release's files
   # (plus the stand-in patcher and its settings, which no release names).
@@ -167,12 +265,14 @@ run_step() {
   local title=$1 expect=$2
   say "$title"
   local before from start
-  before=$(version_of); from=$(requests_of); start=$(date +%s.%N)
+  local handoffs
+  before=$(version_of); from=$(requests_of); start=$(date +%s.%N); handoffs=$(handoffs_of)
   start_launcher
   wait_launcher
   show_output 8
   info "version before: $before, after: $(version_of); $(stats "$from"); $(awk -v s="$start" -v e="$(date +%s.%N)" 'BEGIN { printf "%.1f s", e - s }')"
   compare_tree "$expect"
+  check_handoffs "$handoffs" 1
 }
 
 run_step "1. First run: nothing installed, the launcher checks every file" 2
@@ -185,6 +285,7 @@ python3 "$top/demo/make_releases.py" "$releases" 4 4
 publish
 say "3. Release 4 published: the launcher is closed in the middle of a download"
 from=$(requests_of)
+handoffs=$(handoffs_of)
 start_launcher
 # Close it once the resume record shows a quarter of a file on disk.
 for _ in $(seq 300); do
@@ -194,11 +295,12 @@ for _ in $(seq 300); do
   fi
   sleep 0.05
 done
-kill -TERM "$launcher_pid" 2>/dev/null || true
+close_launcher
 wait_launcher
 show_output 4
 info "closed with resume record: $(tr -d '\r\n' < "$install/config/patcher/ustate.sw" 2>/dev/null || echo none) (version, entries done, bytes done, total)"
 info "version still $(version_of); $(stats "$from")"
+check_handoffs "$handoffs" 0
 
 run_step "   ... and the next run resumes where it stopped" 4
 if grep -q -P '\tbytes=' "$demo/nginx/access.log"; then
