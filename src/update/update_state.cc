@@ -1,5 +1,11 @@
 #include "update/update_state.h"
 
+#include "files/log.h"
+#include "files/paths.h"
+#include "files/string_table.h"
+#include "seam/cancel.h"
+#include "update/list_path.h"
+
 namespace launcher {
 
 int LocalPid = 1;
@@ -17,7 +23,7 @@ int StateEntries = 0;
 int StateVersion = 0;
 int Resuming = 0;
 
-void ResetUpdateStateForTesting() {
+void ResetEngineStateForTesting() {
   LocalPid = 1;
   ServerVersion = 0;
   LocalVersion = 0;
@@ -31,6 +37,11 @@ void ResetUpdateStateForTesting() {
   StateEntries = 0;
   StateVersion = 0;
   Resuming = 0;
+  CurrentListDir.clear();
+  PendingLogLine.clear();
+  SetServerBaseUrl(DefaultServerBaseUrl);
+  ResetCancelStateForTesting();
+  ClearStringTable();
 }
 
 }  // namespace launcher

@@ -3,10 +3,25 @@
 // list) and the per-file machinery hand to one another.
 //
 // One instance per process, living from static initialisation to exit. Only
-// the update worker thread reads or writes it; tests that run the engine on
-// their own thread reset it with ResetUpdateStateForTesting before each run.
-// Byte counts are 64-bit even though the state file stores them as plain
-// decimal numbers.
+// the update worker thread reads or writes it. Byte counts are 64-bit even
+// though the state file stores them as plain decimal numbers.
+//
+// This header is also the list of every process-wide object of the engine,
+// wherever it lives (the lower layers cannot include this one):
+//
+//   written by the worker (reset by ResetEngineStateForTesting)
+//     the fields below                                  update/update_state.h
+//     CurrentListDir                                    update/list_path.h
+//     PendingLogLine                                    files/log.h
+//     ServerBaseUrl, PidUrl, PatchUrl, PatchFilesUrl    files/paths.h
+//   shared by the two threads (reset too)
+//     CancelRequested, WorkInProgress, WindowClosing    seam/cancel.h
+//   filled by the window thread before the worker starts (emptied too)
+//     g_messages                                        files/string_table.h
+//   installed seams, set by main or by a test's scoped setter, never reset
+//     g_launcherWindow (the display)                    seam/status_display.h
+//     the engine clock (SetEngineClock)                 platform/clock.h
+//   constants: the path table (files/paths.h) and the compiled-in key.
 #pragma once
 
 #include <cstdint>
@@ -53,7 +68,9 @@ extern int StateVersion;
 // 1 when the current entry's fetch starts from a non-zero BytesDone.
 extern int Resuming;
 
-// Puts every field back to its start value and drops the downloader.
-void ResetUpdateStateForTesting();
+// Puts everything the list above says is reset back to its start value and
+// drops the downloader: what a test gets as a fresh process. Not while a
+// worker runs. Tests use it through testing::ScopedEngineState.
+void ResetEngineStateForTesting();
 
 }  // namespace launcher

@@ -18,11 +18,11 @@
 #include <string>
 #include <vector>
 
-#include "integration/update/engine_env.h"
-#include "integration/update/release_server.h"
 #include "net/downloader.h"
+#include "support/engine_env.h"
 #include "support/fault_server.h"
 #include "support/nginx_server.h"
+#include "support/release_server.h"
 
 namespace launcher::testing {
 

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "integration/update/engine_env.h"
-#include "integration/update/release_server.h"
+#include "support/engine_env.h"
 #include "support/nginx_server.h"
+#include "support/release_server.h"
 
 namespace launcher::testing {
 

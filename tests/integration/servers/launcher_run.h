@@ -14,7 +14,7 @@
 #include <filesystem>
 #include <string>
 
-#include "integration/update/release_server.h"
+#include "support/release_server.h"
 #include "support/temp_dir.h"
 
 namespace launcher::testing {

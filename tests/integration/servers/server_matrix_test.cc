@@ -16,10 +16,10 @@
 
 #include "files/utf16.h"
 #include "integration/servers/launcher_run.h"
-#include "integration/update/release_server.h"
 #include "net/downloader.h"
 #include "support/nginx_server.h"
 #include "support/publish_fixture.h"
+#include "support/release_server.h"
 #include "support/tcp_relay.h"
 #include "support/temp_dir.h"
 #include "support/web_server.h"

@@ -6,12 +6,12 @@
 #include <string>
 
 #include "crypto/md5_digest.h"
-#include "engine_env.h"
 #include "files/paths.h"
 #include "files/string_table.h"
 #include "files/utf16.h"
-#include "release_server.h"
+#include "support/engine_env.h"
 #include "support/fault_server.h"
+#include "support/release_server.h"
 #include "update/directories.h"
 #include "update/file_fetch.h"
 #include "update/list_path.h"

@@ -8,11 +8,11 @@
 #include <string>
 #include <thread>
 
-#include "engine_env.h"
 #include "files/paths.h"
 #include "files/string_table.h"
-#include "release_server.h"
+#include "support/engine_env.h"
 #include "support/nginx_server.h"
+#include "support/release_server.h"
 #include "update/incremental_update.h"
 #include "update/list_path.h"
 #include "update/state_files.h"

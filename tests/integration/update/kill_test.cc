@@ -16,9 +16,9 @@
 #include <string>
 #include <thread>
 
-#include "release_server.h"
 #include "support/nginx_server.h"
 #include "support/publish_fixture.h"
+#include "support/release_server.h"
 #include "support/temp_dir.h"
 
 namespace launcher::testing {

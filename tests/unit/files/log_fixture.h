@@ -12,24 +12,17 @@
 
 #include "files/log.h"
 #include "files/string_table.h"
-#include "unit/files/utf16_files.h"
 #include "seam/cancel.h"
+#include "support/engine_state.h"
+#include "support/utf16_files.h"
 
 namespace launcher::testing {
 
 class InstallTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ClearStringTable();
     g_messages[MSG_MOVE_FAILED] = u"move %s -> %s";
     g_messages[MSG_COPY_FAILED] = u"copy %s -> %s";
-    PendingLogLine.clear();
-    ResetCancelStateForTesting();
-  }
-  void TearDown() override {
-    ClearStringTable();
-    PendingLogLine.clear();
-    ResetCancelStateForTesting();
   }
 
   // A path below config/patcher/ as the engine names it.
@@ -85,6 +78,7 @@ class InstallTest : public ::testing::Test {
     return line.substr(std::min(line.size(), end));
   }
 
+  ScopedEngineState state_;
   TempDir root_;
   std::filesystem::path launcherDir_ = MakeInstallLayout(root_.path());
   ScopedCurrentDir cwd_{launcherDir_};

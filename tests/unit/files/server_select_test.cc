@@ -3,7 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "files/paths.h"
-#include "unit/files/utf16_files.h"
+#include "support/engine_state.h"
+#include "support/utf16_files.h"
 
 namespace launcher {
 namespace {
@@ -12,9 +13,6 @@ using namespace launcher::testing;
 
 class ServerSelectTest : public ::testing::Test {
  protected:
-  void SetUp() override { SetServerBaseUrl(DefaultServerBaseUrl); }
-  void TearDown() override { SetServerBaseUrl(DefaultServerBaseUrl); }
-
   void Settings(std::u16string_view text, bool withBom = true) {
     WriteUtf16File(root_ / "config/patcher/update.cfg", text, withBom);
   }
@@ -28,6 +26,7 @@ class ServerSelectTest : public ::testing::Test {
     EXPECT_EQ(PatchFilesUrl, base + u"patcher/patcher/");
   }
 
+  ScopedEngineState state_;
   TempDir root_;
   ScopedCurrentDir cwd_{MakeInstallLayout(root_.path())};
 };

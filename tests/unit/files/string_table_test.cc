@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "unit/files/utf16_files.h"
+#include "support/utf16_files.h"
 
 namespace launcher {
 namespace {

@@ -10,37 +10,17 @@
 #include <vector>
 
 #include "seam/status_display.h"
+#include "support/engine_state.h"
+#include "support/recording_display.h"
 
 namespace launcher {
 namespace {
 
 using namespace std::chrono_literals;
 
-// Keeps every display call in order.
-class RecordingDisplay final : public StatusDisplay {
- public:
-  void SetStatusText(std::u16string_view text) override {
-    calls.push_back(u"status:" + std::u16string(text));
-  }
-  void SetDetailText(std::u16string_view text) override {
-    calls.push_back(u"detail:" + std::u16string(text));
-  }
-  void SetTotalProgress(int) override { calls.push_back(u"total"); }
-  void SetFileProgress(int) override { calls.push_back(u"file"); }
-  void HideForHandOff() override { calls.push_back(u"hide"); }
-  void RequestClose() override { calls.push_back(u"close"); }
-  bool UpdateMode() const override { return false; }
-
-  std::vector<std::u16string> calls;
-};
-
 class CancelTest : public ::testing::Test {
  protected:
-  void SetUp() override { ResetCancelStateForTesting(); }
-  void TearDown() override {
-    g_launcherWindow = nullptr;
-    ResetCancelStateForTesting();
-  }
+  testing::ScopedEngineState state_;
 };
 
 // Runs `body` on a worker thread and reports whether it ended by a check point.
@@ -133,8 +113,8 @@ TEST_F(CancelTest, CloseRacingWithManySectionsNeverOverlapsOne) {
 }
 
 TEST_F(CancelTest, StatusCallAfterCloseEndsWorkerWithoutReachingDisplay) {
-  RecordingDisplay display;
-  g_launcherWindow = &display;
+  testing::RecordingDisplay display;
+  testing::ScopedDisplay installed(&display);
   Worker first([] { SetStatusText(u"before"); });
   ASSERT_FALSE(first.Cancelled());
 
@@ -143,7 +123,8 @@ TEST_F(CancelTest, StatusCallAfterCloseEndsWorkerWithoutReachingDisplay) {
   EXPECT_TRUE(second.Cancelled());
   Worker third([] { SetFileProgress(50); });
   EXPECT_TRUE(third.Cancelled());
-  EXPECT_EQ(display.calls, std::vector<std::u16string>{u"status:before"});
+  EXPECT_EQ(display.Calls().size(), 1u);
+  EXPECT_EQ(display.Texts(testing::DisplayCall::kStatus), std::vector<std::u16string>{u"before"});
 }
 
 TEST_F(CancelTest, UpdatePathStartDropsItsOwnFlagButKeepsAWindowClose) {

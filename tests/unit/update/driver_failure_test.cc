@@ -4,9 +4,10 @@
 
 #include <stdexcept>
 
+#include "seam/cancel.h"
+#include "support/engine_state.h"
 #include "support/recording_display.h"
 #include "support/temp_dir.h"
-#include "seam/cancel.h"
 #include "update/update_driver.h"
 #include "update/update_state.h"
 
@@ -18,8 +19,7 @@ using testing::DisplayCall;
 TEST(DriverFailureTest, UnexpectedFailureClosesTheWindowWithoutHandOff) {
   testing::TempDir dir;
   testing::ScopedCurrentDir cwd(testing::MakeInstallLayout(dir.path()));
-  ResetCancelStateForTesting();
-  ResetUpdateStateForTesting();
+  testing::ScopedEngineState state;
   testing::RecordingDisplay display;
   testing::ScopedDisplay installed(&display);
   display.SetHook([](const DisplayCall& call) {
@@ -39,8 +39,7 @@ TEST(DriverFailureTest, UnexpectedFailureClosesTheWindowWithoutHandOff) {
 TEST(DriverFailureTest, UnexpectedFailureAfterAWindowCloseLeavesTheWindowAlone) {
   testing::TempDir dir;
   testing::ScopedCurrentDir cwd(testing::MakeInstallLayout(dir.path()));
-  ResetCancelStateForTesting();
-  ResetUpdateStateForTesting();
+  testing::ScopedEngineState state;
   testing::RecordingDisplay display;
   testing::ScopedDisplay installed(&display);
   display.SetHook([](const DisplayCall& call) {
@@ -53,7 +52,6 @@ TEST(DriverFailureTest, UnexpectedFailureAfterAWindowCloseLeavesTheWindowAlone) 
   int fullCheck = 0;
   UpdateThreadProc(&fullCheck);
   for (const auto& call : display.Calls()) EXPECT_NE(call.kind, DisplayCall::kClose);
-  ResetCancelStateForTesting();
 }
 
 }  // namespace

@@ -8,9 +8,11 @@
 #include "files/log.h"
 #include "files/paths.h"
 #include "files/string_table.h"
+#include "seam/cancel.h"
+#include "support/engine_state.h"
 #include "support/recording_display.h"
 #include "support/temp_dir.h"
-#include "seam/cancel.h"
+#include "support/utf16_files.h"
 #include "update/directories.h"
 #include "update/file_install.h"
 
@@ -23,36 +25,24 @@ using testing::ScopedCurrentDir;
 using testing::TempDir;
 using testing::WriteFileBytes;
 
-std::u16string ReadUtf16File(const fs::path& path) {
-  std::string bytes = ReadFileBytes(path);
-  std::u16string text;
-  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                         (static_cast<unsigned char>(bytes[i + 1]) << 8)));
-  }
-  return text;
-}
-
 class InstallTest : public ::testing::Test {
  protected:
   InstallTest() : cwd_(testing::MakeInstallLayout(dir_.path())) {
-    ResetCancelStateForTesting();
-    ClearStringTable();
     g_messages[MSG_MOVE_FAILED] = u"S0 %s => %s";
     g_messages[MSG_LOG_INSTALLING_FILE] = u"S21 ";
-    PendingLogLine.clear();
   }
   fs::path Patcher(std::string_view rel) const { return dir_.path() / "patcher" / rel; }
   fs::path Staged(std::string_view rel) const {
     return dir_.path() / "config" / "patcher" / "temp" / rel;
   }
   std::u16string ErrorLog() const {
-    return ReadUtf16File(dir_.path() / "config" / "patcher" / "fileerr.log");
+    return testing::ReadUtf16Units(dir_.path() / "config" / "patcher" / "fileerr.log");
   }
   std::u16string UpdateLog() const {
-    return ReadUtf16File(dir_.path() / "config" / "patcher" / "update.log");
+    return testing::ReadUtf16Units(dir_.path() / "config" / "patcher" / "update.log");
   }
 
+  testing::ScopedEngineState state_;
   TempDir dir_;
   ScopedCurrentDir cwd_;
 };

@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include "support/engine_state.h"
+
 namespace launcher {
 namespace {
 
 class ListPathTest : public ::testing::Test {
  protected:
-  void SetUp() override { CurrentListDir.clear(); }
+  testing::ScopedEngineState state_;
 };
 
 TEST_F(ListPathTest, DirectoryEntryExpandsAndSetsCurrentDir) {
@@ -54,8 +56,9 @@ TEST_F(ListPathTest, SanitizeRefusesEscapesAndNormalisesBackslashes) {
   std::u16string ok = u"./data\\sub\\file.txt";
   EXPECT_TRUE(SanitizeDecodedPath(ok));
   EXPECT_EQ(ok, u"./data/sub/file.txt");
-  for (std::u16string bad : std::initializer_list<std::u16string>{u"./../etc/passwd", u"/etc/passwd", u"./a//b", u"./a/./b", u"./a/",
-                             u"a\\..\\b", u"./a\nb", std::u16string(u"./a\0b", 5), u"", u"."}) {
+  for (std::u16string bad : std::initializer_list<std::u16string>{
+           u"./../etc/passwd", u"/etc/passwd", u"./a//b", u"./a/./b", u"./a/", u"a\\..\\b",
+           u"./a\nb", std::u16string(u"./a\0b", 5), u"", u"."}) {
     EXPECT_FALSE(SanitizeDecodedPath(bad)) << std::string(bad.begin(), bad.end());
   }
   std::u16string longPath(kMaxDecodedPathUnits + 1, u'a');

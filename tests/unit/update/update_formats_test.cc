@@ -6,9 +6,10 @@
 
 #include "files/paths.h"
 #include "files/string_table.h"
+#include "seam/cancel.h"
+#include "support/engine_state.h"
 #include "support/recording_display.h"
 #include "support/temp_dir.h"
-#include "seam/cancel.h"
 #include "update/list_entry.h"
 #include "update/list_file.h"
 #include "update/list_path.h"
@@ -28,11 +29,7 @@ using testing::WriteFileBytes;
 
 class FormatsTest : public ::testing::Test {
  protected:
-  FormatsTest() : cwd_(testing::MakeInstallLayout(dir_.path())), display_(&recorder_) {
-    ResetCancelStateForTesting();
-    ResetUpdateStateForTesting();
-    CurrentListDir.clear();
-  }
+  FormatsTest() : cwd_(testing::MakeInstallLayout(dir_.path())), display_(&recorder_) {}
   std::filesystem::path Config(std::string_view name) const {
     return dir_.path() / "config" / "patcher" / name;
   }
@@ -44,6 +41,7 @@ class FormatsTest : public ::testing::Test {
     return u"../config/patcher/" + std::u16string(name.begin(), name.end());
   }
 
+  testing::ScopedEngineState state_;
   TempDir dir_;
   ScopedCurrentDir cwd_;
   RecordingDisplay recorder_;

@@ -1,4 +1,4 @@
-#include "release_server.h"
+#include "support/release_server.h"
 
 #include <chrono>
 #include <random>

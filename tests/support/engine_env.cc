@@ -1,10 +1,11 @@
-#include "engine_env.h"
+#include "support/engine_env.h"
 
 #include "files/log.h"
 #include "files/paths.h"
 #include "files/string_table.h"
 #include "files/utf16.h"
 #include "net/downloader.h"
+#include "support/utf16_files.h"
 #include "update/list_path.h"
 #include "update/update_state.h"
 
@@ -12,13 +13,9 @@ namespace launcher::testing {
 
 namespace {
 
+// The text of a UTF-16 file after its byte-order mark.
 std::u16string ReadUtf16(const std::filesystem::path& path) {
-  std::string bytes = ReadFileBytes(path);
-  std::u16string text;
-  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                         (static_cast<unsigned char>(bytes[i + 1]) << 8)));
-  }
+  std::u16string text = ReadUtf16Units(path);
   if (!text.empty() && text[0] == 0xFEFF) text.erase(0, 1);
   return text;
 }
@@ -30,22 +27,12 @@ EngineEnv::EngineEnv()
       cwd_(MakeInstallLayout(dir_.path())),
       scopedDisplay_(&display),
       scopedClock_(&clock) {
-  ClearStringTable();
   for (int slot = 0; slot < kMessageSlots; ++slot) {
     g_messages[static_cast<std::size_t>(slot)] = Msg(slot);
   }
   // The error log's format needs its two paths.
   g_messages[MSG_MOVE_FAILED] = u"S0 %s => %s";
   g_messages[MSG_COPY_FAILED] = u"S1 %s => %s";
-  ResetUpdateStateForTesting();
-  NewRun();
-}
-
-EngineEnv::~EngineEnv() {
-  ResetUpdateStateForTesting();
-  ResetCancelStateForTesting();
-  CurrentListDir.clear();
-  PendingLogLine.clear();
 }
 
 void EngineEnv::UseServer(const std::string& baseUrl) {

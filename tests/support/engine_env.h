@@ -1,24 +1,25 @@
 // EngineEnv: one installation in a temporary directory with the engine's
 // process-wide state prepared for a test of the update engine: working
 // directory, string table with a distinct text per slot ("S<n> "), a
-// recording display, a simulated clock, fresh cancel and update state.
+// recording display, a simulated clock, and the rest of the engine's
+// process-wide state fresh (ScopedEngineState).
 #pragma once
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "seam/cancel.h"
+#include "support/engine_state.h"
 #include "support/fake_clock.h"
 #include "support/recording_display.h"
 #include "support/temp_dir.h"
-#include "seam/cancel.h"
 
 namespace launcher::testing {
 
 class EngineEnv {
  public:
   EngineEnv();
-  ~EngineEnv();
   EngineEnv(const EngineEnv&) = delete;
   EngineEnv& operator=(const EngineEnv&) = delete;
 
@@ -44,6 +45,7 @@ class EngineEnv {
   FakeClock clock;
 
  private:
+  ScopedEngineState state_;
   TempDir dir_;
   std::filesystem::path root_;
   ScopedCurrentDir cwd_;
