@@ -40,15 +40,16 @@ windows-test: windows
 	cd build/windows && ctest --output-on-failure -j $(JOBS) --timeout 600; \
 	  status=$$?; ../../scripts/wine-run --server-stop; exit $$status
 
-# Everything built with ASan + UBSan and every test run, but the one that
-# measures peak memory, which ASan's quarantine inflates. Leaks that system
+# Everything built with ASan + UBSan and every test run, but the wine-labelled
+# ones (they drive the windows build) and the one that measures peak memory,
+# which ASan's quarantine inflates. Leaks that system
 # libraries keep for the life of the process are suppressed (tests/lsan.supp).
 ASAN_ENV := LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0 \
   UBSAN_OPTIONS=print_stacktrace=1
 asan: deps
 	@cmake --preset asan >/dev/null
 	@cmake --build build/asan -j $(JOBS)
-	cd build/asan && $(ASAN_ENV) ctest --output-on-failure -j $(JOBS) --timeout 900 \
+	cd build/asan && $(ASAN_ENV) ctest --output-on-failure -j $(JOBS) --timeout 900 -LE wine \
 	  -E '^torture_resources_test$$'
 
 # The tests with two threads meeting: the cancel words and the close
