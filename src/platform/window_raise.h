@@ -13,6 +13,7 @@
 // Threading: may be called from any thread.
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 
 namespace launcher {
@@ -29,5 +30,24 @@ namespace launcher {
 // such a window was found and the requests were sent; false without $DISPLAY,
 // without libX11, or when no window matches.
 bool RaiseWindowByClass(std::string_view wmClass, std::string_view title = {});
+
+// Brings this process's own top-level window `window` (an X11 window id) to
+// the front on the user's behalf: asks the window manager to activate it
+// with a _NET_ACTIVE_WINDOW message of source indication 2 and `userTime`,
+// the time of the user action that asked for it, which window managers with
+// focus-stealing prevention grant; then raises it (all a bare X server
+// offers). A `userTime` of 0 is replaced by the server's time now. The
+// window must already be mapped. False without $DISPLAY or libX11.
+bool ActivateWindowForUser(unsigned long window, std::uint32_t userTime);
+
+// The X server's time now: the time stamp of a notification this process
+// provokes (a zero-length property append on a small window of its own),
+// waited for at most one second. 0 without $DISPLAY or libX11.
+std::uint32_t CurrentServerTime();
+
+// The time stamp a desktop's launcher puts into a startup-notification id
+// (DESKTOP_STARTUP_ID), which ends in "_TIME" and the time of the click that
+// started the program. 0 when the id carries none.
+std::uint32_t StartupIdTime(std::string_view startupId);
 
 }  // namespace launcher

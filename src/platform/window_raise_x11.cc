@@ -5,9 +5,12 @@
 #include <X11/Xutil.h>
 #include <dlfcn.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace launcher {
@@ -29,6 +32,11 @@ struct XLib {
   decltype(&::XSendEvent) SendEvent = nullptr;
   decltype(&::XSync) Sync = nullptr;
   decltype(&::XSetErrorHandler) SetErrorHandler = nullptr;
+  decltype(&::XCreateSimpleWindow) CreateSimpleWindow = nullptr;
+  decltype(&::XSelectInput) SelectInput = nullptr;
+  decltype(&::XChangeProperty) ChangeProperty = nullptr;
+  decltype(&::XCheckWindowEvent) CheckWindowEvent = nullptr;
+  decltype(&::XDestroyWindow) DestroyWindow = nullptr;
 };
 
 template <typename Fn>
@@ -55,7 +63,12 @@ const XLib* LoadXLib() {
         Resolve(handle, "XMapRaised", x.MapRaised) &&
         Resolve(handle, "XRaiseWindow", x.RaiseWindow) &&
         Resolve(handle, "XSendEvent", x.SendEvent) && Resolve(handle, "XSync", x.Sync) &&
-        Resolve(handle, "XSetErrorHandler", x.SetErrorHandler);
+        Resolve(handle, "XSetErrorHandler", x.SetErrorHandler) &&
+        Resolve(handle, "XCreateSimpleWindow", x.CreateSimpleWindow) &&
+        Resolve(handle, "XSelectInput", x.SelectInput) &&
+        Resolve(handle, "XChangeProperty", x.ChangeProperty) &&
+        Resolve(handle, "XCheckWindowEvent", x.CheckWindowEvent) &&
+        Resolve(handle, "XDestroyWindow", x.DestroyWindow);
     if (!ok) {
       ::dlclose(handle);
       return nullptr;
@@ -185,44 +198,123 @@ class WindowFinder {
   std::string_view title_;
 };
 
-void Activate(const XLib& x, Display* display, Window root, Window w) {
-  // Mapping shows a hidden window again and restores a minimised one.
-  x.MapRaised(display, w);
+// One connection to $DISPLAY with the error handler that ignores errors;
+// closed when it goes away. Check ok() first.
+class Connection {
+ public:
+  Connection() {
+    const char* name = std::getenv("DISPLAY");
+    if (name == nullptr || *name == '\0') return;
+    x_ = LoadXLib();
+    if (x_ == nullptr) return;
+    display_ = x_->OpenDisplay(name);
+    if (display_ != nullptr) errors_.emplace(*x_);
+  }
+  ~Connection() {
+    if (display_ == nullptr) return;
+    x_->Sync(display_, False);
+    errors_.reset();
+    x_->CloseDisplay(display_);
+  }
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  bool ok() const { return display_ != nullptr; }
+  const XLib& x() const { return *x_; }
+  Display* display() const { return display_; }
+  Window root() const { return x_->RootWindowOf(display_); }
+
+ private:
+  const XLib* x_ = nullptr;
+  Display* display_ = nullptr;
+  std::optional<ScopedErrorHandler> errors_;
+};
+
+// The server's time, from the PropertyNotify that a zero-length append to a
+// property of a fresh, never mapped window provokes. 0 when none arrives
+// within a second.
+Time ServerTime(const Connection& c) {
+  const XLib& x = c.x();
+  Display* display = c.display();
+  const Window probe = x.CreateSimpleWindow(display, c.root(), 0, 0, 1, 1, 0, 0, 0);
+  if (probe == None) return CurrentTime;
+  x.SelectInput(display, probe, PropertyChangeMask);
+  const Atom atom = x.InternAtom(display, "_QUILLMERE_TIME_PROBE", False);
+  unsigned char nothing = 0;
+  x.ChangeProperty(display, probe, atom, XA_STRING, 8, PropModeAppend, &nothing, 0);
+  x.Sync(display, False);
+  Time time = CurrentTime;
+  XEvent event{};
+  for (int i = 0; i < 200; ++i) {
+    if (x.CheckWindowEvent(display, probe, PropertyChangeMask, &event) != 0) {
+      time = event.xproperty.time;
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  x.DestroyWindow(display, probe);
+  return time;
+}
+
+// Asks the window manager to activate `w` as on the user's request (source
+// indication 2, the user's time stamp), then raises it, which is all a bare
+// X server offers. Window managers treat a request with time 0 like one from
+// the application itself, which focus-stealing prevention may refuse, so a
+// missing time stamp is replaced by the server's time now.
+void RequestActivation(const Connection& c, Window w, Time userTime) {
+  const XLib& x = c.x();
   XEvent event{};
   event.xclient.type = ClientMessage;
   event.xclient.window = w;
-  event.xclient.message_type = x.InternAtom(display, "_NET_ACTIVE_WINDOW", False);
+  event.xclient.message_type = x.InternAtom(c.display(), "_NET_ACTIVE_WINDOW", False);
   event.xclient.format = 32;
   event.xclient.data.l[0] = 2;  // source: a pager-like tool acting for the user
-  event.xclient.data.l[1] = CurrentTime;
+  event.xclient.data.l[1] = static_cast<long>(userTime != CurrentTime ? userTime : ServerTime(c));
   event.xclient.data.l[2] = 0;
-  x.SendEvent(display, root, False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
-  x.RaiseWindow(display, w);
-  x.Sync(display, False);
+  x.SendEvent(c.display(), c.root(), False, SubstructureRedirectMask | SubstructureNotifyMask,
+              &event);
+  x.RaiseWindow(c.display(), w);
+  x.Sync(c.display(), False);
 }
 
 }  // namespace
 
 bool RaiseWindowByClass(std::string_view wmClass, std::string_view title) {
-  const char* name = std::getenv("DISPLAY");
-  if (name == nullptr || *name == '\0' || wmClass.empty()) return false;
-  const XLib* x = LoadXLib();
-  if (x == nullptr) return false;
-  Display* display = x->OpenDisplay(name);
-  if (display == nullptr) return false;
-  bool raised = false;
-  {
-    ScopedErrorHandler errors(*x);
-    const Window root = x->RootWindowOf(display);
-    const Window w = WindowFinder(*x, display, wmClass, title).Find(root);
-    if (w != None) {
-      Activate(*x, display, root, w);
-      raised = true;
-    }
-    x->Sync(display, False);
+  if (wmClass.empty()) return false;
+  Connection c;
+  if (!c.ok()) return false;
+  const Window w = WindowFinder(c.x(), c.display(), wmClass, title).Find(c.root());
+  if (w == None) return false;
+  // Mapping shows a hidden window again and restores a minimised one.
+  c.x().MapRaised(c.display(), w);
+  RequestActivation(c, w, CurrentTime);
+  return true;
+}
+
+bool ActivateWindowForUser(unsigned long window, std::uint32_t userTime) {
+  Connection c;
+  if (!c.ok() || window == 0) return false;
+  RequestActivation(c, static_cast<Window>(window), static_cast<Time>(userTime));
+  return true;
+}
+
+std::uint32_t CurrentServerTime() {
+  Connection c;
+  if (!c.ok()) return 0;
+  return static_cast<std::uint32_t>(ServerTime(c));
+}
+
+std::uint32_t StartupIdTime(std::string_view startupId) {
+  const std::size_t at = startupId.rfind("_TIME");
+  if (at == std::string_view::npos) return 0;
+  std::uint64_t time = 0;
+  std::string_view digits = startupId.substr(at + 5);
+  if (digits.empty() || digits.size() > 10) return 0;
+  for (char ch : digits) {
+    if (ch < '0' || ch > '9') return 0;
+    time = time * 10 + static_cast<std::uint64_t>(ch - '0');
   }
-  x->CloseDisplay(display);
-  return raised;
+  return time <= 0xFFFFFFFFu ? static_cast<std::uint32_t>(time) : 0;
 }
 
 }  // namespace launcher

@@ -62,21 +62,34 @@ TEST_F(SingleInstanceTest, SecondInstanceAsksTheFirstToShow) {
     ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
   }
 
-  EXPECT_FALSE(SingleInstance::AskRunningInstanceToShow(200)) << "nobody listens yet";
+  EXPECT_FALSE(SingleInstance::AskRunningInstanceToShow({}, 200)) << "nobody listens yet";
   SingleInstance first;
   ASSERT_EQ(first.role(), SingleInstance::Role::kFirst);
-  int shows = 0;
-  ASSERT_TRUE(first.Listen([&] { ++shows; }));
+  std::vector<ShowRequest> shows;
+  ASSERT_TRUE(first.Listen([&](const ShowRequest& request) { shows.push_back(request); }));
 
   SingleInstance second;
   EXPECT_EQ(second.role(), SingleInstance::Role::kSecond);
-  EXPECT_FALSE(second.Listen([] {})) << "only the lock holder listens";
+  EXPECT_FALSE(second.Listen([](const ShowRequest&) {})) << "only the lock holder listens";
 
-  ASSERT_TRUE(SingleInstance::AskRunningInstanceToShow());
-  EXPECT_TRUE(WaitUntil([&] { return shows == 1; }));
+  // The second start's time stamp and activation token reach the first.
+  const QByteArray token = "kwin-42_TIME77";
+  ASSERT_TRUE(SingleInstance::AskRunningInstanceToShow(
+      {.userTime = 4000000000u, .activationToken = token}));
+  ASSERT_TRUE(WaitUntil([&] { return shows.size() == 1; }));
+  EXPECT_EQ(shows[0].userTime, 4000000000u);
+  EXPECT_EQ(shows[0].activationToken, token);
+  // Without either, and from a launcher that sends the bare word.
+  ASSERT_TRUE(SingleInstance::AskRunningInstanceToShow({.activationToken = "two words"}));
+  ASSERT_TRUE(WaitUntil([&] { return shows.size() == 2; }));
+  EXPECT_EQ(shows[1].userTime, 0u);
+  EXPECT_TRUE(shows[1].activationToken.isEmpty()) << "a token that cannot travel is left out";
+  EXPECT_TRUE(ShowRequest::Parse("show\n").has_value());
 
-  // Anything but the request itself is dropped.
-  for (const QByteArray& junk : {QByteArray("hide\n"), QByteArray(4096, 'x'), QByteArray("sho")}) {
+  // Anything but a request is dropped.
+  for (const QByteArray& junk : {QByteArray("hide\n"), QByteArray(4096, 'x'), QByteArray("sho"),
+                                 QByteArray("show 12\n"), QByteArray("show 99999999999 -\n"),
+                                 QByteArray("show 1 a\tb\n"), QByteArray("show x -\n")}) {
     QLocalSocket socket;
     socket.connectToServer(socketPath);
     ASSERT_TRUE(socket.waitForConnected(2000));
@@ -86,7 +99,7 @@ TEST_F(SingleInstanceTest, SecondInstanceAsksTheFirstToShow) {
     socket.abort();
   }
   WaitUntil([] { return false; }, 100);
-  EXPECT_EQ(shows, 1);
+  EXPECT_EQ(shows.size(), 2u);
 }
 
 }  // namespace

@@ -1,8 +1,12 @@
 // The launcher program on a real X server: the window's class, title, place
 // and shape as other programs see them, the single instance, and closing by
-// a click. Starts its own Xvfb; skipped when Xvfb is not installed.
+// a click; then the same under real window managers (openbox, and xfwm4
+// with focus-stealing prevention): raising over a window the user works in,
+// and dragging through the window manager's own move. Starts its own Xvfb
+// (skipped when Xvfb is not installed) and window manager.
 #include <QImage>
 #include <QString>
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -11,6 +15,7 @@
 #include <thread>
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "platform/named_lock.h"
 #include "support/temp_dir.h"
@@ -18,6 +23,7 @@
 
 // Xlib defines macros (Status, CursorShape, None...) that clash with Qt and
 // gtest: include it last.
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/shape.h>
@@ -70,9 +76,38 @@ bool Viewable(Display* dpy, Window w) {
   return XGetWindowAttributes(dpy, w, &a) != 0 && a.map_state == IsViewable;
 }
 
-std::vector<Window> LauncherWindows(Display* dpy) {
+// A window list the window manager keeps on the root window
+// (_NET_CLIENT_LIST, _NET_ACTIVE_WINDOW); empty on a bare server.
+std::vector<Window> RootList(Display* dpy, const char* property) {
+  Atom type = None;
+  int format = 0;
+  unsigned long items = 0, after = 0;
+  unsigned char* data = nullptr;
   std::vector<Window> out;
-  for (Window w : TopLevels(dpy)) {
+  if (XGetWindowProperty(dpy, DefaultRootWindow(dpy), XInternAtom(dpy, property, False), 0, 4096,
+                         False, XA_WINDOW, &type, &format, &items, &after, &data) == Success &&
+      data != nullptr) {
+    if (format == 32) {
+      const auto* ids = reinterpret_cast<const unsigned long*>(data);
+      out.assign(ids, ids + items);
+    }
+    XFree(data);
+  }
+  return out;
+}
+
+Window ActiveWindow(Display* dpy) {
+  const std::vector<Window> active = RootList(dpy, "_NET_ACTIVE_WINDOW");
+  return active.empty() ? None : active.front();
+}
+
+// The launcher's viewable windows: children of the root on a bare server,
+// the window manager's clients otherwise.
+std::vector<Window> LauncherWindows(Display* dpy) {
+  std::vector<Window> candidates = TopLevels(dpy);
+  for (Window w : RootList(dpy, "_NET_CLIENT_LIST")) candidates.push_back(w);
+  std::vector<Window> out;
+  for (Window w : candidates) {
     if (Viewable(dpy, w) && HasClass(dpy, w, "QuillmereLauncherClass") &&
         Title(dpy, w) == "Launcher") {
       out.push_back(w);
@@ -96,6 +131,78 @@ bool PollFor(Pred pred, std::chrono::milliseconds timeout) {
     std::this_thread::sleep_for(20ms);
   }
   return true;
+}
+
+struct Point {
+  int x;
+  int y;
+  bool operator==(const Point&) const = default;
+};
+
+Point RootPosition(Display* dpy, Window w) {
+  int x = 0, y = 0;
+  Window child = None;
+  XTranslateCoordinates(dpy, w, DefaultRootWindow(dpy), 0, 0, &x, &y, &child);
+  return {x, y};
+}
+
+// The top-level window that holds `w`: the window manager's frame, or `w`.
+Window FrameOf(Display* dpy, Window w) {
+  for (;;) {
+    Window root = None, parent = None;
+    Window* children = nullptr;
+    unsigned count = 0;
+    if (XQueryTree(dpy, w, &root, &parent, &children, &count) == 0) return w;
+    if (children != nullptr) XFree(children);
+    if (parent == root || parent == None) return w;
+    w = parent;
+  }
+}
+
+// Where the frame of a managed window stands among the root's children
+// (higher is nearer the front); -1 while the window is not managed.
+int ManagedStackIndex(Display* dpy, Window w) {
+  const std::vector<Window> clients = RootList(dpy, "_NET_CLIENT_LIST");
+  if (std::find(clients.begin(), clients.end(), w) == clients.end()) return -1;
+  return StackIndex(dpy, FrameOf(dpy, w));
+}
+
+// Pixels of the skin where the bounding shape of `w` (relative to `origin`
+// inside it) and the skin's opaque part disagree.
+int ShapeMismatches(Display* dpy, Window w, Point origin, const QImage& skin) {
+  int count = 0, ordering = 0;
+  XRectangle* rects = XShapeGetRectangles(dpy, w, ShapeBounding, &count, &ordering);
+  if (rects == nullptr) return -1;
+  int mismatches = 0;
+  for (int y = 0; y < skin.height(); ++y) {
+    for (int x = 0; x < skin.width(); ++x) {
+      bool inside = false;
+      for (int i = 0; i < count && !inside; ++i) {
+        const int fx = x + origin.x, fy = y + origin.y;
+        inside = fx >= rects[i].x && fx < rects[i].x + rects[i].width && fy >= rects[i].y &&
+                 fy < rects[i].y + rects[i].height;
+      }
+      const bool opaque = (skin.pixel(x, y) & 0xFFFFFFu) != 0xFF00FFu;
+      if (inside != opaque) ++mismatches;
+    }
+  }
+  XFree(rects);
+  return mismatches;
+}
+
+// The server's time now, from the notification of a property change on `w`.
+Time ServerTime(Display* dpy, Window w) {
+  XSelectInput(dpy, w, PropertyChangeMask);
+  const Atom probe = XInternAtom(dpy, "_TEST_TIME_PROBE", False);
+  XChangeProperty(dpy, w, probe, XA_STRING, 8, PropModeAppend, nullptr, 0);
+  XSync(dpy, False);
+  XEvent e{};
+  for (int i = 0; i < 200; ++i) {
+    if (XCheckTypedWindowEvent(dpy, w, PropertyNotify, &e) != 0 && e.xproperty.atom == probe)
+      return e.xproperty.time;
+    std::this_thread::sleep_for(10ms);
+  }
+  return CurrentTime;
 }
 
 void SendButton(Display* dpy, Window w, int type, int x, int y) {
@@ -145,14 +252,18 @@ class LauncherX11Test : public ::testing::Test {
     ASSERT_NE(dpy_, nullptr);
   }
 
-  std::unique_ptr<ChildProcess> StartLauncher(const std::vector<std::string>& args) {
+  std::unique_ptr<ChildProcess> StartLauncher(const std::vector<std::string>& args,
+                                              std::map<std::string, std::string> env = {}) {
     // Started from another directory: the launcher must find its files
     // next to its executable.
-    return std::make_unique<ChildProcess>(
-        (launcherDir_ / "launcher").string(), args, temp_.path().string(),
-        std::map<std::string, std::string>{{"DISPLAY", xvfb_->display()},
-                                           {"XDG_RUNTIME_DIR", runtimeDir_.string()},
-                                           {"QT_QPA_PLATFORM", ""}});
+    env.insert({{"DISPLAY", xvfb_->display()},
+                {"XDG_RUNTIME_DIR", runtimeDir_.string()},
+                {"QT_QPA_PLATFORM", ""}});
+    return std::make_unique<ChildProcess>((launcherDir_ / "launcher").string(), args,
+                                          temp_.path().string(), env);
+  }
+  QImage Skin() const {
+    return QImage(QString::fromStdString((launcherDir_ / "launcher.bmp").string()));
   }
 
   std::unique_ptr<XvfbServer> xvfb_;
@@ -182,24 +293,9 @@ TEST_F(LauncherX11Test, WindowIsFoundCentredAndShapedBySkin) {
 
   // The bounding shape covers exactly the pixels of the skin that are not
   // magenta.
-  int count = 0, ordering = 0;
-  XRectangle* rects = XShapeGetRectangles(dpy, w, ShapeBounding, &count, &ordering);
-  ASSERT_NE(rects, nullptr);
-  const QImage skin(QString::fromStdString((launcherDir_ / "launcher.bmp").string()));
+  const QImage skin = Skin();
   ASSERT_EQ(skin.size(), QSize(230, 200));
-  int mismatches = 0;
-  for (int y = 0; y < 200; ++y) {
-    for (int x = 0; x < 230; ++x) {
-      bool inside = false;
-      for (int i = 0; i < count && !inside; ++i) {
-        inside = x >= rects[i].x && x < rects[i].x + rects[i].width && y >= rects[i].y &&
-                 y < rects[i].y + rects[i].height;
-      }
-      const bool opaque = (skin.pixel(x, y) & 0xFFFFFFu) != 0xFF00FFu;
-      if (inside != opaque) ++mismatches;
-    }
-  }
-  XFree(rects);
+  const int mismatches = ShapeMismatches(dpy, w, {0, 0}, skin);
   EXPECT_EQ(mismatches, 0);
   EXPECT_TRUE(launcher->running());
 }
@@ -225,6 +321,19 @@ TEST_F(LauncherX11Test, SecondLauncherRaisesTheFirstAndEnds) {
   EXPECT_TRUE(first->running());
 }
 
+// A Wayland session that also offers X11 (Xwayland, $DISPLAY set): the
+// launcher takes the X11 platform, even when the session asks Qt programs
+// for Wayland.
+TEST_F(LauncherX11Test, WaylandSessionWithDisplayRunsOnX11) {
+  auto launcher = StartLauncher({"/update"}, {{"QT_QPA_PLATFORM", "wayland"},
+                                              {"XDG_SESSION_TYPE", "wayland"},
+                                              {"WAYLAND_DISPLAY", "wayland-none"}});
+  Display* dpy = dpy_.get();
+  ASSERT_TRUE(PollFor([&] { return LauncherWindows(dpy).size() == 1; }, 15s));
+  EXPECT_EQ(ShapeMismatches(dpy, LauncherWindows(dpy).front(), {0, 0}, Skin()), 0);
+  EXPECT_TRUE(launcher->running());
+}
+
 TEST_F(LauncherX11Test, ClickOnTheCloseSpotEndsTheLauncher) {
   auto launcher = StartLauncher({"/update"});
   Display* dpy = dpy_.get();
@@ -241,6 +350,125 @@ TEST_F(LauncherX11Test, ClickOnTheCloseSpotEndsTheLauncher) {
   // The lock went with the process: a new launcher runs as the first one.
   EXPECT_FALSE(NamedLock::IsHeld("QuillmereLauncherExist"));
 }
+
+// The same program under a real window manager.
+class LauncherWmTest : public LauncherX11Test, public ::testing::WithParamInterface<const char*> {
+ protected:
+  void SetUp() override {
+    LauncherX11Test::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    if (::access((std::string("/usr/bin/") + GetParam()).c_str(), X_OK) != 0)
+      GTEST_SKIP() << GetParam() << " is not installed";
+    fs::create_directories(temp_.path() / "wm");
+    wm_ = std::make_unique<WindowManager>(GetParam(), xvfb_->display(),
+                                          (temp_.path() / "wm").string());
+    ASSERT_TRUE(wm_->ok()) << GetParam() << " did not take over the screen";
+  }
+
+  // Starts the launcher and waits until the window manager manages its
+  // window.
+  Window StartManagedLauncher(std::unique_ptr<ChildProcess>& launcher) {
+    launcher = StartLauncher({"/update"});
+    Display* dpy = dpy_.get();
+    if (!PollFor([&] { return LauncherWindows(dpy).size() == 1; }, 15s)) return None;
+    const Window w = LauncherWindows(dpy).front();
+    return PollFor([&] { return ManagedStackIndex(dpy, w) >= 0; }, 5s) ? w : None;
+  }
+
+  std::unique_ptr<WindowManager> wm_;
+};
+
+// The user works in another window when a second launcher starts: the
+// running launcher's window still comes to the front and gets the focus.
+// xfwm4 here refuses every window that asks for focus by itself (focus-
+// stealing prevention, and "do nothing" when a window raises itself), so
+// only an activation on the user's behalf passes. The window's place
+// (centred) and shape (the skin's opaque part, also on the window manager's
+// frame) hold under the window manager.
+TEST_P(LauncherWmTest, SecondStartRaisesTheFirstAboveTheWindowInUse) {
+  std::unique_ptr<ChildProcess> first;
+  Display* dpy = dpy_.get();
+  const Window w = StartManagedLauncher(first);
+  ASSERT_NE(w, None);
+  EXPECT_TRUE(PollFor(
+      [&] {
+        return RootPosition(dpy, w) == Point{397, 284};
+      },
+      2s))
+      << "centred: " << RootPosition(dpy, w).x << "," << RootPosition(dpy, w).y;
+  const Window frame = FrameOf(dpy, w);
+  const Point inFrame = {RootPosition(dpy, w).x - RootPosition(dpy, frame).x,
+                         RootPosition(dpy, w).y - RootPosition(dpy, frame).y};
+  EXPECT_EQ(ShapeMismatches(dpy, w, {0, 0}, Skin()), 0);
+  EXPECT_EQ(ShapeMismatches(dpy, frame, inFrame, Skin()), 0) << "the frame takes the shape";
+
+  // Another program's window opens over it, and the user works in it: a
+  // click, and the time stamp a toolkit records for its user's input.
+  const Window other = XCreateSimpleWindow(dpy, DefaultRootWindow(dpy), 0, 0, kScreenWidth,
+                                           kScreenHeight, 0, 0, 0xFFFFFF);
+  XStoreName(dpy, other, "Editor");
+  XMapWindow(dpy, other);
+  XSync(dpy, False);
+  ASSERT_TRUE(PollFor([&] { return ActiveWindow(dpy) == other; }, 5s));
+  ASSERT_TRUE(RunXdotool(xvfb_->display(), {"mousemove", "60", "60", "click", "1"}));
+  const long userTime = static_cast<long>(ServerTime(dpy, other));
+  XChangeProperty(dpy, other, XInternAtom(dpy, "_NET_WM_USER_TIME", False), XA_CARDINAL, 32,
+                  PropModeReplace, reinterpret_cast<const unsigned char*>(&userTime), 1);
+  XSync(dpy, False);
+  std::this_thread::sleep_for(300ms);
+  ASSERT_EQ(ActiveWindow(dpy), other);
+  ASSERT_GT(ManagedStackIndex(dpy, other), ManagedStackIndex(dpy, w));
+
+  auto second = StartLauncher({});
+  EXPECT_EQ(second->WaitForExit(10s), 0);
+  EXPECT_TRUE(PollFor(
+      [&] {
+        return ActiveWindow(dpy) == w && ManagedStackIndex(dpy, w) > ManagedStackIndex(dpy, other);
+      },
+      5s))
+      << "active " << ActiveWindow(dpy) << ", launcher " << w;
+  EXPECT_TRUE(first->running());
+}
+
+// Dragging by the body hands the move to the window manager
+// (_NET_WM_MOVERESIZE), and the window follows the pointer.
+TEST_P(LauncherWmTest, DragByTheBodyMovesTheWindowThroughTheWindowManager) {
+  std::unique_ptr<ChildProcess> launcher;
+  Display* dpy = dpy_.get();
+  const Window w = StartManagedLauncher(launcher);
+  ASSERT_NE(w, None);
+  std::this_thread::sleep_for(300ms);
+  const Point start = RootPosition(dpy, w);
+  XSelectInput(dpy, DefaultRootWindow(dpy), SubstructureNotifyMask);
+  XSync(dpy, False);
+
+  const auto at = [&](int dx, int dy) {
+    return std::vector<std::string>{std::to_string(start.x + dx), std::to_string(start.y + dy)};
+  };
+  std::vector<std::string> drag = {"mousemove"};
+  for (const auto& v : at(120, 60)) drag.push_back(v);
+  drag.insert(drag.end(), {"sleep", "0.3", "mousedown", "1", "sleep", "0.3", "mousemove"});
+  for (const auto& v : at(160, 80)) drag.push_back(v);
+  drag.insert(drag.end(), {"sleep", "0.2", "mousemove"});
+  for (const auto& v : at(220, 110)) drag.push_back(v);
+  drag.insert(drag.end(), {"sleep", "0.3", "mouseup", "1"});
+  ASSERT_TRUE(RunXdotool(xvfb_->display(), drag));
+
+  const Point moved = {start.x + 100, start.y + 50};
+  EXPECT_TRUE(PollFor([&] { return RootPosition(dpy, w) == moved; }, 3s))
+      << RootPosition(dpy, w).x << "," << RootPosition(dpy, w).y;
+  bool throughWindowManager = false;
+  const Atom moveResize = XInternAtom(dpy, "_NET_WM_MOVERESIZE", False);
+  XEvent e{};
+  while (XCheckTypedEvent(dpy, ClientMessage, &e) != 0) {
+    if (e.xclient.message_type == moveResize && e.xclient.window == w) throughWindowManager = true;
+  }
+  EXPECT_TRUE(throughWindowManager);
+  EXPECT_TRUE(launcher->running()) << "a drag is not a close";
+}
+
+INSTANTIATE_TEST_SUITE_P(WindowManagers, LauncherWmTest, ::testing::Values("openbox", "xfwm4"),
+                         [](const auto& p) { return std::string(p.param); });
 
 }  // namespace
 }  // namespace launcher::testing

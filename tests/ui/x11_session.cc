@@ -11,6 +11,8 @@
 #include <cstring>
 #include <thread>
 
+#include <X11/Xlib.h>
+
 extern char** environ;
 
 namespace launcher::testing {
@@ -27,6 +29,24 @@ std::vector<std::string> MergedEnvironment(const std::map<std::string, std::stri
     if (!value.empty()) out.push_back(name + "=" + value);
   }
   return out;
+}
+
+// Whether the root window of `display` carries the property `name`.
+bool RootHasProperty(const std::string& display, const char* name) {
+  Display* dpy = XOpenDisplay(display.c_str());
+  if (dpy == nullptr) return false;
+  Atom type = None;
+  int format = 0;
+  unsigned long items = 0, after = 0;
+  unsigned char* data = nullptr;
+  const Atom atom = XInternAtom(dpy, name, False);
+  const bool found =
+      XGetWindowProperty(dpy, DefaultRootWindow(dpy), atom, 0, 1, False, AnyPropertyType, &type,
+                         &format, &items, &after, &data) == Success &&
+      type != None;
+  if (data != nullptr) XFree(data);
+  XCloseDisplay(dpy);
+  return found;
 }
 
 std::vector<char*> Pointers(std::vector<std::string>& strings) {
@@ -76,7 +96,8 @@ XvfbServer::~XvfbServer() {
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args,
                            const std::string& workingDir,
-                           const std::map<std::string, std::string>& env) {
+                           const std::map<std::string, std::string>& env, bool ownGroup)
+    : ownGroup_(ownGroup) {
   std::vector<std::string> argStrings = {program};
   argStrings.insert(argStrings.end(), args.begin(), args.end());
   std::vector<std::string> envStrings = MergedEnvironment(env);
@@ -85,6 +106,7 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
   // Started through a fork so the working directory can be set first.
   pid_ = ::fork();
   if (pid_ == 0) {
+    if (ownGroup) ::setpgid(0, 0);
     if (::chdir(workingDir.c_str()) != 0) ::_exit(126);
     ::execve(program.c_str(), argv.data(), envp.data());
     ::_exit(127);
@@ -92,6 +114,10 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
 }
 
 ChildProcess::~ChildProcess() {
+  if (pid_ > 0 && ownGroup_) {
+    // The helpers first, while the group still exists under the leader's id.
+    ::kill(-pid_, SIGKILL);
+  }
   if (pid_ > 0 && !reaped_) {
     ::kill(pid_, SIGKILL);
     ::waitpid(pid_, nullptr, 0);
@@ -116,5 +142,55 @@ int ChildProcess::WaitForExit(std::chrono::milliseconds timeout) {
 }
 
 bool ChildProcess::running() { return WaitForExit(std::chrono::milliseconds(0)) == -1 && !reaped_; }
+
+WindowManager::WindowManager(const std::string& name, const std::string& display,
+                             const std::string& scratchDir) {
+  const std::map<std::string, std::string> env = {{"DISPLAY", display},
+                                                  {"HOME", scratchDir},
+                                                  {"XDG_CONFIG_HOME", scratchDir + "/config"},
+                                                  {"XDG_CACHE_HOME", scratchDir + "/cache"},
+                                                  {"XDG_DATA_HOME", scratchDir + "/data"},
+                                                  {"DBUS_SESSION_BUS_ADDRESS", ""},
+                                                  {"SESSION_MANAGER", ""},
+      {"NO_AT_BRIDGE", "1"}};
+  if (name == "openbox") {
+    if (::access("/usr/bin/openbox", X_OK) != 0) return;
+    process_ = std::make_unique<ChildProcess>(
+        "/usr/bin/openbox", std::vector<std::string>{"--sm-disable"}, scratchDir, env, true);
+  } else if (name == "xfwm4") {
+    if (::access("/usr/bin/xfwm4", X_OK) != 0 || ::access("/usr/bin/dbus-run-session", X_OK) != 0)
+      return;
+    // xfwm4 reads its settings from xfconf only; the setting is in place
+    // before it starts.
+    process_ = std::make_unique<ChildProcess>(
+        "/usr/bin/dbus-run-session",
+        std::vector<std::string>{
+            "--", "/bin/sh", "-c",
+            "xfconf-query -c xfwm4 -p /general/prevent_focus_stealing -n -t bool -s true && "
+            "xfconf-query -c xfwm4 -p /general/activate_action -n -t string -s none && "
+            "exec xfwm4 --compositor=off --sm-client-disable"},
+        scratchDir, env, true);
+  } else {
+    return;
+  }
+  if (!process_->started()) return;
+  // The window manager has taken over once it names its check window on the
+  // root window.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (std::chrono::steady_clock::now() < deadline && process_->running()) {
+    if (RootHasProperty(display, "_NET_SUPPORTING_WM_CHECK")) {
+      // Let it finish managing the screen (settings, existing windows).
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      ok_ = process_->running();
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
+
+bool RunXdotool(const std::string& display, const std::vector<std::string>& args) {
+  ChildProcess xdotool("/usr/bin/xdotool", args, "/", {{"DISPLAY", display}});
+  return xdotool.started() && xdotool.WaitForExit(std::chrono::seconds(10)) == 0;
+}
 
 }  // namespace launcher::testing

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/qt/desktop_session.h"
 #include "app/qt/single_instance.h"
 #include "app/qt/termination_signals.h"
 #include "app/status_echo.h"
@@ -32,13 +33,14 @@ int main(int argc, char** argv) {
   SingleInstance instance;
   if (instance.role() == SingleInstance::Role::kSecond) {
     QCoreApplication app(argc, argv);
-    SingleInstance::AskRunningInstanceToShow();
+    SingleInstance::AskRunningInstanceToShow(ShowRequestOfThisStart());
     return 0;
   }
 
   // The class part of the window's WM_CLASS, by which the launcher window
   // is found; must be set before the first window exists.
   QCoreApplication::setApplicationName(QStringLiteral("QuillmereLauncherClass"));
+  ChooseX11WhenDisplaySet();
   QApplication app(argc, argv);
   app.setQuitOnLastWindowClosed(false);
 
@@ -48,7 +50,7 @@ int main(int argc, char** argv) {
   // Lives until the process ends: the worker may reach it until then.
   auto* window = new LauncherWindow(switches.fullCheck, switches.updateMode);
   window->SetClosedCallback([] { QCoreApplication::quit(); });
-  instance.Listen([window] { window->BringToFront(); });
+  instance.Listen([window](const ShowRequest& request) { BringToFrontForUser(*window, request); });
   // A request to end the process closes the window like its close spot.
   TerminationSignals terminationSignals([window] { window->close(); });
   // The mirror is as long-lived as the window: the worker may reach it until

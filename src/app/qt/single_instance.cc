@@ -1,13 +1,53 @@
 #include "app/qt/single_instance.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QLocalSocket>
+#include <QTimer>
 #include <filesystem>
 
 namespace launcher {
 namespace {
-constexpr char kShowRequest[] = "show\n";
+
+constexpr char kShowWord[] = "show";
+// Activation tokens are a few dozen characters in practice.
+constexpr qsizetype kMaxTokenBytes = 400;
+// Longer than any request.
+constexpr qint64 kMaxRequestBytes = 512;
+
+bool IsTokenText(const QByteArray& token) {
+  if (token.isEmpty() || token.size() > kMaxTokenBytes) return false;
+  for (char c : token) {
+    if (c < 0x21 || c > 0x7E) return false;
+  }
+  return true;
+}
+
 }  // namespace
+
+QByteArray ShowRequest::Encode() const {
+  const QByteArray token =
+      IsTokenText(activationToken) && activationToken != "-" ? activationToken : QByteArray("-");
+  return QByteArray(kShowWord) + ' ' + QByteArray::number(userTime) + ' ' + token + '\n';
+}
+
+std::optional<ShowRequest> ShowRequest::Parse(const QByteArray& line) {
+  if (!line.endsWith('\n')) return std::nullopt;
+  const QList<QByteArray> fields = line.chopped(1).split(' ');
+  if (fields.isEmpty() || fields[0] != kShowWord) return std::nullopt;
+  ShowRequest request;
+  if (fields.size() == 1) return request;
+  if (fields.size() != 3 || fields[1].isEmpty() || fields[1].size() > 10) return std::nullopt;
+  for (char c : fields[1]) {
+    if (c < '0' || c > '9') return std::nullopt;
+  }
+  bool ok = false;
+  const qulonglong time = fields[1].toULongLong(&ok);
+  if (!ok || time > 0xFFFFFFFFull || !IsTokenText(fields[2])) return std::nullopt;
+  request.userTime = static_cast<std::uint32_t>(time);
+  if (fields[2] != "-") request.activationToken = fields[2];
+  return request;
+}
 
 QString ShowRequestSocketPath() {
   const std::string lockFile = NamedLock::LockFilePath(kLauncherLockName);
@@ -22,20 +62,20 @@ SingleInstance::SingleInstance() {
   role_ = outcome == NamedLock::Outcome::kHeldElsewhere ? Role::kSecond : Role::kFirst;
 }
 
-bool SingleInstance::AskRunningInstanceToShow(int timeoutMs) {
+bool SingleInstance::AskRunningInstanceToShow(const ShowRequest& request, int timeoutMs) {
   const QString path = ShowRequestSocketPath();
   if (path.isEmpty()) return false;
   QLocalSocket socket;
   socket.connectToServer(path);
   if (!socket.waitForConnected(timeoutMs)) return false;
-  socket.write(kShowRequest);
+  socket.write(request.Encode());
   if (!socket.waitForBytesWritten(timeoutMs)) return false;
   socket.disconnectFromServer();
   if (socket.state() != QLocalSocket::UnconnectedState) socket.waitForDisconnected(timeoutMs);
   return true;
 }
 
-bool SingleInstance::Listen(std::function<void()> onShowRequest) {
+bool SingleInstance::Listen(std::function<void(const ShowRequest&)> onShowRequest) {
   if (role_ != Role::kFirst || !lock_) return false;
   const QString path = ShowRequestSocketPath();
   if (path.isEmpty()) return false;
@@ -53,19 +93,24 @@ bool SingleInstance::Listen(std::function<void()> onShowRequest) {
       [server = server_.get(), onShowRequest = std::move(onShowRequest)] {
         while (QLocalSocket* socket = server->nextPendingConnection()) {
           QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-          QObject::connect(socket, &QLocalSocket::readyRead, socket, [socket, onShowRequest] {
-            // One short fixed request; anything
-            // else is dropped.
-            if (socket->bytesAvailable() > 64) {
-              socket->abort();
-              return;
-            }
-            if (!socket->canReadLine()) return;
-            if (socket->readLine() == QByteArray(kShowRequest)) {
-              onShowRequest();
-            }
-            socket->disconnectFromServer();
-          });
+          QObject::connect(
+              socket, &QLocalSocket::readyRead, socket, [server, socket, onShowRequest] {
+                // One short request line; anything else is dropped.
+                if (socket->bytesAvailable() > kMaxRequestBytes) {
+                  socket->abort();
+                  return;
+                }
+                if (!socket->canReadLine()) return;
+                const auto request = ShowRequest::Parse(socket->readLine(kMaxRequestBytes + 1));
+                socket->disconnectFromServer();
+                // Handled from the event loop, not from inside this socket's
+                // signal: bringing the window up may run the event loop, which
+                // may delete the socket.
+                if (request) {
+                  QTimer::singleShot(0, server,
+                                     [onShowRequest, request] { onShowRequest(*request); });
+                }
+              });
         }
       });
   return true;
