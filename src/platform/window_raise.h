@@ -31,6 +31,9 @@ namespace launcher {
 // without libX11, or when no window matches.
 bool RaiseWindowByClass(std::string_view wmClass, std::string_view title = {});
 
+// The three below belong to the X11 side only (the Linux entry uses them);
+// other platforms do not define them.
+
 // Brings this process's own top-level window `window` (an X11 window id) to
 // the front on the user's behalf: asks the window manager to activate it
 // with a _NET_ACTIVE_WINDOW message of source indication 2 and `userTime`,
