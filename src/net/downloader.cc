@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "files/utf16.h"
 #include "net/http_headers.h"
@@ -22,8 +23,9 @@ constexpr std::int64_t kProgressStep = 8192;
 // Write limit of a fresh download whose length was not announced.
 constexpr std::int64_t kUnknownLengthLimit = 0x40000000;
 constexpr const char* kAgent = "LiveUpdate Application";
-// What libcurl hands over per call; split into 4096-byte pieces below.
-constexpr long kClientBufferBytes = 64 * 1024;
+// What libcurl hands over per call at most; split into 4096-byte pieces
+// below, written with one call.
+constexpr long kClientBufferBytes = 128 * 1024;
 // The body of a refusal or a redirect is read and dropped up to this many
 // bytes, so that the connection stays usable for the next transfer; a longer
 // one ends the connection instead.
@@ -94,6 +96,7 @@ class TransferRun {
   std::int64_t received_ = 0;
   std::int64_t limit_ = 0;
   std::int64_t sinceEvent_ = 0;
+  std::vector<std::int64_t> eventOffsets_;  // where the events of one chunk fall
   // An exception raised inside a libcurl callback: it must not unwind through
   // libcurl, so it waits here until curl_easy_perform has returned.
   std::exception_ptr pending_;
@@ -253,38 +256,38 @@ void TransferRun::OpenBody() {
 }
 
 // Takes the data in pieces of at most 4096 bytes. Each piece is checked
-// against the limit before it counts; the accepted pieces are written in one
-// go before every progress event and at the end of the data, so an event
-// never reports bytes that are not in the file yet.
+// against the limit before it counts; the pieces that fit are written in one
+// go, and only then are the progress events that fell among them sent (each
+// with the offset it fell at), so an event never reports bytes that are not
+// in the file yet and a chunk costs one write, not one per event.
 void TransferRun::AcceptBody(std::string_view data) {
-  size_t flushed = 0;
-  size_t pos = 0;
   std::int64_t cursor = transfer_.offset;
-  auto flush = [&] {
-    if (pos > flushed && !file_.WriteAt(transfer_.offset, data.substr(flushed, pos - flushed))) {
-      throw WriteFailure{};
-    }
-    flushed = pos;
-    transfer_.offset = cursor;
-  };
-  while (pos < data.size()) {
+  size_t fits = 0;
+  bool overrun = false;
+  eventOffsets_.clear();
+  while (fits < data.size()) {
     const auto piece = static_cast<std::int64_t>(
-        std::min<size_t>(static_cast<size_t>(kReadPiece), data.size() - pos));
+        std::min<size_t>(static_cast<size_t>(kReadPiece), data.size() - fits));
     if (cursor + piece > limit_) {
-      flush();
-      throw PATCH::DATA_OVERRUN;
+      overrun = true;
+      break;
     }
     cursor += piece;
-    pos += static_cast<size_t>(piece);
+    fits += static_cast<size_t>(piece);
     received_ += piece;
     sinceEvent_ += piece;
-    if (sinceEvent_ > kProgressStep && callback_) {
-      flush();
-      Notify(DOWNLOAD_PROGRESS);
+    if (sinceEvent_ > kProgressStep) {
+      eventOffsets_.push_back(cursor);
       sinceEvent_ = 0;
     }
   }
-  flush();
+  if (fits > 0 && !file_.WriteAt(transfer_.offset, data.substr(0, fits))) throw WriteFailure{};
+  for (std::int64_t at : eventOffsets_) {
+    transfer_.offset = at;
+    Notify(DOWNLOAD_PROGRESS);
+  }
+  transfer_.offset = cursor;
+  if (overrun) throw PATCH::DATA_OVERRUN;
 }
 
 size_t TransferRun::OnHeader(char* data, size_t size, size_t count, void* self) {
