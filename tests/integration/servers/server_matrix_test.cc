@@ -185,9 +185,10 @@ class SquidTest : public ::testing::TestWithParam<bool> {
   void SetUp() override { ClearProxies(); }
   ~SquidTest() override { ClearProxies(); }
 
-  std::string ProxyUrl(const WebServer& squid) const {
+  // The proxy's address as a player writes it, credentials included.
+  std::string ProxyUrl(int port) const {
     return std::string("http://") + (GetParam() ? "player:s3cret%21@" : "") +
-           "127.0.0.1:" + std::to_string(squid.port()) + "/";
+           "127.0.0.1:" + std::to_string(port) + "/";
   }
   WebServer::Options SquidOptions() const {
     WebServer::Options options;
@@ -204,12 +205,15 @@ TEST_P(SquidTest, FirstInstallationAndResumedUpdateEndInSeconds) {
   TcpRelay relay(origin.port(), slow);
   TempDir squidRoot;
   WebServer squid(WebServer::kSquid, squidRoot.path(), SquidOptions());
-  setenv("http_proxy", ProxyUrl(squid).c_str(), 1);
+  // The launcher's side of the proxy, counted too.
+  TcpRelay toSquid(squid.port());
+  setenv("http_proxy", ProxyUrl(toSquid.port()).c_str(), 1);
   // Each run gets 60 s at most; a transfer that waited for the proxy to close
   // its connection would take the 90 s receive time-out per file.
   Expect expect;
   expect.slack = kSmallTraffic + kProxyReadAhead;
   InstallThenResumeUpdate(relay, expect);
+  EXPECT_EQ(toSquid.WaitIdle().connections, 3) << "one connection to the proxy per run";
   if (HasFailure()) ADD_FAILURE() << squid.Log();
 }
 
@@ -232,7 +236,7 @@ TEST_P(SquidTest, HttpsOriginThroughConnectOnOneTunnel) {
   TcpRelay relay(origin.port());
   TempDir squidRoot;
   WebServer squid(WebServer::kSquid, squidRoot.path(), SquidOptions());
-  setenv("https_proxy", ProxyUrl(squid).c_str(), 1);
+  setenv("https_proxy", ProxyUrl(squid.port()).c_str(), 1);
 
   Downloader::Options trusting;
   trusting.caFile = cert;
