@@ -159,6 +159,9 @@ if [ -n "$windows" ]; then
   fi
   # A prefix of the demo's own, whose desktop lives on this display.
   export WINEPREFIX="${DEMO_WINEPREFIX:-$top/build/demo-wine-prefix}"
+  # A crash ends the program with its status instead of waiting in a dialog.
+  "$top/scripts/wine-run" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog \
+    /t REG_DWORD /d 0 /f >/dev/null 2>&1 || true
   info "launcher.exe under $(wine --version 2>/dev/null || echo Wine) on display $DISPLAY"
 fi
 # The record file as the stand-in patcher sees it: a Windows path through
@@ -196,8 +199,14 @@ wait_launcher() {
     waited=$((waited + 1))
     [ "$waited" -lt 600 ] || { echo "demo: the launcher did not finish" >&2; exit 1; }
   done
-  wait "$launcher_pid" || true
+  local status=0
+  wait "$launcher_pid" || status=$?
   launcher_pid=""
+  if [ "$status" -ne 0 ]; then
+    info "the launcher ended with status $status"
+    [ "$check" -eq 1 ] && exit 1
+  fi
+  return 0
 }
 
 show_output() { sed -n 's/^\[launcher\] /   | /p' "$demo/launcher.out" | grep -v -E '\| file ' | tail -n "${1:-12}"; }
@@ -215,7 +224,14 @@ handoffs_of() {
 # The hand-offs since record line $1 must be exactly $2, each with the one
 # argument "/update" and the patcher directory as working directory.
 check_handoffs() {
-  local from=$1 want=$2 got dir
+  local from=$1 want=$2 got dir waited=0
+  # The patcher runs on after the launcher has ended and writes its record
+  # once it is up: wait for it (a start that should not happen gets the
+  # same time to show up).
+  while [ $(( $(handoffs_of) - from )) -lt "$want" ] && [ "$waited" -lt 150 ]; do
+    sleep 0.1; waited=$((waited + 1))
+  done
+  [ "$want" -eq 0 ] && sleep 2
   got=$(( $(handoffs_of) - from ))
   dir=$(cd "$install/patcher" && pwd)
   if [ "$got" -ne "$want" ]; then
