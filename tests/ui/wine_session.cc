@@ -48,10 +48,7 @@ std::unique_ptr<ChildProcess> WineSession::Start(const fs::path& exe,
   all.insert(all.end(), args.begin(), args.end());
   env["DISPLAY"] = xvfb_.display();
   env["WINEPREFIX"] = Prefix().string();
-  const char* runner = std::getenv("LAUNCHER_WINE_RUN");
-  const std::string wineRun = runner != nullptr && *runner != '\0'
-                                  ? std::string(runner)
-                                  : (fs::path(LAUNCHER_SOURCE_DIR) / "scripts/wine-run").string();
+  const std::string wineRun = (fs::path(LAUNCHER_SOURCE_DIR) / "scripts/wine-run").string();
   return std::make_unique<ChildProcess>(wineRun, all, workingDir.string(), env);
 }
 

@@ -238,6 +238,19 @@ TEST_F(WineWindowTest, DraggingByTheBodyMovesTheWindow) {
   EXPECT_TRUE(probe->running()) << "a drag does not close";
 }
 
+TEST_F(WineWindowTest, AltF4ClosesLikeTheCloseSpot) {
+  auto probe = StartProbe("show");
+  const XWindow w = WaitForWindow();
+  ASSERT_NE(w, 0u);
+  const QRect g = session_->Geometry(w);
+  // A click on the body gives the window the keyboard (and drags nothing).
+  ASSERT_TRUE(
+      session_->Xdotool({"mousemove", std::to_string(g.x() + 100), std::to_string(g.y() + 60),
+                         "click", "1", "sleep", "0.3", "key", "alt+F4"}));
+  EXPECT_EQ(probe->WaitForExit(20s), 0);
+  EXPECT_TRUE(Recorded("closed"));
+}
+
 TEST_F(WineWindowTest, ClosingDuringAGuardedSectionWaitsForIt) {
   auto probe = StartProbe("guarded");
   const XWindow w = WaitForWindow();

@@ -215,6 +215,8 @@ void LauncherWindow::OnInitDialog(HWND hwnd) {
 
 bool LauncherWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
   HWND hwnd = hwnd_.load();
+  // Nothing to draw until the images are loaded during initialisation.
+  if (!images_ && (message == WM_ERASEBKGND || message == WM_PAINT)) return false;
   switch (message) {
     case WM_ERASEBKGND:
       // The whole window, in the window's order: skin, upper and lower text
@@ -318,7 +320,7 @@ void LauncherWindow::OnStatusChanged() {
 void LauncherWindow::DrawChanged() {
   lastDraw_ = GetTickCount64();
   const unsigned changed = state_.TakeChanged();
-  if (changed == 0 || closed_.load()) return;
+  if (changed == 0 || closed_.load() || !images_) return;
   HWND hwnd = hwnd_.load();
   HDC dc = GetDC(hwnd);
   if (dc == nullptr) return;  // drawn at the next repaint
