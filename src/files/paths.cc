@@ -21,6 +21,7 @@ const std::u16string IncStateFilePath = u"../config/patcher/inc.sw";
 const std::u16string UpdateStateFilePath = u"../config/patcher/ustate.sw";
 const std::u16string FullListFilePath = u"../config/patcher/FullList.sw";
 const std::u16string ListVersionFilePath = u"../config/patcher/Listver.sw";
+const std::u16string VerifiedFilesPath = u"../config/patcher/verified.sw";
 const std::u16string TempDirPath = u"../config/patcher/temp/";
 const std::u16string CheckDirPath = u"../config/patcher/Check/";
 const std::u16string PatcherDirPath = u"../patcher/";

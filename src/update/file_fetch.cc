@@ -104,27 +104,6 @@ int TransferPercent(std::int64_t done, std::int64_t total) {
   return percent >= 100.0 ? 100 : static_cast<int>(percent);
 }
 
-bool IsInstalledFileCurrent(std::u16string_view decodedPath, std::string_view listDigest) {
-  const std::u16string path = PatcherDirPath + std::u16string(decodedPath);
-  if (!StaysInsideRoot(PatcherDirPath, decodedPath) || !IsRegularFileNoFollow(path)) return false;
-  char digest[kDigestTextCapacity] = {};
-  SetFileProgress(0);
-  bool readable = false;
-  {
-    // The compression of the installed file is one guarded section; its
-    // digest is taken while compressing, so the compressed form of a large
-    // file is never held in memory. The bar follows the bytes read; its end
-    // is shown below, once the file has been read whole.
-    GuardedSection guard;
-    readable = DigestCompressedForm(path, digest, [](int percent) {
-      if (percent < 100) SetFileProgressInGuardedSection(percent);
-    });
-  }
-  if (!readable) return false;
-  SetFileProgress(100);
-  return listDigest == std::string_view(digest);
-}
-
 bool FetchListedFile(const ListedFile& entry, FetchVariant variant, int* fetchedMark) {
   const bool fullList = variant == FetchVariant::kFullList;
   const std::u16string& stagingRoot = fullList ? CheckDirPath : TempDirPath;

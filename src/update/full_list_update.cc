@@ -10,13 +10,16 @@
 #include "files/string_table.h"
 #include "platform/clock.h"
 #include "seam/status_display.h"
+#include "update/digest_lookahead.h"
 #include "update/directories.h"
 #include "update/file_fetch.h"
 #include "update/file_install.h"
+#include "update/installed_check.h"
 #include "update/list_entry.h"
 #include "update/list_file.h"
 #include "update/state_files.h"
 #include "update/update_state.h"
+#include "update/verified_files.h"
 
 namespace launcher {
 namespace {
@@ -31,6 +34,8 @@ bool CheckPass(ListReader& list, int entryCount, const std::vector<bool>& supers
   SetStatusText(Message(MSG_CHECKING_FILES));
   fetchedCount = 0;
   int progress = 0;
+  // Helpers read the installed files ahead of this loop.
+  LookAheadScope ahead(PlanInstalledChecks(FullListFilePath, false, 0, &superseded));
   std::string line;
   for (int i = 0; i < entryCount && list.NextEntry(line) == ListLine::kEntry; ++i) {
     ListedFile file;
@@ -78,9 +83,12 @@ bool InstallPass(ListReader& list, int entryCount, const std::vector<int>& fetch
     ListedFile file;
     if (!ReadListedFile(line, false, file)) return false;
     if (fetched[static_cast<std::size_t>(i)] == 0) continue;
-    const bool settled = (!IsRegularFileNoFollow(CheckDirPath + file.decodedPath) &&
-                          IsInstalledFileCurrent(file.decodedPath, file.listDigest)) ||
-                         InstallStagedFile(file.decodedPath, CheckDirPath);
+    bool settled = !IsRegularFileNoFollow(CheckDirPath + file.decodedPath) &&
+                   IsInstalledFileCurrent(file.decodedPath, file.listDigest);
+    if (!settled && InstallStagedFile(file.decodedPath, CheckDirPath)) {
+      NoteInstalledFile(file.decodedPath, file.listDigest);
+      settled = true;
+    }
     if (!settled) allInstalled = false;
     progress += 100;
     SetTotalProgress(progress / fetchedCount);
@@ -92,6 +100,8 @@ bool InstallPass(ListReader& list, int entryCount, const std::vector<int>& fetch
 
 int UpdateFromFullList() {
   DeleteFileForced(UpdateStateFilePath);  // an incremental update's resume state is void now
+  // Every installed file is read: the record is refreshed, never trusted.
+  BeginVerifiedRecord(false);
 
   int entryCount = 0;
   std::vector<int> fetched;
@@ -117,7 +127,9 @@ int UpdateFromFullList() {
     RewindForPass(list);
     CreateParentDirectories(CheckDirPath);
 
-    if (!CheckPass(list, entryCount, superseded, fetched, fetchedCount)) {
+    const bool checked = CheckPass(list, entryCount, superseded, fetched, fetchedCount);
+    SaveVerifiedRecord(false);
+    if (!checked) {
       // Nothing is resumed from a given-up fetch (the next run starts every
       // transfer afresh), and a hostile body may have filled the disk with
       // it: without the room, the next run could not even fetch the
@@ -125,7 +137,10 @@ int UpdateFromFullList() {
       DeleteFileForced(TempFilePath);
       return 0;
     }
-    if (fetchedCount > 0 && !InstallPass(list, entryCount, fetched, fetchedCount)) {
+    const bool installed =
+        fetchedCount == 0 || InstallPass(list, entryCount, fetched, fetchedCount);
+    SaveVerifiedRecord(true);
+    if (!installed) {
       // ../patcher/ does not match the list: recording the version would make
       // the next run trust a tree that is not what it claims to be.
       SetDetailText(u"");

@@ -1,5 +1,6 @@
 #include "update/incremental_update.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -11,15 +12,18 @@
 #include "files/utf16.h"
 #include "platform/clock.h"
 #include "seam/status_display.h"
+#include "update/digest_lookahead.h"
 #include "update/directories.h"
 #include "update/file_fetch.h"
 #include "update/file_install.h"
+#include "update/installed_check.h"
 #include "update/list_distance.h"
 #include "update/list_entry.h"
 #include "update/list_file.h"
 #include "update/list_path.h"
 #include "update/state_files.h"
 #include "update/update_state.h"
+#include "update/verified_files.h"
 
 namespace launcher {
 namespace {
@@ -95,6 +99,7 @@ bool SkipFinishedEntries(ListReader& list, bool& fetchDone) {
 // entry supersedes. False when an entry is given up (or, defensively, cannot
 // be read). Marks the entries it stages in `marks.stagedNow`.
 bool FetchPass(ListReader& list, EntryMarks& marks) {
+  LookAheadScope ahead(PlanInstalledChecks(IncStateFilePath, true, EntriesDone, &marks.superseded));
   std::string line;
   while (list.NextEntry(line) == ListLine::kEntry) {
     ListedFile file;
@@ -115,6 +120,7 @@ bool FetchPass(ListReader& list, EntryMarks& marks) {
         if (!FetchListedFile(file, FetchVariant::kIncremental)) return false;
         const auto index = static_cast<std::size_t>(EntriesDone);
         if (index < marks.stagedNow.size()) marks.stagedNow[index] = true;
+        SaveVerifiedRecordNowAndThen();
       }
     }
     BytesDone = 0;
@@ -147,7 +153,14 @@ bool ApplyFile(const ListedFile& file, bool stagedNow, bool& refetch) {
     return true;
   }
   FileOk = 0;
-  if (InstallStagedFile(path, TempDirPath)) return true;
+  if (InstallStagedFile(path, TempDirPath)) {
+    if (stagedNow) {
+      NoteInstalledFile(path, file.listDigest);  // checked against this list's digest
+    } else {
+      ForgetVerifiedFile(path);
+    }
+    return true;
+  }
   refetch = !staged;
   return false;
 }
@@ -163,6 +176,13 @@ bool ApplyPass(ListReader& list, const EntryMarks& marks, int& refetchFrom) {
   SetTotalProgress(0);
   refetchFrom = -1;
   bool allInstalled = true;
+  // Entries staged by this run are installed without a check.
+  std::vector<bool> unchecked = marks.superseded;
+  unchecked.resize(std::max(unchecked.size(), marks.stagedNow.size()), false);
+  for (std::size_t i = 0; i < marks.stagedNow.size(); ++i) {
+    if (marks.stagedNow[i]) unchecked[i] = true;
+  }
+  LookAheadScope ahead(PlanInstalledChecks(IncStateFilePath, true, 0, &unchecked));
   std::string line;
   while (list.NextEntry(line) == ListLine::kEntry) {
     ListedFile file;
@@ -174,6 +194,7 @@ bool ApplyPass(ListReader& list, const EntryMarks& marks, int& refetchFrom) {
       SetStatusText(Message(MSG_DELETING));
       LogTextWithName(Message(MSG_LOG_DELETING_FILE), path);
       DeleteFileUnder(PatcherDirPath, path);
+      ForgetVerifiedFile(path);
       if (StaysInsideRoot(PatcherDirPath, path))
         RemoveEmptyParentDirectories(PatcherDirPath + path);
     } else {
@@ -198,6 +219,7 @@ std::u16string IncrementalListUrl(int versionsBehind) {
 }
 
 int RunIncrementalUpdate() {
+  BeginVerifiedRecord(true);
   RestoreResumeState();
   FetchListUnlessResuming();
 
@@ -221,8 +243,11 @@ int RunIncrementalUpdate() {
       SetTotalProgress(ListPercent(EntriesDone));
       SetStatusText(Message(MSG_DOWNLOADING));
       CreateParentDirectories(TempDirPath);
-      if (!fetchDone && !FetchPass(list, marks)) return 0;
+      const bool fetched = fetchDone || FetchPass(list, marks);
+      SaveVerifiedRecord(false);
+      if (!fetched) return 0;
       applied = ApplyPass(list, marks, refetchFrom);
+      SaveVerifiedRecord(true);
     } else {
       applied = true;  // nothing to change: the list is complete as it stands
     }

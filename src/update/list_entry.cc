@@ -62,6 +62,14 @@ bool ReadListedFile(std::string_view line, bool incremental, ListedFile& file) {
   return ok;
 }
 
+bool ReadListedFileQuietly(std::string_view line, bool incremental, ListedFile& file) {
+  ListEntryTokens tokens;
+  if (!SplitToListedFile(line, incremental, file, tokens)) return false;
+  bool ok = DecodeChecked(tokens.pathToken, file.decodedPath, nullptr);
+  file.expandedPath = std::move(tokens.pathToken);
+  return ok;
+}
+
 bool ValidateListEntries(ListReader& reader, bool incremental, std::vector<bool>* superseded) {
   const std::string savedDir = CurrentListDir;
   RewindForPass(reader);

@@ -37,6 +37,9 @@ bool ReadListedFile(std::string_view line, bool incremental, ListedFile& file);
 // of a run. Every pass starts here, so an entry before the list's first "/"
 // entry names the same file (directly under the root) in every pass.
 void RewindForPass(ListReader& reader);
+// ReadListedFile without the detail line, for planning a pass ahead of it.
+// Advances CurrentListDir the same way.
+bool ReadListedFileQuietly(std::string_view line, bool incremental, ListedFile& file);
 
 // Reads the whole list once before anything is changed and answers whether
 // every entry is well formed: two tokens within their limits, a path that

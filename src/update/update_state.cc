@@ -5,6 +5,7 @@
 #include "files/string_table.h"
 #include "seam/cancel.h"
 #include "update/list_path.h"
+#include "update/verified_files.h"
 
 namespace launcher {
 
@@ -42,6 +43,7 @@ void ResetEngineStateForTesting() {
   SetServerBaseUrl(DefaultServerBaseUrl);
   ResetCancelStateForTesting();
   ClearStringTable();
+  ResetVerifiedRecord();
 }
 
 }  // namespace launcher

@@ -84,6 +84,7 @@ bool IsKnownConfigPath(const std::string& rel) {
                                        "patcher/ustate.sw",
                                        "patcher/FullList.sw",
                                        "patcher/Listver.sw",
+                                       "patcher/verified.sw",
                                        "patcher/tempfile.dat",
                                        "patcher/update.log",
                                        "patcher/fileerr.log",
