@@ -10,7 +10,7 @@
 
 #include "crypto/md5_digest.h"
 #include "files/paths.h"
-#include "files/text_file.h"
+#include "files/replace_file.h"
 #include "files/utf16.h"
 #include "platform/clock.h"
 #include "seam/cancel.h"
@@ -135,7 +135,7 @@ void VerifiedFiles::Load(std::u16string_view path) { Parse(ReadWholeFile(path));
 
 bool VerifiedFiles::Save(std::u16string_view path) {
   const std::int64_t now = FileClockNowNs();
-  if (!ReplaceFileAtomically(path, Format(now))) return false;
+  if (!ReplaceFileContents(ToPath(path), Format(now), Durability::kAtomic)) return false;
   for (auto& item : entries_) {
     if (item.second.recordedNs == 0) item.second.recordedNs = now;
   }

@@ -50,6 +50,9 @@ class LookAheadTest : public testing::EngineFixture {
     path();
     Seen seen;
     for (const DisplayCall& call : env_.display.Calls()) {
+      // The lower bar follows the bytes of a file the worker reads itself;
+      // for an answer computed ahead it goes from 0 straight to 100.
+      if (call.kind == DisplayCall::kFile && call.percent > 0 && call.percent < 100) continue;
       seen.calls.push_back(std::to_string(call.kind) + " " + testing::Narrow(call.text) + " " +
                            std::to_string(call.percent));
     }
