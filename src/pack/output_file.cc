@@ -29,14 +29,17 @@ bool OutputFile::Write(const void* data, std::size_t size) {
 bool OutputFile::Flush() {
   if (!replacement_.file().Write(buffer_.data(), buffer_.size())) failed_ = true;
   buffer_.clear();
+  // The disk starts on the data now, while the rest is produced, instead of
+  // all at once when the file is synced.
+  if (!failed_) replacement_.file().StartWriteback();
   return !failed_;
 }
 
-bool OutputFile::Commit() {
-  // Synced before the rename: a decompressed file is installed by renaming
-  // it, and must not reach its place empty after a power cut.
-  return replacement_.is_open() && !failed_ && Flush() &&
-         replacement_.Commit(Durability::kSyncData);
+bool OutputFile::Commit(Durability durability) {
+  // A decompressed file is installed by renaming it, and must not reach its
+  // place empty after a power cut: it is synced here, or (kAtomic) by the
+  // caller before the rename that installs it.
+  return replacement_.is_open() && !failed_ && Flush() && replacement_.Commit(durability);
 }
 
 }  // namespace launcher

@@ -23,8 +23,10 @@ class OutputFile {
   bool is_open() const { return replacement_.is_open(); }
   // Appends bytes (buffered). False on a write error; later writes fail too.
   bool Write(const void* data, std::size_t size);
-  // Flushes, syncs the data to disk and renames the file over the target.
-  bool Commit();
+  // Flushes and renames the file over the target, with its data synced to
+  // the disk first (kSyncData) or left to a later SyncFileData of the
+  // target (kAtomic). Writeback starts as the data are written either way.
+  bool Commit(Durability durability = Durability::kSyncData);
 
  private:
   bool Flush();

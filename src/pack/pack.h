@@ -19,8 +19,10 @@ void ReleasePackBuf(unsigned char* buffer);
 // Decompresses the compressed form in `source` into `target` (its directories
 // exist). The frame is checked completely; the target is written through a
 // temporary file renamed into place, so a failure never leaves a partial
-// target. Returns true on success.
-bool DecompressFile(std::u16string_view source, std::u16string_view target);
+// target. The target's data are on the disk when it appears, unless
+// `syncNow` is false: the caller then syncs them (SyncFileData) before
+// anything relies on them surviving a power cut. Returns true on success.
+bool DecompressFile(std::u16string_view source, std::u16string_view target, bool syncNow = true);
 
 // Streams the compressed form of `source` into `target` (written through a
 // temporary file renamed into place) without holding either in memory, and

@@ -57,7 +57,7 @@ bool CheckHeader(RegularFile& source, std::vector<unsigned char>& head,
 
 }  // namespace
 
-bool DecompressFile(std::u16string_view source, std::u16string_view target) {
+bool DecompressFile(std::u16string_view source, std::u16string_view target, bool syncNow) {
   if (target.empty()) return false;
   RegularFile input(source);
   if (!input.is_open()) return false;
@@ -100,7 +100,7 @@ bool DecompressFile(std::u16string_view source, std::u16string_view target) {
   }
   if (!frameEnded) return false;  // the file ends inside the frame
   if (declared != ZSTD_CONTENTSIZE_UNKNOWN && produced != declared) return false;
-  return output.Commit();
+  return output.Commit(syncNow ? Durability::kSyncData : Durability::kAtomic);
 }
 
 }  // namespace launcher

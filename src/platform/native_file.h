@@ -39,6 +39,11 @@ class NativeFile {
   // Returns once the data written so far, and the file's length, are on the
   // disk (fdatasync; FlushFileBuffers).
   bool SyncData();
+  // Starts writing the data written so far to the disk and returns without
+  // waiting (sync_file_range with SYNC_FILE_RANGE_WRITE; nothing on
+  // Windows), so that a later SyncData, or SyncFileData of the file, finds
+  // little left to wait for.
+  void StartWriteback();
   // Closes the file and reports whether the close succeeded (a delayed
   // write error shows here).
   bool Close();
@@ -69,6 +74,10 @@ bool RenameNoReplace(const std::filesystem::path& from, const std::filesystem::p
 // fsync of the directory on POSIX. Nothing to do on Windows, where the
 // write-through rename already is (true there).
 bool SyncDirectory(const std::filesystem::path& directory);
+
+// Returns once the data of the existing file at `path` are on the disk, as
+// SyncData would for its writer (a staged file whose sync was deferred).
+bool SyncFileData(const std::filesystem::path& path);
 
 // Removes a file; false when it could not be removed.
 bool RemoveNativeFile(const std::filesystem::path& path);

@@ -120,6 +120,12 @@ bool NativeFile::SetMode(unsigned mode) {
 
 bool NativeFile::SyncData() { return is_open() && ::fdatasync(static_cast<int>(handle_)) == 0; }
 
+void NativeFile::StartWriteback() {
+#if defined(__linux__)
+  if (is_open()) ::sync_file_range(static_cast<int>(handle_), 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
+}
+
 bool NativeFile::Close() {
   if (!is_open()) return false;
   const int fd = static_cast<int>(handle_);
@@ -146,6 +152,14 @@ bool SyncDirectory(const std::filesystem::path& directory) {
   const int fd = ::open(name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return false;
   const bool synced = ::fsync(fd) == 0;
+  ::close(fd);
+  return synced;
+}
+
+bool SyncFileData(const std::filesystem::path& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0) return false;
+  const bool synced = ::fdatasync(fd) == 0;
   ::close(fd);
   return synced;
 }

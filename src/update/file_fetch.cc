@@ -77,7 +77,12 @@ bool PauseBeforeRetry(std::uint32_t first, std::uint32_t& last) {
 
 // Checks tempfile.dat against the list digest and decompresses it into the
 // staging tree. Sets FileOk; reports a file that does not decompress.
-void CheckAndStage(const ListedFile& entry, const std::u16string& stagingRoot) {
+//
+// A copy staged under temp/ may be installed by a later run, after a power
+// cut, so its data are synced before the resume record moves past it. A copy
+// under Check/ is only installed by the run that staged it: its sync waits,
+// with every other one, until just before the install pass.
+void CheckAndStage(const ListedFile& entry, const std::u16string& stagingRoot, bool syncNow) {
   char digest[kDigestTextCapacity] = {};
   DigestFile(TempFilePath, digest, ShowFileProgress);
   if (entry.listDigest != digest) {
@@ -88,7 +93,7 @@ void CheckAndStage(const ListedFile& entry, const std::u16string& stagingRoot) {
   const std::u16string staged = stagingRoot + entry.decodedPath;
   // A staging tree reached through a symbolic link would write elsewhere.
   bool stagedOk = StaysInsideRoot(stagingRoot, entry.decodedPath) && !IsSymbolicLink(staged) &&
-                  DecompressFile(TempFilePath, staged);
+                  DecompressFile(TempFilePath, staged, syncNow);
   if (!stagedOk) {
     SetStatusText(Message(MSG_DECOMPRESS_FAILED));
     LogText(Message(MSG_DECOMPRESS_FAILED));
@@ -132,7 +137,7 @@ bool FetchListedFile(const ListedFile& entry, FetchVariant variant, int* fetched
       if (TransferCutShort) {
         FileOk = 0;  // fails like a wrong digest: the next attempt starts afresh
       } else {
-        CheckAndStage(entry, stagingRoot);
+        CheckAndStage(entry, stagingRoot, !fullList);
       }
       BytesDone = 0;  // a complete transfer was checked: the next one starts afresh
     } else {

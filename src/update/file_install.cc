@@ -1,6 +1,7 @@
 #include "update/file_install.h"
 
 #include <filesystem>
+#include <set>
 #include <string>
 #include <system_error>
 
@@ -18,6 +19,10 @@ namespace launcher {
 namespace {
 
 namespace fs = std::filesystem;
+
+// Directories that received an installed file and are not synced yet.
+// Worker thread only.
+std::set<fs::path> g_unsyncedDirectories;
 
 // The copy is synced before it takes the installed file's place, as a
 // decompressed staged file is before it is renamed into place.
@@ -56,11 +61,27 @@ bool InstallStagedFile(std::u16string_view decodedPath, std::u16string_view stag
     GuardedSection guard;
     installed = ReplaceWithStagedFile(source, target);
   }
+  if (installed) g_unsyncedDirectories.insert(ToPath(target).parent_path());
   // Logged after the guarded section: the error-log write is a guarded
   // section of its own.
   if (!installed) LogFileOperationFailure(MSG_MOVE_FAILED, source, target);
   RemoveEmptyParentDirectories(source);
   return installed;
+}
+
+bool SyncStagedFile(std::u16string_view decodedPath, std::u16string_view stagingRoot) {
+  const std::u16string staged = std::u16string(stagingRoot) + std::u16string(decodedPath);
+  return StaysInsideRoot(stagingRoot, decodedPath) && IsRegularFileNoFollow(staged) &&
+         SyncFileData(ToPath(staged));
+}
+
+bool SyncInstalledDirectories() {
+  bool synced = true;
+  for (const fs::path& directory : g_unsyncedDirectories) {
+    if (!SyncDirectory(directory)) synced = false;
+  }
+  g_unsyncedDirectories.clear();
+  return synced;
 }
 
 }  // namespace launcher

@@ -17,6 +17,16 @@ namespace launcher {
 // leaves the installed file as it was. True when the new file is in place.
 bool InstallStagedFile(std::u16string_view decodedPath, std::u16string_view stagingRoot);
 
+// Syncs the data of a staged copy whose sync was deferred, before the rename
+// that installs it. False when it cannot be synced (it must not be
+// installed then).
+bool SyncStagedFile(std::u16string_view decodedPath, std::u16string_view stagingRoot);
+
+// Syncs every directory that InstallStagedFile put a file into since the
+// last call, so that the installs are on the disk before "version.sw" says
+// they happened. False when one could not be synced.
+bool SyncInstalledDirectories();
+
 // Replaces `target` with the regular file `source` in one step. Where the two
 // lie on different file systems the source is copied into a temporary file
 // beside the target, which is then renamed over it. Not guarded, not logged.

@@ -76,16 +76,32 @@ bool InstallPass(ListReader& list, int entryCount, const std::vector<int>& fetch
   LogText(Message(MSG_LOG_INSTALL_START));
   SetStatusText(Message(MSG_INSTALLING));
   SetTotalProgress(0);
+  // The staged copies were written without waiting for the disk, which has
+  // been writing them back meanwhile; one wait for all of them now, before
+  // the first rename installs any.
+  std::vector<bool> synced(fetched.size(), false);
+  std::string line;
+  for (int i = 0; i < entryCount && list.NextEntry(line) == ListLine::kEntry; ++i) {
+    ListedFile file;
+    const auto index = static_cast<std::size_t>(i);
+    // Every entry is decoded, so that the list directory follows the list.
+    if (ReadListedFileQuietly(line, false, file) && fetched[index] != 0) {
+      synced[index] = SyncStagedFile(file.decodedPath, CheckDirPath);
+    }
+  }
+  RewindForPass(list);
   bool allInstalled = true;
   int progress = 0;
-  std::string line;
   for (int i = 0; i < entryCount && list.NextEntry(line) == ListLine::kEntry; ++i) {
     ListedFile file;
     if (!ReadListedFile(line, false, file)) return false;
     if (fetched[static_cast<std::size_t>(i)] == 0) continue;
-    bool settled = !IsRegularFileNoFollow(CheckDirPath + file.decodedPath) &&
-                   IsInstalledFileCurrent(file.decodedPath, file.listDigest);
-    if (!settled && InstallStagedFile(file.decodedPath, CheckDirPath)) {
+    const std::u16string staged = CheckDirPath + file.decodedPath;
+    const bool present = IsRegularFileNoFollow(staged);
+    bool settled = !present && IsInstalledFileCurrent(file.decodedPath, file.listDigest);
+    if (present && !synced[static_cast<std::size_t>(i)]) {
+      LogFileOperationFailure(MSG_MOVE_FAILED, staged, PatcherDirPath + file.decodedPath);
+    } else if (!settled && InstallStagedFile(file.decodedPath, CheckDirPath)) {
       NoteInstalledFile(file.decodedPath, file.listDigest);
       settled = true;
     }
@@ -93,7 +109,7 @@ bool InstallPass(ListReader& list, int entryCount, const std::vector<int>& fetch
     progress += 100;
     SetTotalProgress(progress / fetchedCount);
   }
-  return allInstalled;
+  return SyncInstalledDirectories() && allInstalled;
 }
 
 }  // namespace

@@ -209,7 +209,8 @@ bool ApplyPass(ListReader& list, const EntryMarks& marks, int& refetchFrom) {
     ++EntriesDone;
     SetTotalProgress(ListPercent(EntriesDone));
   }
-  return allInstalled;
+  // The installs reach the disk before version.sw says they happened.
+  return SyncInstalledDirectories() && allInstalled;
 }
 
 }  // namespace
