@@ -9,10 +9,10 @@
 #include <string>
 
 #include "crypto/md5_digest.h"
-#include "engine_env.h"
 #include "files/utf16.h"
 #include "pack/pack.h"
 #include "platform/file_stamp.h"
+#include "support/engine_env.h"
 #include "update/digest_lookahead.h"
 #include "update/file_fetch.h"
 #include "update/verified_files.h"
