@@ -16,6 +16,10 @@ Clock* g_engineClock = &g_systemClock;
 
 Clock& EngineClock() { return *g_engineClock; }
 
-void SetEngineClock(Clock* clock) { g_engineClock = clock != nullptr ? clock : &g_systemClock; }
+Clock* SetEngineClock(Clock* clock) {
+  Clock* previous = g_engineClock;
+  g_engineClock = clock != nullptr ? clock : &g_systemClock;
+  return previous;
+}
 
 }  // namespace launcher

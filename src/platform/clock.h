@@ -17,9 +17,24 @@ class Clock {
 
 // The process-wide clock used by the engine. Never null.
 Clock& EngineClock();
-// Replaces the engine clock (tests); nullptr restores the system clock.
-// Not thread-safe: call before the worker starts.
-void SetEngineClock(Clock* clock);
+// Replaces the engine clock (tests) and returns the clock it replaced, for
+// putting it back; nullptr installs the system clock. The caller keeps the
+// clock alive while it is installed. Not thread-safe: call while no worker
+// runs.
+Clock* SetEngineClock(Clock* clock);
+
+// Passes every call on to another clock, which it does not own: a test
+// derives from it and overrides only what it changes, say Sleep, while the
+// time stays the other clock's.
+class ForwardingClock : public Clock {
+ public:
+  explicit ForwardingClock(Clock& target) : target_(target) {}
+  std::uint32_t TickCount() override { return target_.TickCount(); }
+  void Sleep(std::uint32_t milliseconds) override { target_.Sleep(milliseconds); }
+
+ private:
+  Clock& target_;
+};
 
 // The system's own tick and sleep, which the default engine clock uses
 // (GetTickCount and Sleep on Windows, the steady clock on Linux).

@@ -11,13 +11,11 @@
 #include "files/utf16.h"
 #include "platform/clock.h"
 #include "platform/ini_file.h"
-#include "platform/named_lock.h"
-#include "platform/process.h"
-#include "platform/window_raise.h"
 #include "seam/cancel.h"
+#include "seam/status_display.h"
 #include "update/full_check.h"
 #include "update/normal_update.h"
-#include "seam/status_display.h"
+#include "update/patcher_control.h"
 #include "update/update_state.h"
 
 namespace launcher {
@@ -49,7 +47,7 @@ bool WaitForPatcherToEnd() {
   SetStatusText(Message(MSG_WAITING_FOR_PATCHER));
   PauseMs(kFirstPatcherWaitMs);
   for (int attempt = 0; attempt < kPatcherTries; ++attempt) {
-    const bool running = NamedLock::IsHeld(kPatcherLockName);
+    const bool running = InstalledPatcherControl().IsRunning();
     PauseMs(kPatcherTryPauseMs);
     if (!running) return true;
   }
@@ -63,10 +61,10 @@ bool WaitForPatcherToEnd() {
 // True when it runs.
 bool PatcherIsRunning() {
   PauseMs(kNormalProbeDelayMs);
-  if (!NamedLock::IsHeld(kPatcherLockName)) return false;
+  if (!InstalledPatcherControl().IsRunning()) return false;
   WriteLog(Message(MSG_LOG_PATCHER_RUNNING), 1);
   WriteLog(std::nullopt, 0);
-  RaiseWindowByClass(kPatcherWindowClass);
+  InstalledPatcherControl().Raise();
   return true;
 }
 
@@ -79,7 +77,8 @@ void HandOffToPatcher() {
     GuardedSection guard;
     const std::u16string directory = PatcherDirPath.substr(0, PatcherDirPath.size() - 1);
     // Whether it started is not examined; the launcher closes either way.
-    StartDetachedProcess(ToPath(PatcherDirPath + PatcherExeName), {"/update"}, ToPath(directory));
+    InstalledPatcherControl().Start(ToPath(PatcherDirPath + PatcherExeName), {"/update"},
+                                    ToPath(directory));
   }
   PauseMs(kAfterPatcherStartMs);
 }

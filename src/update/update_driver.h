@@ -11,16 +11,14 @@
 // HideForHandOff and RequestClose of g_launcherWindow (which may be null: the
 // driver then runs without a display). A close of the window ends it at its
 // next check point; it then returns 0 without touching the window again and
-// without starting the patcher. All pauses run on the engine clock.
+// without starting the patcher. All pauses run on the engine clock; the
+// patcher is probed, raised and started through the installed
+// PatcherControl (update/patcher_control.h).
 #pragma once
 
 #include <cstdint>
-#include <string_view>
 
 namespace launcher {
-
-inline constexpr std::string_view kPatcherLockName = "QuillmerePatcherExist";
-inline constexpr std::string_view kPatcherWindowClass = "QuillmerePatcherClass";
 
 // Pauses and tries of the driver, in milliseconds.
 inline constexpr std::uint32_t kFirstPatcherWaitMs = 1000;  // "/update": before the first try

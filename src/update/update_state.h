@@ -21,6 +21,7 @@
 //   installed seams, set by main or by a test's scoped setter, never reset
 //     g_launcherWindow (the display)                    seam/status_display.h
 //     the engine clock (SetEngineClock)                 platform/clock.h
+//     the patcher control (SetPatcherControl)           update/patcher_control.h
 //   constants: the path table (files/paths.h) and the compiled-in key.
 #pragma once
 

@@ -32,13 +32,17 @@ class FakeClock : public Clock {
   std::atomic<int> sleeps_{0};
 };
 
-// Makes `clock` the engine clock for the lifetime of the object.
+// Makes `clock` the engine clock for the lifetime of the object, then puts
+// back the clock it replaced (so scopes nest).
 class ScopedEngineClock {
  public:
-  explicit ScopedEngineClock(Clock* clock) { SetEngineClock(clock); }
-  ~ScopedEngineClock() { SetEngineClock(nullptr); }
+  explicit ScopedEngineClock(Clock* clock) : previous_(SetEngineClock(clock)) {}
+  ~ScopedEngineClock() { SetEngineClock(previous_); }
   ScopedEngineClock(const ScopedEngineClock&) = delete;
   ScopedEngineClock& operator=(const ScopedEngineClock&) = delete;
+
+ private:
+  Clock* previous_;
 };
 
 }  // namespace launcher::testing

@@ -1,21 +1,22 @@
-// The update driver end to end: UpdateThreadProc with a recording display,
-// nginx serving a launcher-publish tree, and the stand-in patcher as a real
-// process holding the real lock. Locks live in a private runtime directory,
-// so patchers of other tests never meet ours.
+// The update driver: UpdateThreadProc with a recording display, nginx
+// serving a launcher-publish tree and a fake patcher control, so no test
+// waits for a process. One run hands off to the stand-in patcher as a real
+// process, probed through the real lock; locks live in a private runtime
+// directory, so patchers of other tests never meet ours.
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <functional>
-#include <thread>
+#include <utility>
 
 #include "files/string_table.h"
 #include "integration/engine/engine_fixture.h"
 #include "integration/platform/patcher_record.h"
-#include "platform/process.h"
+#include "platform/clock.h"
 #include "seam/cancel.h"
+#include "support/fake_patcher.h"
 #include "update/update_driver.h"
 #include "update/update_state.h"
 
@@ -32,30 +33,15 @@ using testing::Release;
 using testing::WriteFileBytes;
 using Strings = std::vector<std::string>;
 
-// The simulated clock, with a hook that runs before each sleep.
-class ScriptedClock : public testing::FakeClock {
+// The installed clock, with a hook that runs before each sleep.
+class ScriptedClock : public ForwardingClock {
  public:
+  using ForwardingClock::ForwardingClock;
   std::function<void(std::uint32_t)> beforeSleep;
   void Sleep(std::uint32_t ms) override {
     if (beforeSleep) beforeSleep(ms);
-    FakeClock::Sleep(ms);
+    ForwardingClock::Sleep(ms);
   }
-};
-
-// The system clock, counting the probe pauses of the "/update" wait.
-class CountingSystemClock : public Clock {
- public:
-  std::uint32_t TickCount() override {
-    return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                          std::chrono::steady_clock::now().time_since_epoch())
-                                          .count());
-  }
-  void Sleep(std::uint32_t ms) override {
-    if (ms == kPatcherTryPauseMs && !waitOver) ++tryPauses;
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-  }
-  std::atomic<int> tryPauses{0};
-  std::atomic<bool> waitOver{false};  // set once the update path has begun
 };
 
 class DriverTest : public EngineFixture {
@@ -69,29 +55,8 @@ class DriverTest : public EngineFixture {
   static void TearDownTestSuite() { fs::remove_all(lockDir_); }
 
   void SetUp() override {
-    record_ = env_.root() / "patcher-record.txt";
-    ::setenv("FAKE_PATCHER_RECORD", record_.c_str(), 1);
-    ::setenv("FAKE_PATCHER_SECONDS", "0", 1);
-    fs::copy_file(FAKE_PATCHER_EXE, env_.Patcher("patcher.exe"));
     Publish(2, {{"a.txt", "a2"}, {"d/b.txt", "b2"}});
     StartServer();
-  }
-  void TearDown() override {
-    // Only the long-running patchers are still alive; the others have ended
-    // and their process ids may belong to someone else by now.
-    for (const auto& r : longRunning_) testing::StopPatcher(r, 2s);
-  }
-
-  // Starts a patcher that holds the lock for `seconds` and waits until it has it.
-  void StartRunningPatcher(const char* seconds) {
-    ::setenv("FAKE_PATCHER_SECONDS", seconds, 1);
-    ASSERT_TRUE(
-        StartDetachedProcess(env_.Patcher("patcher.exe"), {"already-running"}, env_.Patcher()));
-    ::setenv("FAKE_PATCHER_SECONDS", "0", 1);
-    auto records = testing::WaitForPatcherRecords(record_, 1, 5s);
-    ASSERT_EQ(records.size(), 1u);
-    ASSERT_EQ(records[0]["lock"], "held");
-    if (std::atof(seconds) >= 10) longRunning_.push_back(records[0]);
   }
 
   void RunDriver(bool fullCheck, bool updateMode, testing::RecordingDisplay::Hook hook = {}) {
@@ -102,20 +67,14 @@ class DriverTest : public EngineFixture {
     EXPECT_EQ(UpdateThreadProc(&flag), 0);
   }
 
-  // Every record after `skip` earlier ones, once the started patcher (if
-  // any) has had time to write it.
-  std::vector<PatcherRecord> StartedPatchers(std::size_t earlier, std::size_t expected) {
-    auto records =
-        testing::WaitForPatcherRecords(record_, earlier + expected, expected > 0 ? 5s : 500ms);
-    return {records.begin() + static_cast<std::ptrdiff_t>(std::min(earlier, records.size())),
-            records.end()};
-  }
+  // The patcher was started `earlier` times before, and once more now, as
+  // "../patcher/patcher.exe /update" in its own directory.
   void ExpectStartedOnceWithUpdate(std::size_t earlier) {
-    auto started = StartedPatchers(earlier, 1);
-    ASSERT_EQ(started.size(), 1u);
-    EXPECT_EQ(started[0]["argc"], "1");
-    EXPECT_EQ(started[0]["arg1"], "/update");
-    EXPECT_EQ(started[0]["cwd"], fs::canonical(env_.Patcher()).string());
+    const auto starts = patcher_.Starts();
+    ASSERT_EQ(starts.size(), earlier + 1);
+    EXPECT_EQ(starts.back().program, fs::path("../patcher/patcher.exe"));
+    EXPECT_EQ(starts.back().args, Strings{"/update"});
+    EXPECT_EQ(starts.back().workingDir, fs::path("../patcher"));
   }
 
   std::vector<DisplayCall::Kind> CallKinds() const {
@@ -130,23 +89,21 @@ class DriverTest : public EngineFixture {
     return false;
   }
 
-  // Ends the count of probe pauses once the update path has begun.
-  static testing::RecordingDisplay::Hook WaitOverAtUpdateStart(CountingSystemClock& clock) {
-    return [&clock](const DisplayCall& call) {
-      if (call.kind == DisplayCall::kStatus && call.text == Msg(MSG_UPDATE_START)) {
-        clock.waitOver = true;
-      }
-    };
-  }
-
   static fs::path lockDir_;
-  fs::path record_;
-  std::vector<PatcherRecord> longRunning_;
+  testing::FakePatcherControl patcher_;
+  testing::ScopedPatcherControl installed_{&patcher_};
 };
 
 fs::path DriverTest::lockDir_;
 
+// The one run with the system's patcher control: the real lock is probed
+// and the stand-in patcher really starts.
 TEST_F(DriverTest, UpToDateRunLogsTheSessionAndHandsOffOnce) {
+  testing::ScopedPatcherControl system(nullptr);
+  const fs::path record = env_.root() / "patcher-record.txt";
+  ::setenv("FAKE_PATCHER_RECORD", record.c_str(), 1);
+  ::setenv("FAKE_PATCHER_SECONDS", "0", 1);
+  fs::copy_file(FAKE_PATCHER_EXE, env_.Patcher("patcher.exe"));
   Install({{"a.txt", "a2"}, {"d/b.txt", "b2"}});
   WriteFileBytes(env_.Config("version.sw"), "2\r\n");
 
@@ -168,7 +125,12 @@ TEST_F(DriverTest, UpToDateRunLogsTheSessionAndHandsOffOnce) {
   EXPECT_EQ(calls[7].kind, DisplayCall::kClose);
   // 30 ms before the probe, 300 after the outcome, 200 + 100 around the start.
   EXPECT_EQ(env_.clock.TotalSleptMs(), 630u);
-  ExpectStartedOnceWithUpdate(0);
+  const auto started = testing::WaitForPatcherRecords(record, 1, 5s);
+  ASSERT_EQ(started.size(), 1u);
+  EXPECT_EQ(started[0].at("lock"), "held");
+  EXPECT_EQ(started[0].at("argc"), "1");
+  EXPECT_EQ(started[0].at("arg1"), "/update");
+  EXPECT_EQ(started[0].at("cwd"), fs::canonical(env_.Patcher()).string());
   // The error log is created by its rotation.
   EXPECT_TRUE(fs::exists(env_.Config("fileerr.log")));
 }
@@ -215,37 +177,36 @@ TEST_F(DriverTest, UnreachableServerInUpdateModeWithFullCheckStillHandsOff) {
   ExpectStartedOnceWithUpdate(0);
 }
 
-TEST_F(DriverTest, UpdateModePatcherThatEndsWithinTheFirstSecondIsNotNoticed) {
-  StartRunningPatcher("0.3");
-  CountingSystemClock clock;
-  SetEngineClock(&clock);
+// A patcher that ended within the first second is not noticed: the first
+// probe finds none. One that ends during the tries is noticed at the next.
+TEST_F(DriverTest, UpdateModeUpdatesAtTheFirstProbeThatFindsNoPatcher) {
+  std::uint64_t earlier = 0;
+  for (int runningProbes : {0, 3}) {
+    SCOPED_TRACE(runningProbes);
+    testing::FakePatcherControl patcher;
+    patcher.set_running_probes(runningProbes);
+    testing::ScopedPatcherControl installed(&patcher);
+    std::uint64_t sleptBeforeUpdate = 0;
+    RunDriver(false, true, [&](const DisplayCall& call) {
+      if (call.kind == DisplayCall::kStatus && call.text == Msg(MSG_UPDATE_START)) {
+        sleptBeforeUpdate = env_.clock.TotalSleptMs();
+      }
+    });
 
-  RunDriver(false, true, WaitOverAtUpdateStart(clock));
-
-  EXPECT_EQ(clock.tryPauses.load(), 1);
-  const auto statuses = Statuses();
-  ASSERT_GE(statuses.size(), 3u);
-  EXPECT_EQ(statuses[1], Msg(MSG_WAITING_FOR_PATCHER));
-  EXPECT_EQ(statuses[2], Msg(MSG_UPDATE_START));
-  ExpectStartedOnceWithUpdate(1);
-}
-
-TEST_F(DriverTest, UpdateModePatcherThatEndsDuringTheTriesIsNoticedAtTheNextTry) {
-  StartRunningPatcher("2.0");
-  CountingSystemClock clock;
-  SetEngineClock(&clock);
-
-  RunDriver(false, true, WaitOverAtUpdateStart(clock));
-
-  // Held at the first tries (after 1 s), free before the 20th.
-  EXPECT_GE(clock.tryPauses.load(), 2);
-  EXPECT_LT(clock.tryPauses.load(), kPatcherTries);
-  EXPECT_EQ(Statuses()[2], Msg(MSG_UPDATE_START));
-  ExpectStartedOnceWithUpdate(1);
+    EXPECT_EQ(patcher.Probes(), runningProbes + 1);
+    EXPECT_EQ(
+        sleptBeforeUpdate - std::exchange(earlier, env_.clock.TotalSleptMs()),
+        kFirstPatcherWaitMs + static_cast<std::uint32_t>(runningProbes + 1) * kPatcherTryPauseMs);
+    const auto statuses = Statuses();
+    ASSERT_GE(statuses.size(), 3u);
+    EXPECT_EQ(statuses[1], Msg(MSG_WAITING_FOR_PATCHER));
+    EXPECT_EQ(statuses[2], Msg(MSG_UPDATE_START));
+    EXPECT_EQ(patcher.Starts().size(), 1u);
+  }
 }
 
 TEST_F(DriverTest, UpdateModePatcherThatKeepsRunningGetsTwentyTriesAndNoStart) {
-  StartRunningPatcher("60");
+  patcher_.set_running_probes(testing::FakePatcherControl::kAlways);
 
   RunDriver(false, true);
 
@@ -255,12 +216,13 @@ TEST_F(DriverTest, UpdateModePatcherThatKeepsRunningGetsTwentyTriesAndNoStart) {
   EXPECT_EQ(env_.clock.TotalSleptMs(), 1000u + 20u * 300u + 500u);
   EXPECT_FALSE(Called(DisplayCall::kHide));
   EXPECT_EQ(CallKinds().back(), DisplayCall::kClose);
-  EXPECT_TRUE(StartedPatchers(1, 0).empty());
+  EXPECT_EQ(patcher_.Probes(), kPatcherTries);
+  EXPECT_TRUE(patcher_.Starts().empty());
   EXPECT_EQ(FileRequestCount() + Requests().size(), 0u);  // nothing fetched
 }
 
-TEST_F(DriverTest, NormalModeWithARunningPatcherLogsWithTheSizeCheckAndDoesNothingElse) {
-  StartRunningPatcher("60");
+TEST_F(DriverTest, NormalModeWithARunningPatcherLogsWithTheSizeCheckAndRaisesIt) {
+  patcher_.set_running_probes(testing::FakePatcherControl::kAlways);
   // Once the session has started, the log grows past its limit: the
   // patcher-running line must rotate it.
   RunDriver(false, false, [this](const DisplayCall& call) {
@@ -276,7 +238,8 @@ TEST_F(DriverTest, NormalModeWithARunningPatcherLogsWithTheSizeCheckAndDoesNothi
   EXPECT_EQ(Statuses(), std::vector<std::u16string>{u""});
   EXPECT_FALSE(Called(DisplayCall::kHide));
   EXPECT_EQ(CallKinds().back(), DisplayCall::kClose);
-  EXPECT_TRUE(StartedPatchers(1, 0).empty());
+  EXPECT_EQ(patcher_.Raises(), 1);
+  EXPECT_TRUE(patcher_.Starts().empty());
   EXPECT_TRUE(Requests().empty());
 }
 
@@ -299,7 +262,7 @@ TEST_F(DriverTest, CloseOfTheWindowAtAnyPauseEndsTheWorkerWithoutHandOff) {
   std::size_t started = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.pause) + (c.updateMode ? " /update" : " normal"));
-    ScriptedClock clock;
+    ScriptedClock clock(env_.clock);
     std::size_t callsAtClose = 0;
     clock.beforeSleep = [&](std::uint32_t ms) {
       if (ms == c.pause && WindowClosing.load() == 0) {
@@ -307,7 +270,7 @@ TEST_F(DriverTest, CloseOfTheWindowAtAnyPauseEndsTheWorkerWithoutHandOff) {
         callsAtClose = env_.display.Calls().size();
       }
     };
-    SetEngineClock(&clock);
+    testing::ScopedEngineClock useIt(&clock);
     const std::size_t requestsBefore = Requests().size();
 
     RunDriver(false, c.updateMode);
@@ -322,7 +285,7 @@ TEST_F(DriverTest, CloseOfTheWindowAtAnyPauseEndsTheWorkerWithoutHandOff) {
     } else {
       EXPECT_FALSE(Called(DisplayCall::kHide));
     }
-    EXPECT_EQ(StartedPatchers(0, started).size(), started);
+    EXPECT_EQ(patcher_.Starts().size(), started);
   }
 }
 
