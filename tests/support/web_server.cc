@@ -184,14 +184,39 @@ bool WebServer::Start(const fs::path& root, const Options& options) {
   pid_ = fork();
   if (pid_ < 0) throw std::runtime_error("fork failed");
   if (pid_ == 0) {
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    // A watcher between the test and the server: a server that drops root
+    // (Apache, Squid) loses its parent-death signal with its credentials, so
+    // the watcher keeps one and stops the server when the test goes away,
+    // and on SIGTERM.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (getppid() != parent) _exit(127);
-    for (auto& e : launch.env) putenv(e.data());
-    if (freopen(log.c_str(), "a", stdout) == nullptr || dup2(STDOUT_FILENO, STDERR_FILENO) < 0) {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGCHLD);
+    sigprocmask(SIG_BLOCK, &signals, nullptr);
+    const pid_t server = fork();
+    if (server == 0) {
+      sigprocmask(SIG_UNBLOCK, &signals, nullptr);
+      for (auto& e : launch.env) putenv(e.data());
+      if (freopen(log.c_str(), "a", stdout) == nullptr || dup2(STDOUT_FILENO, STDERR_FILENO) < 0) {
+        _exit(127);
+      }
+      execvp(argv[0], argv.data());
       _exit(127);
     }
-    execvp(argv[0], argv.data());
-    _exit(127);
+    int signal = 0;
+    bool reaped = false;
+    if (server > 0 && sigwait(&signals, &signal) == 0 && signal == SIGTERM) {
+      kill(server, SIGTERM);
+      for (int i = 0; i < 200 && !reaped; ++i) {
+        reaped = waitpid(server, nullptr, WNOHANG) == server;
+        if (!reaped) usleep(10000);
+      }
+      if (!reaped) kill(server, SIGKILL);
+    }
+    if (server > 0 && !reaped) waitpid(server, nullptr, 0);
+    _exit(0);
   }
   for (int i = 0; i < 1500; ++i) {
     if (waitpid(pid_, nullptr, WNOHANG) == pid_) {  // failed, e.g. the port was taken
