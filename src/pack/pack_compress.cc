@@ -19,6 +19,7 @@
 #include "pack/output_file.h"
 #include "pack/pack.h"
 #include "pack/pack_format.h"
+#include "platform/thread_object.h"
 
 namespace launcher {
 namespace {
@@ -42,8 +43,12 @@ struct CompressorScratch {
 };
 
 CompressorScratch& ThreadScratch() {
+#ifdef _WIN32
+  return ThreadObject<CompressorScratch>();
+#else
   thread_local CompressorScratch scratch;
   return scratch;
+#endif
 }
 
 // Marks the thread's scratch as in use for one file.

@@ -17,6 +17,7 @@
 #include "pack/output_file.h"
 #include "pack/pack.h"
 #include "pack/pack_format.h"
+#include "platform/thread_object.h"
 
 namespace launcher {
 namespace {
@@ -27,8 +28,18 @@ struct DCtxDeleter {
 
 // One decompression context per thread, kept for the thread's life and reset
 // before each file (a fresh context allocates its window again).
+struct ThreadDCtx {
+  std::unique_ptr<ZSTD_DCtx, DCtxDeleter> dctx{ZSTD_createDCtx()};
+};
+
 ZSTD_DCtx* ThreadContext() {
-  thread_local std::unique_ptr<ZSTD_DCtx, DCtxDeleter> dctx{ZSTD_createDCtx()};
+#ifdef _WIN32
+  // Through fiber-local storage: see platform/thread_object.h.
+  const std::unique_ptr<ZSTD_DCtx, DCtxDeleter>& dctx = ThreadObject<ThreadDCtx>().dctx;
+#else
+  thread_local ThreadDCtx slot;
+  const std::unique_ptr<ZSTD_DCtx, DCtxDeleter>& dctx = slot.dctx;
+#endif
   if (!dctx) return nullptr;
   if (ZSTD_isError(ZSTD_DCtx_reset(dctx.get(), ZSTD_reset_session_and_parameters))) return nullptr;
   return dctx.get();
