@@ -28,7 +28,14 @@
 // and with it the connection to the server (or proxy) between transfers, so
 // a run pays for one connection (and one TLS handshake) rather than one per
 // file. A connection the server has closed meanwhile is replaced without a
-// word. A Downloader is used by one thread at a time.
+// word.
+//
+// Threading: a Downloader serves one thread at a time; it may pass from one
+// thread to another between transfers, but two threads must not call
+// Download on the same object at once (it holds one libcurl handle). Two
+// Downloaders on two threads are independent. Download must not be called
+// again from inside its own callback (libcurl refuses a transfer on a handle
+// that is in one); the callback may use another Downloader.
 #pragma once
 
 #include <cstdint>

@@ -2,6 +2,17 @@
 // fixed set of parameters (docs/pack-format.md). The server serves exactly
 // what CalcCompressFile produces from the same content, so list digests taken
 // over the compressed form match on both sides.
+//
+// Threading: every function may be called from any thread, also from
+// several at once (the worker and the helpers that digest installed files
+// ahead of it): each thread keeps its own zstd contexts for its lifetime and
+// nothing else is shared. None of them passes a cancel check point; a caller
+// that must not be cut by a close wraps the call in its guarded section.
+//
+// CalcCompressFile and ReleasePackBuf, the whole compressed form in memory,
+// serve only the tests and the benchmarks: the engine digests through
+// DigestCompressedForm and the publisher writes through CompressFileTo, both
+// in bounded memory.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,12 @@
-// Cancel check points: the only synchronisation between the window thread
-// and the update worker.
+// Cancel check points: how the window thread stops the update worker.
+//
+// The three words below are what the two threads share for stopping:
+// CancelRequested (a close was asked for), WorkInProgress (the worker is
+// inside a guarded section) and WindowClosing (a close came from the window
+// and stands for the rest of the run). They are not the only
+// synchronisation between the threads: the display's values pass under the
+// window's status lock, and its repaints and the close request go through
+// the window's queued hand-over (seam/status_display.h).
 //
 // The worker brackets every step that must not be cut in half (a drawing
 // operation, a log line, a state-file rewrite, a delete-and-move pair) with

@@ -5,6 +5,20 @@
 // StatusDisplay, g_launcherWindow. The Qt window implements StatusDisplay by
 // storing the value under a lock and posting a repaint of just that item to
 // the GUI thread; tests implement it with a recorder.
+//
+// The rule for an implementation. All calls come from the worker thread.
+//   - The four setters run inside a guarded section: while one runs, the
+//     window's close handler waits for it (RunCloseHandshake). They must
+//     never wait on the GUI thread (no blocking queued call, no lock the GUI
+//     thread holds while it waits for the worker), or a close deadlocks.
+//     Store the value, queue a repaint, return.
+//   - HideForHandOff and RequestClose run outside any guarded section and
+//     may wait for the GUI thread; RequestClose returns only once the window
+//     has handled the close.
+//   - UpdateMode is read once, at the start of the worker; it must not
+//     change while the worker runs.
+// The display is owned by whoever set g_launcherWindow and must outlive the
+// worker.
 #pragma once
 
 #include <cstdint>
