@@ -1,9 +1,11 @@
 // FakePatcherControl: the patcher as the driver sees it, without a process.
-// It reports itself running for its first n probes (set_running_probes; all
-// of them with kAlways; none at first) and records raises and starts. Thread-safe: the worker
-// calls it, the test reads it. Install it with ScopedPatcherControl.
+// It reports itself running for its first `runningProbes` probes (every one
+// with kAlways; none at first) and counts raises and records starts.
+// Thread-safe: the worker calls it, the test reads it. Install it with
+// ScopedPatcherControl.
 #pragma once
 
+#include <atomic>
 #include <filesystem>
 #include <mutex>
 #include <string>
@@ -22,45 +24,28 @@ class FakePatcherControl : public PatcherControl {
     std::filesystem::path workingDir;
   };
 
-  void set_running_probes(int n) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    runningProbes_ = n;
-  }
-
   bool IsRunning() override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    ++probes_;
-    return runningProbes_ == kAlways || probes_ <= runningProbes_;
+    const int probe = ++probes;
+    return runningProbes == kAlways || probe <= runningProbes;
   }
-  void Raise() override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    ++raises_;
-  }
+  void Raise() override { ++raises; }
   bool Start(const std::filesystem::path& program, const std::vector<std::string>& args,
              const std::filesystem::path& workingDir) override {
     std::lock_guard<std::mutex> lock(mutex_);
     starts_.push_back({program, args, workingDir});
     return true;
   }
-
-  int Probes() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return probes_;
-  }
-  int Raises() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return raises_;
-  }
   std::vector<StartCall> Starts() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return starts_;
   }
 
+  std::atomic<int> runningProbes{0};
+  std::atomic<int> probes{0};
+  std::atomic<int> raises{0};
+
  private:
   mutable std::mutex mutex_;
-  int runningProbes_ = 0;
-  int probes_ = 0;
-  int raises_ = 0;
   std::vector<StartCall> starts_;
 };
 

@@ -184,7 +184,7 @@ TEST_F(DriverTest, UpdateModeUpdatesAtTheFirstProbeThatFindsNoPatcher) {
   for (int runningProbes : {0, 3}) {
     SCOPED_TRACE(runningProbes);
     testing::FakePatcherControl patcher;
-    patcher.set_running_probes(runningProbes);
+    patcher.runningProbes = runningProbes;
     testing::ScopedPatcherControl installed(&patcher);
     std::uint64_t sleptBeforeUpdate = 0;
     RunDriver(false, true, [&](const DisplayCall& call) {
@@ -193,7 +193,7 @@ TEST_F(DriverTest, UpdateModeUpdatesAtTheFirstProbeThatFindsNoPatcher) {
       }
     });
 
-    EXPECT_EQ(patcher.Probes(), runningProbes + 1);
+    EXPECT_EQ(patcher.probes.load(), runningProbes + 1);
     EXPECT_EQ(
         sleptBeforeUpdate - std::exchange(earlier, env_.clock.TotalSleptMs()),
         kFirstPatcherWaitMs + static_cast<std::uint32_t>(runningProbes + 1) * kPatcherTryPauseMs);
@@ -206,7 +206,7 @@ TEST_F(DriverTest, UpdateModeUpdatesAtTheFirstProbeThatFindsNoPatcher) {
 }
 
 TEST_F(DriverTest, UpdateModePatcherThatKeepsRunningGetsTwentyTriesAndNoStart) {
-  patcher_.set_running_probes(testing::FakePatcherControl::kAlways);
+  patcher_.runningProbes = testing::FakePatcherControl::kAlways;
 
   RunDriver(false, true);
 
@@ -216,13 +216,13 @@ TEST_F(DriverTest, UpdateModePatcherThatKeepsRunningGetsTwentyTriesAndNoStart) {
   EXPECT_EQ(env_.clock.TotalSleptMs(), 1000u + 20u * 300u + 500u);
   EXPECT_FALSE(Called(DisplayCall::kHide));
   EXPECT_EQ(CallKinds().back(), DisplayCall::kClose);
-  EXPECT_EQ(patcher_.Probes(), kPatcherTries);
+  EXPECT_EQ(patcher_.probes.load(), kPatcherTries);
   EXPECT_TRUE(patcher_.Starts().empty());
   EXPECT_EQ(FileRequestCount() + Requests().size(), 0u);  // nothing fetched
 }
 
 TEST_F(DriverTest, NormalModeWithARunningPatcherLogsWithTheSizeCheckAndRaisesIt) {
-  patcher_.set_running_probes(testing::FakePatcherControl::kAlways);
+  patcher_.runningProbes = testing::FakePatcherControl::kAlways;
   // Once the session has started, the log grows past its limit: the
   // patcher-running line must rotate it.
   RunDriver(false, false, [this](const DisplayCall& call) {
@@ -238,7 +238,7 @@ TEST_F(DriverTest, NormalModeWithARunningPatcherLogsWithTheSizeCheckAndRaisesIt)
   EXPECT_EQ(Statuses(), std::vector<std::u16string>{u""});
   EXPECT_FALSE(Called(DisplayCall::kHide));
   EXPECT_EQ(CallKinds().back(), DisplayCall::kClose);
-  EXPECT_EQ(patcher_.Raises(), 1);
+  EXPECT_EQ(patcher_.raises.load(), 1);
   EXPECT_TRUE(patcher_.Starts().empty());
   EXPECT_TRUE(Requests().empty());
 }

@@ -16,12 +16,16 @@ namespace {
 
 using testing::DisplayCall;
 
-TEST(DriverFailureTest, UnexpectedFailureClosesTheWindowWithoutHandOff) {
-  testing::TempDir dir;
-  testing::ScopedCurrentDir cwd(testing::MakeInstallLayout(dir.path()));
-  testing::ScopedEngineState state;
+class DriverFailureTest : public ::testing::Test {
+ protected:
+  testing::TempDir dir_;
+  testing::ScopedCurrentDir cwd_{testing::MakeInstallLayout(dir_.path())};
+  testing::ScopedEngineState state_;
   testing::RecordingDisplay display;
-  testing::ScopedDisplay installed(&display);
+  testing::ScopedDisplay installed_{&display};
+};
+
+TEST_F(DriverFailureTest, UnexpectedFailureClosesTheWindowWithoutHandOff) {
   display.SetHook([](const DisplayCall& call) {
     if (call.kind == DisplayCall::kStatus) throw std::runtime_error("disk vanished");
   });
@@ -36,12 +40,7 @@ TEST(DriverFailureTest, UnexpectedFailureClosesTheWindowWithoutHandOff) {
   EXPECT_EQ(WorkInProgress.load(), 0);
 }
 
-TEST(DriverFailureTest, UnexpectedFailureAfterAWindowCloseLeavesTheWindowAlone) {
-  testing::TempDir dir;
-  testing::ScopedCurrentDir cwd(testing::MakeInstallLayout(dir.path()));
-  testing::ScopedEngineState state;
-  testing::RecordingDisplay display;
-  testing::ScopedDisplay installed(&display);
+TEST_F(DriverFailureTest, UnexpectedFailureAfterAWindowCloseLeavesTheWindowAlone) {
   display.SetHook([](const DisplayCall& call) {
     if (call.kind == DisplayCall::kStatus) {
       WindowClosing.store(1);
