@@ -49,22 +49,5 @@ TEST_F(ReplaceFileTest, FailureLeavesTheOldFileAndNoTemporaryFile) {
   EXPECT_EQ(DirectoryEntries(dir_.path()), std::vector<std::string>{"occupied"});
 }
 
-TEST_F(ReplaceFileTest, RefusingReplacementOrDroppingItLeavesTheTargetAsItWas) {
-  WriteFileBytes(dir_ / "kept", "old");
-  {
-    FileReplacement dropped(dir_ / "kept");
-    ASSERT_TRUE(dropped.file().Write("new", 3));
-  }
-  FileReplacement refused(dir_ / "kept");
-  ASSERT_TRUE(refused.file().Write("new", 3));
-  EXPECT_FALSE(refused.Commit(Durability::kDurable, Overwrite::kRefuse));
-  FileReplacement fresh(dir_ / "fresh");
-  ASSERT_TRUE(fresh.file().CopyFrom(dir_ / "kept"));
-  EXPECT_TRUE(fresh.Commit(Durability::kAtomic, Overwrite::kRefuse));
-  EXPECT_EQ(ReadFileBytes(dir_ / "kept"), "old");
-  EXPECT_EQ(ReadFileBytes(dir_ / "fresh"), "old");
-  EXPECT_EQ(DirectoryEntries(dir_.path()).size(), 2u);
-}
-
 }  // namespace
 }  // namespace launcher
