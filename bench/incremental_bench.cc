@@ -5,14 +5,19 @@
 //      downloads and decompressions done by `curl` + `zstd -d`;
 //   2. many small files (1-10 KiB): time per entry at 1,000 and at 10,000
 //      entries, and the growth between them (linear growth keeps it near 1).
+//   3. with "resume": the large update killed (SIGKILL) once half its files
+//      are fetched, then a second run, against `curl` fetching alone the
+//      files that second run still has to fetch.
 // Prints wall time and peak resident memory of each run.
 //
 // usage: incremental_bench [large MiB, default 1024] [large files, default 50]
-//                          [small files, default 10000] [runs, default 3]
+//                          [small files, default 10000] [runs, default 3] [resume]
 // A large size of 0 runs the small-file part alone.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <signal.h>
 
 #include <algorithm>
 #include <chrono>
@@ -21,6 +26,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "crypto/signer.h"
@@ -155,6 +161,57 @@ RunResult RunBaseline(const fs::path& root, const Scenario& scenario, const std:
   return RunChild({"sh", "-c", script});
 }
 
+void Report(const char* what, const RunResult& r) {
+  std::printf("  %-30s %8.2f s wall %8.2f s cpu  peak %6.1f MiB  exit %d\n", what, r.seconds,
+              r.cpuSeconds, static_cast<double>(r.peakRssKb) / 1024.0, r.status);
+}
+
+// Entries the resume record says are fetched, or -1 while there is none.
+int EntriesDoneOnDisk(const fs::path& root) {
+  std::ifstream in(root / "config" / "patcher" / "ustate.sw");
+  int version = 0;
+  int entries = -1;
+  if (!(in >> version >> entries)) return -1;
+  return entries;
+}
+
+// The large update killed once `killAt` entries are fetched, then run
+// again; the baseline fetches the files the second run has left with curl.
+void RunResumed(const fs::path& root, const Scenario& scenario, const std::string& baseUrl,
+                int killAt) {
+  const auto start = Clock::now();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const std::string dir = (root / "launcher").string();
+    execl(LAUNCHER_UPDATE_HARNESS, LAUNCHER_UPDATE_HARNESS, dir.c_str(), baseUrl.c_str(), "100",
+          "101", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int done = -1;
+  while ((done = EntriesDoneOnDisk(root)) < killAt) {
+    if (waitpid(pid, nullptr, WNOHANG) == pid) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ::kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  const double firstSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+  done = std::max(0, EntriesDoneOnDisk(root));
+  std::printf("  first run killed after %.2f s with %d of %zu entries fetched\n", firstSeconds,
+              done, scenario.paths.size());
+
+  std::string script = "set -e\n";
+  for (std::size_t i = static_cast<std::size_t>(done); i < scenario.paths.size(); ++i) {
+    const std::string url =
+        baseUrl + "patcher/patcher/" + launcher::EncodeListPath(scenario.paths[i]);
+    script += "curl -s -f --path-as-is -o '" + (root / "dl.tmp").string() + "' '" + url + "'\n";
+  }
+  const RunResult baseline = RunChild({"sh", "-c", script});
+  const RunResult second = RunEngine(root, baseUrl);
+  Report("curl, the files left", baseline);
+  Report("launcher second run", second);
+  std::printf("  ratio second run / download alone: %.2f\n", second.seconds / baseline.seconds);
+}
+
 Scenario SmallFiles(int count) {
   Scenario s;
   for (int i = 0; i < count; ++i) {
@@ -166,10 +223,6 @@ Scenario SmallFiles(int count) {
   return s;
 }
 
-void Report(const char* what, const RunResult& r) {
-  std::printf("  %-30s %8.2f s wall %8.2f s cpu  peak %6.1f MiB  exit %d\n", what, r.seconds,
-              r.cpuSeconds, static_cast<double>(r.peakRssKb) / 1024.0, r.status);
-}
 
 }  // namespace
 
@@ -179,6 +232,7 @@ int main(int argc, char** argv) {
   const int largeFiles = argc > 2 ? std::atoi(argv[2]) : 50;
   const int smallFiles = argc > 3 ? std::atoi(argv[3]) : 10000;
   const int runs = argc > 4 ? std::max(1, std::atoi(argv[4])) : 3;
+  const bool resume = argc > 5 && std::string(argv[5]) == "resume";
 
   if (largeMiB > 0 && largeFiles > 0) {
     TempDir dir;
@@ -201,6 +255,20 @@ int main(int argc, char** argv) {
     Report("curl + zstd -d", baseline);
     Report("launcher incremental update", engine);
     std::printf("  ratio launcher / baseline: %.2f\n", engine.seconds / baseline.seconds);
+  }
+  if (resume && largeMiB > 0 && largeFiles > 1) {
+    TempDir dir;
+    Scenario large;
+    for (int i = 0; i < largeFiles; ++i) {
+      large.paths.push_back("data" + std::to_string(i % 5) + "/pack" + std::to_string(i) + ".pak");
+      large.sizes.push_back(largeMiB * 1024 * 1024 / static_cast<std::uint64_t>(largeFiles));
+    }
+    std::printf("interrupted update: %llu MiB in %d changed files\n",
+                static_cast<unsigned long long>(largeMiB), largeFiles);
+    Prepare(dir.path(), large);
+    NginxServer nginx(dir.path() / "served");
+    RunResumed(dir.path(), large, nginx.BaseUrl(), largeFiles / 2);
+    return 0;
   }
 
   // The disk is shared with other work, so each size is run `runs` times on

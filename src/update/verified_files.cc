@@ -190,7 +190,7 @@ std::int64_t VerifiedFiles::YoungestUnsavedNs() const {
 
 namespace {
 
-constexpr std::uint32_t kSaveEveryMs = 5000;
+constexpr std::uint32_t kSaveEveryMs = 1000;
 
 VerifiedFiles g_record;
 bool g_trusted = false;

@@ -91,7 +91,7 @@ void ForgetVerifiedFile(std::u16string_view decodedPath);
 // file system's clock, until the files recorded last are no longer racily
 // clean, so the next run can trust them.
 void SaveVerifiedRecord(bool settle);
-// SaveVerifiedRecord(false) when the last save is a few seconds old: keeps
+// SaveVerifiedRecord(false) when the last save is a second old: keeps
 // what an interrupted fetch pass has learnt without rewriting the record for
 // every small file.
 void SaveVerifiedRecordNowAndThen();

@@ -2,7 +2,8 @@
 // process that is killed with SIGKILL at random moments and restarted. Every
 // file ever seen in ../patcher/ holds its old or its new content, nothing
 // appears outside the installation's directories, and the update finishes
-// with the release byte for byte.
+// with the release byte for byte. Whatever the record of verified files holds
+// after a kill, every answer it gives is the digest the file really has.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -16,10 +17,14 @@
 #include <string>
 #include <thread>
 
+#include "files/utf16.h"
+#include "pack/pack.h"
+#include "platform/file_stamp.h"
 #include "support/nginx_server.h"
 #include "support/publish_fixture.h"
 #include "support/release_server.h"
 #include "support/temp_dir.h"
+#include "update/verified_files.h"
 
 namespace launcher::testing {
 namespace {
@@ -89,6 +94,7 @@ TEST(UpdateKillTest, SurvivesRepeatedSigkillAndEndsWithTheRelease) {
   options.extraServerConfig = "limit_rate 64k;";
   NginxServer nginx(dir.path() / "served", options);
 
+  int recordAnswers = 0;
   const std::set<std::string> topLevel = {"launcher", "patcher", "config", "releases", "served"};
   auto checkTree = [&](int round) {
     const Release tree = ReadTree(dir.path() / "patcher");
@@ -111,6 +117,19 @@ TEST(UpdateKillTest, SurvivesRepeatedSigkillAndEndsWithTheRelease) {
     }
     for (const auto& e : fs::directory_iterator(dir.path() / "config")) {
       ASSERT_EQ(e.path().filename(), "patcher") << "round " << round;
+    }
+    VerifiedFiles record;
+    record.Load((dir.path() / "config" / "patcher" / "verified.sw").u16string());
+    for (const auto& [path, content] : tree) {
+      const fs::path file = dir.path() / "patcher" / path;
+      FileStamp stamp;
+      const std::string* answer = nullptr;
+      if (ReadFileStamp(file, stamp)) answer = record.Find(u"./" + Widen(path), stamp);
+      if (answer == nullptr) continue;
+      ++recordAnswers;
+      char digest[33] = {};
+      ASSERT_TRUE(DigestCompressedForm(file.u16string(), digest));
+      ASSERT_EQ(*answer, digest) << "round " << round << ": the record is wrong about " << path;
     }
   };
 
@@ -149,6 +168,7 @@ TEST(UpdateKillTest, SurvivesRepeatedSigkillAndEndsWithTheRelease) {
   // "ustate.sw" behind; the next update replaces them, as they name an older
   // state than the server's next version.
   EXPECT_EQ(ReadFileBytes(dir.path() / "config" / "patcher" / "version.sw"), "101\r\n");
+  EXPECT_GT(recordAnswers, 0) << "the record was never looked at";
 }
 
 }  // namespace
