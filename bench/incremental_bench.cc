@@ -5,6 +5,10 @@
 //      downloads and decompressions done by `curl` + `zstd -d`;
 //   2. many small files (1-10 KiB): time per entry at 1,000 and at 10,000
 //      entries, and the growth between them (linear growth keeps it near 1).
+// The installation is one the launcher itself brought to version 100, so its
+// record of verified files knows every installed file; the large update also
+// runs once on the same tree without the record (a tree the launcher has
+// never seen, whose every file it must compress to compare).
 //   3. with "resume": the large update killed (SIGKILL) once half its files
 //      are fetched, then a second run, against `curl` fetching alone the
 //      files that second run still has to fetch.
@@ -32,9 +36,11 @@
 #include "crypto/signer.h"
 #include "files/utf16.h"
 #include "pack/pack.h"
+#include "platform/file_stamp.h"
 #include "support/nginx_server.h"
 #include "support/temp_dir.h"
 #include "update/list_path.h"
+#include "update/verified_files.h"
 
 namespace {
 
@@ -103,6 +109,24 @@ struct Scenario {
   std::vector<std::uint64_t> sizes;
 };
 
+// The record of verified files a launcher run leaves for the installation:
+// every installed file with its stamp and digest.
+void WriteRecord(const fs::path& root, const Scenario& scenario) {
+  launcher::VerifiedFiles record;
+  for (const std::string& rel : scenario.paths) {
+    const fs::path file = root / "patcher" / rel;
+    char digest[64] = {};
+    launcher::FileStamp stamp;
+    if (launcher::DigestCompressedForm(file.u16string(), digest) &&
+        launcher::ReadFileStamp(file, stamp)) {
+      record.Record(u"./" + launcher::Widen(rel), stamp, digest);
+    }
+  }
+  // Saved well after the last file was written, so no entry is racily clean.
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  record.Save((root / "config" / "patcher" / "verified.sw").u16string());
+}
+
 // An installation at version 100 and a served tree whose v-1.inc changes
 // every file of `scenario`.
 void Prepare(const fs::path& root, const Scenario& scenario) {
@@ -139,6 +163,7 @@ void Prepare(const fs::path& root, const Scenario& scenario) {
   auto signedList =
       launcher::MakeSignedFile(launcher::testing::ReadFileBytes(LAUNCHER_TEST_KEY), list);
   std::ofstream(served / "patcher" / "v-1.inc", std::ios::binary) << *signedList;
+  WriteRecord(root, scenario);
   // The engine syncs each decompressed file; with an ordered journal that
   // would also flush whatever the preparation left dirty, so do it now.
   ::sync();
@@ -223,7 +248,6 @@ Scenario SmallFiles(int count) {
   return s;
 }
 
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -255,6 +279,14 @@ int main(int argc, char** argv) {
     Report("curl + zstd -d", baseline);
     Report("launcher incremental update", engine);
     std::printf("  ratio launcher / baseline: %.2f\n", engine.seconds / baseline.seconds);
+    // The same update of a tree the launcher has no record of.
+    TempDir unknown;
+    Prepare(unknown.path(), large);
+    fs::remove(unknown.path() / "config" / "patcher" / "verified.sw");
+    NginxServer nginx2(unknown.path() / "served");
+    const RunResult blind = RunEngine(unknown.path(), nginx2.BaseUrl());
+    Report("launcher, no record", blind);
+    std::printf("  ratio without the record / baseline: %.2f\n", blind.seconds / baseline.seconds);
   }
   if (resume && largeMiB > 0 && largeFiles > 1) {
     TempDir dir;
