@@ -132,7 +132,7 @@ xvfb_pid=""
 cleanup() {
   [ -n "$launcher_pid" ] && kill "$launcher_pid" 2>/dev/null || true
   kill "$nginx_pid" 2>/dev/null || true
-  if [ -n "$windows" ]; then wineserver -k 2>/dev/null || true; fi
+  if [ -n "$windows" ]; then wineserver -k 2>/dev/null; wineserver -w 2>/dev/null || true; fi
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
   wait 2>/dev/null || true
 }

@@ -75,6 +75,8 @@ class WineWindowTest : public ::testing::Test {
     probe_ = WindowsBuildFile("tests/ui/win32/window_probe.exe");
     ASSERT_FALSE(probe_.empty());
     ASSERT_TRUE(session_->ok()) << "Xvfb";
+    // The window of the test before has gone.
+    ASSERT_TRUE(PollFor([&] { return session_->WindowsTitled("Launcher", true).empty(); }, 20s));
     dir_ = temp_.path() / "launcher";
     fs::create_directories(dir_);
     fs::copy_file(fs::path(LAUNCHER_SOURCE_DIR) / "resources/launcher.bmp", dir_ / "launcher.bmp");
