@@ -1,9 +1,5 @@
 #include "files/file_ops.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <string>
 
 #include "files/replace_file.h"
@@ -14,34 +10,20 @@
 namespace launcher {
 namespace {
 
-std::string Native(std::u16string_view path) { return ToPath(path).string(); }
-
-// Closes a descriptor when it goes out of scope.
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
+std::filesystem::path Native(std::u16string_view path) { return ToPath(path); }
 
 // A move between file systems: copy beside the target, put the copy in
 // place without replacing anything, then remove the source.
-bool MoveAcrossFileSystems(const std::string& source, const std::string& target) {
+bool MoveAcrossFileSystems(const std::filesystem::path& source,
+                           const std::filesystem::path& target) {
   FileReplacement copy(target, 0600);
   if (!copy.is_open() || !copy.file().CopyFrom(source) ||
       !copy.Commit(Durability::kAtomic, Overwrite::kRefuse)) {
     return false;
   }
-  if (unlink(source.c_str()) != 0) {
+  if (!RemoveNativeFile(source)) {
     // Both copies exist now; undo, so that a failed move changes nothing.
-    unlink(target.c_str());
+    RemoveNativeFile(target);
     return false;
   }
   return true;
@@ -49,18 +31,13 @@ bool MoveAcrossFileSystems(const std::string& source, const std::string& target)
 
 }  // namespace
 
-void ClearFileAttributes(std::u16string_view path) {
-  std::string native = Native(path);
-  struct stat info {};
-  if (stat(native.c_str(), &info) != 0) return;
-  if ((info.st_mode & S_IWUSR) == 0) chmod(native.c_str(), (info.st_mode & 07777) | S_IWUSR);
-}
+void ClearFileAttributes(std::u16string_view path) { ClearFileAttributesNative(Native(path)); }
 
 bool MoveFileLogged(std::u16string_view source, std::u16string_view target) {
   ClearFileAttributes(source);
   ClearFileAttributes(target);
-  std::string from = Native(source);
-  std::string to = Native(target);
+  const std::filesystem::path from = Native(source);
+  const std::filesystem::path to = Native(target);
   bool crossDevice = false;
   bool moved =
       RenameNoReplace(from, to, &crossDevice) || (crossDevice && MoveAcrossFileSystems(from, to));
@@ -70,8 +47,8 @@ bool MoveFileLogged(std::u16string_view source, std::u16string_view target) {
 
 bool CopyFileLogged(std::u16string_view source, std::u16string_view target, int failIfExists) {
   ClearFileAttributes(target);
-  std::string from = Native(source);
-  std::string to = Native(target);
+  const std::filesystem::path from = Native(source);
+  const std::filesystem::path to = Native(target);
   // The copy is written under a temporary name and renamed over the target
   // only when complete, so a failed copy never leaves a half-written target
   // and the old target survives it. No sync: these are log generations.
@@ -85,16 +62,9 @@ bool CopyFileLogged(std::u16string_view source, std::u16string_view target, int 
 
 int DeleteFileForced(std::u16string_view path) {
   ClearFileAttributes(path);
-  return unlink(Native(path).c_str()) == 0 ? 1 : 0;
+  return RemoveNativeFile(Native(path)) ? 1 : 0;
 }
 
-std::int64_t QueryFileSize(std::u16string_view path) {
-  Fd fd(open(Native(path).c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) return -1;
-  struct stat info {};
-  // A directory is not a file whose size can be read.
-  if (fstat(fd.get(), &info) != 0 || S_ISDIR(info.st_mode)) return -1;
-  return static_cast<std::int64_t>(info.st_size);
-}
+std::int64_t QueryFileSize(std::u16string_view path) { return NativeFileSize(Native(path)); }
 
 }  // namespace launcher

@@ -1,15 +1,16 @@
 #include "files/log.h"
 
-#include <sys/stat.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
+#include <system_error>
 
 #include "files/file_ops.h"
 #include "files/paths.h"
 #include "files/utf16.h"
 #include "files/utf16_text.h"
+#include "platform/clock.h"
 #include "seam/cancel.h"
 
 namespace launcher {
@@ -22,8 +23,10 @@ constexpr std::int64_t kUpdateLogRotationSize = 300'000;
 constexpr int kUpdateLogGenerations = 6;
 
 bool PathExists(std::u16string_view path) {
-  struct stat info {};
-  return lstat(ToPath(path).c_str(), &info) == 0;
+  std::error_code ec;
+  return std::filesystem::symlink_status(ToPath(path), ec).type() !=
+             std::filesystem::file_type::not_found &&
+         !ec;
 }
 
 void RotateUpdateLog() {
@@ -51,11 +54,8 @@ std::u16string FormatTimeStamp(int year, int month, int day, int hour, int minut
 }
 
 std::u16string LogTimeStamp() {
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  return FormatTimeStamp(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                         local.tm_min, local.tm_sec);
+  const LocalTime now = LocalTimeNow();
+  return FormatTimeStamp(now.year, now.month, now.day, now.hour, now.minute, now.second);
 }
 
 void WriteLog(std::optional<std::u16string_view> text, int checkSize) {

@@ -14,13 +14,16 @@ constexpr std::string_view kSuffix = ".~lnew";
 constexpr std::size_t kLongestSuffixedName = 200;
 
 std::filesystem::path TemporaryNameFor(const std::filesystem::path& target) {
-  const std::string name = target.filename().string();
-  if (name.size() <= kLongestSuffixedName) {
-    return target.parent_path() / (name + std::string(kSuffix));
-  }
+  const std::u8string utf8 = target.filename().u8string();
+  const std::string name(utf8.begin(), utf8.end());
+  // Built as UTF-8 names: a narrow string would be taken in the ANSI code
+  // page on Windows.
+  const std::u8string suffix(kSuffix.begin(), kSuffix.end());
+  if (name.size() <= kLongestSuffixedName) return target.parent_path() / (utf8 + suffix);
   char hash[32];
   std::snprintf(hash, sizeof hash, "%016zx", std::hash<std::string>{}(name));
-  return target.parent_path() / ("." + std::string(hash) + std::string(kSuffix));
+  const std::string_view hashText(hash);
+  return target.parent_path() / (u8"." + std::u8string(hashText.begin(), hashText.end()) + suffix);
 }
 
 }  // namespace

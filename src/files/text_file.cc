@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "files/utf16.h"
+#include "platform/native_file.h"
 
 namespace launcher {
 namespace {
@@ -49,7 +50,7 @@ bool ParseSignedDigits(int c, Next&& next, std::int64_t& value) {
 }  // namespace
 
 TextModeReader::TextModeReader(std::u16string_view path)
-    : file_(std::fopen(ToPath(path).c_str(), "rb")) {}
+    : file_(OpenStdioFile(ToPath(path), "rb")) {}
 
 TextModeReader::~TextModeReader() {
   if (file_ != nullptr) std::fclose(file_);

@@ -111,8 +111,4 @@ std::u16string Widen(std::string_view bytes) {
   return out;
 }
 
-std::filesystem::path ToPath(std::u16string_view name) {
-  return std::filesystem::path(ToUtf8(name));
-}
-
 }  // namespace launcher

@@ -3,12 +3,13 @@
 #include <cerrno>
 
 #include "files/utf16.h"
+#include "platform/native_file.h"
 
 namespace launcher {
 namespace {
 
 std::FILE* OpenFile(std::u16string_view path, const char* mode) {
-  return std::fopen(ToPath(path).c_str(), mode);
+  return OpenStdioFile(ToPath(path), mode);
 }
 
 // Little-endian bytes of `text`, independent of the host's byte order.

@@ -3,8 +3,9 @@
 // to the operating system (no user-space buffer), so whatever a progress
 // event reports as written is in the file even if the process dies next.
 //
-// One object owns at most one open descriptor and closes it when destroyed
-// or on Close(). Used by one thread.
+// One object owns at most one open descriptor (a handle on Windows, opened
+// through the UTF-16 long name, where a reparse point counts as a link) and
+// closes it when destroyed or on Close(). Used by one thread.
 #pragma once
 
 #include <cstdint>
@@ -27,7 +28,7 @@ class TargetFile {
   // Opens an existing file for reading and writing without truncating it;
   // fails on a symbolic link.
   bool OpenForUpdate(const std::filesystem::path& path);
-  bool is_open() const { return fd_ >= 0; }
+  bool is_open() const { return fd_ != kNone; }
 
   // Writes all of `bytes` at `offset`. False on a write error (disk full,
   // file too large).
@@ -37,7 +38,8 @@ class TargetFile {
   void Close();
 
  private:
-  int fd_ = -1;
+  static constexpr std::intptr_t kNone = -1;
+  std::intptr_t fd_ = kNone;  // a descriptor, or a HANDLE on Windows
 };
 
 }  // namespace launcher

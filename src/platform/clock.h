@@ -41,6 +41,13 @@ class ForwardingClock : public Clock {
 std::uint32_t SystemTickCount();
 void SystemSleep(std::uint32_t milliseconds);
 
+// The wall-clock time in the local time zone (GetLocalTime on Windows), for
+// the logs' time stamps. Month 1..12, day 1..31.
+struct LocalTime {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+};
+LocalTime LocalTimeNow();
+
 // Convenience for engine code.
 inline void SleepMs(std::uint32_t milliseconds) { EngineClock().Sleep(milliseconds); }
 

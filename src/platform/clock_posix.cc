@@ -1,4 +1,5 @@
 #include <chrono>
+#include <ctime>
 #include <thread>
 
 #include "platform/clock.h"
@@ -13,6 +14,14 @@ std::uint32_t SystemTickCount() {
 
 void SystemSleep(std::uint32_t milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+LocalTime LocalTimeNow() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+          local.tm_hour,        local.tm_min,     local.tm_sec};
 }
 
 }  // namespace launcher

@@ -8,4 +8,10 @@ std::uint32_t SystemTickCount() { return static_cast<std::uint32_t>(::GetTickCou
 
 void SystemSleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
 
+LocalTime LocalTimeNow() {
+  SYSTEMTIME now{};
+  ::GetLocalTime(&now);
+  return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
+}
+
 }  // namespace launcher

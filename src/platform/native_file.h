@@ -11,7 +11,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
+#include <functional>
+#include <string>
 
 namespace launcher {
 
@@ -81,6 +84,38 @@ bool SyncFileData(const std::filesystem::path& path);
 
 // Removes a file; false when it could not be removed.
 bool RemoveNativeFile(const std::filesystem::path& path);
+
+// Makes a file writable again: the owner's write permission on POSIX, the
+// read-only (and every other) attribute cleared on Windows
+// (SetFileAttributesW with FILE_ATTRIBUTE_NORMAL). Nothing for a missing
+// file.
+void ClearFileAttributesNative(const std::filesystem::path& path);
+
+// The size of the file at `path`; -1 when it cannot be opened for reading or
+// is a directory.
+std::int64_t NativeFileSize(const std::filesystem::path& path);
+
+// What a name is, without following a symbolic link (lstat; on Windows the
+// attributes, where a reparse point counts as a link).
+enum class FileKind { kMissing, kRegular, kDirectory, kLink, kOther };
+FileKind FileKindNoFollow(const std::filesystem::path& path);
+
+// mkdir with mode 0777 before the umask / CreateDirectoryW; false when it
+// failed (an existing directory included).
+bool CreateDirectoryNative(const std::filesystem::path& path);
+// rmdir / RemoveDirectoryW: only an empty directory goes.
+bool RemoveDirectoryNative(const std::filesystem::path& path);
+
+// Rewrites the start of the existing regular file `path` in place, with one
+// write at offset 0 of what `prepare(size)` puts in `bytes`, without
+// truncating and without following a link. False when the file is missing
+// or not regular, when `prepare` returns false, or when the write is short.
+bool OverwriteFileStart(const std::filesystem::path& path,
+                        const std::function<bool(std::uint64_t size, std::string& bytes)>& prepare);
+
+// Opens a standard stream on `path` (on Windows through the UTF-16 name);
+// `mode` as for std::fopen. Null on failure.
+std::FILE* OpenStdioFile(const std::filesystem::path& path, const char* mode);
 
 // The process id, for names of temporary files that no other process uses.
 long CurrentProcessId();

@@ -166,6 +166,55 @@ bool SyncFileData(const std::filesystem::path& path) {
 
 bool RemoveNativeFile(const std::filesystem::path& path) { return ::unlink(path.c_str()) == 0; }
 
+void ClearFileAttributesNative(const std::filesystem::path& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return;
+  if ((info.st_mode & S_IWUSR) == 0) ::chmod(path.c_str(), (info.st_mode & 07777) | S_IWUSR);
+}
+
+std::int64_t NativeFileSize(const std::filesystem::path& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  struct stat info {};
+  // A directory is not a file whose size can be read.
+  const bool ok = ::fstat(fd, &info) == 0 && !S_ISDIR(info.st_mode);
+  ::close(fd);
+  return ok ? static_cast<std::int64_t>(info.st_size) : -1;
+}
+
+FileKind FileKindNoFollow(const std::filesystem::path& path) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0) return FileKind::kMissing;
+  if (S_ISLNK(info.st_mode)) return FileKind::kLink;
+  if (S_ISDIR(info.st_mode)) return FileKind::kDirectory;
+  if (S_ISREG(info.st_mode)) return FileKind::kRegular;
+  return FileKind::kOther;
+}
+
+bool CreateDirectoryNative(const std::filesystem::path& path) {
+  return ::mkdir(path.c_str(), 0777) == 0;
+}
+
+bool RemoveDirectoryNative(const std::filesystem::path& path) { return ::rmdir(path.c_str()) == 0; }
+
+bool OverwriteFileStart(
+    const std::filesystem::path& path,
+    const std::function<bool(std::uint64_t size, std::string& bytes)>& prepare) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return false;
+  struct stat info {};
+  std::string bytes;
+  bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+            prepare(static_cast<std::uint64_t>(info.st_size), bytes);
+  if (ok) ok = ::pwrite(fd, bytes.data(), bytes.size(), 0) == static_cast<ssize_t>(bytes.size());
+  ::close(fd);
+  return ok;
+}
+
+std::FILE* OpenStdioFile(const std::filesystem::path& path, const char* mode) {
+  return std::fopen(path.c_str(), mode);
+}
+
 long CurrentProcessId() { return static_cast<long>(::getpid()); }
 
 void SimulateRenameNoReplaceUnsupportedForTesting(bool unsupported) {

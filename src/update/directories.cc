@@ -2,11 +2,9 @@
 
 #include <string>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "files/file_ops.h"
 #include "files/utf16.h"
+#include "platform/native_file.h"
 
 namespace launcher {
 namespace {
@@ -14,17 +12,13 @@ namespace {
 bool IsSeparator(char16_t c) { return c == u'/' || c == u'\\'; }
 
 // The operating system's name for the first `length` units of `path`.
-std::string NativePrefix(std::u16string_view path, std::size_t length) {
-  std::string native = ToUtf8(path.substr(0, length));
+std::filesystem::path NativePrefix(std::u16string_view path, std::size_t length) {
+  std::u16string native(path.substr(0, length));
   // Lists come from a platform where "\" separates too.
-  for (char& c : native) {
-    if (c == '\\') c = '/';
+  for (char16_t& c : native) {
+    if (c == u'\\') c = u'/';
   }
-  return native;
-}
-
-bool LStat(const std::string& native, struct stat& info) {
-  return ::lstat(native.c_str(), &info) == 0;
+  return ToPath(native);
 }
 
 }  // namespace
@@ -33,13 +27,13 @@ void CreateParentDirectories(std::u16string_view path) {
   // The recursive definition (parents first) walks the separators from the
   // left; iterating them in order gives the same attempts in the same order.
   for (std::size_t i = 1; i < path.size(); ++i) {
-    if (IsSeparator(path[i])) ::mkdir(NativePrefix(path, i).c_str(), 0777);
+    if (IsSeparator(path[i])) CreateDirectoryNative(NativePrefix(path, i));
   }
 }
 
 void RemoveEmptyParentDirectories(std::u16string_view path) {
   for (std::size_t i = path.size(); i-- > 1;) {
-    if (IsSeparator(path[i])) ::rmdir(NativePrefix(path, i).c_str());
+    if (IsSeparator(path[i])) RemoveDirectoryNative(NativePrefix(path, i));
   }
 }
 
@@ -49,9 +43,9 @@ bool StaysInsideRoot(std::u16string_view root, std::u16string_view relative) {
   joined += relative;
   for (std::size_t i = rootLength; i < joined.size(); ++i) {
     if (!IsSeparator(joined[i]) || i == rootLength) continue;
-    struct stat info {};
-    if (!LStat(NativePrefix(joined, i), info)) return true;  // the rest is created fresh
-    if (S_ISLNK(info.st_mode) || !S_ISDIR(info.st_mode)) return false;
+    const FileKind kind = FileKindNoFollow(NativePrefix(joined, i));
+    if (kind == FileKind::kMissing) return true;  // the rest is created fresh
+    if (kind != FileKind::kDirectory) return false;
   }
   return true;
 }
@@ -66,18 +60,16 @@ int DeleteFileUnder(std::u16string_view root, std::u16string_view relative) {
   if (!StaysInsideRoot(root, relative)) return 0;
   const std::u16string path = std::u16string(root) + std::u16string(relative);
   // Clearing the attributes of a link would change the file it points to.
-  if (IsSymbolicLink(path)) return ::unlink(NativePrefix(path, path.size()).c_str()) == 0 ? 1 : 0;
+  if (IsSymbolicLink(path)) return RemoveNativeFile(NativePrefix(path, path.size())) ? 1 : 0;
   return DeleteFileForced(path);
 }
 
 bool IsSymbolicLink(std::u16string_view path) {
-  struct stat info {};
-  return LStat(NativePrefix(path, path.size()), info) && S_ISLNK(info.st_mode);
+  return FileKindNoFollow(NativePrefix(path, path.size())) == FileKind::kLink;
 }
 
 bool IsRegularFileNoFollow(std::u16string_view path) {
-  struct stat info {};
-  return LStat(NativePrefix(path, path.size()), info) && S_ISREG(info.st_mode);
+  return FileKindNoFollow(NativePrefix(path, path.size())) == FileKind::kRegular;
 }
 
 }  // namespace launcher

@@ -1,9 +1,5 @@
 #include "update/state_files.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <climits>
 #include <string>
 
@@ -11,6 +7,7 @@
 #include "files/replace_file.h"
 #include "files/text_file.h"
 #include "files/utf16.h"
+#include "platform/native_file.h"
 #include "seam/cancel.h"
 #include "update/update_state.h"
 
@@ -61,19 +58,13 @@ std::string ReadWholeText(TextModeReader& reader) {
 // pwrite of a few bytes at offset 0, with no truncation, so a process that
 // dies at any moment leaves the old record or the new one, whole.
 bool OverwriteRecordInPlace(std::u16string_view path, std::string record) {
-  const std::string native = ToPath(path).string();
-  const int fd = ::open(native.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0) return false;
-  struct stat info {};
-  bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-            static_cast<std::uint64_t>(info.st_size) >= record.size() && info.st_size <= 4096;
-  if (ok) {
-    const std::size_t length = static_cast<std::size_t>(info.st_size);
+  return OverwriteFileStart(ToPath(path), [&](std::uint64_t size, std::string& bytes) {
+    if (size < record.size() || size > 4096) return false;
+    const std::size_t length = static_cast<std::size_t>(size);
     record.insert(record.size() - 3, length - record.size(), ' ');
-    ok = ::pwrite(fd, record.data(), length, 0) == static_cast<ssize_t>(length);
-  }
-  ::close(fd);
-  return ok;
+    bytes = std::move(record);
+    return true;
+  });
 }
 
 }  // namespace

@@ -74,6 +74,9 @@ TEST(PackTest, DigestProgressFollowsTheChunksReadOnce) {
   }
 }
 
+#ifndef _WIN32
+// The stock tool is a Linux program; under Wine the golden bytes below stand
+// for it.
 TEST(PackTest, StockZstdToolReadsTheCompressedForm) {
   TempDir dir;
   const std::string content = MixedContent(500000, 7);
@@ -84,6 +87,7 @@ TEST(PackTest, StockZstdToolReadsTheCompressedForm) {
   ASSERT_EQ(std::system(command.c_str()), 0);
   EXPECT_EQ(ReadFileBytes(dir / "cli.bin"), content);
 }
+#endif
 
 // Fixed inputs give exactly these compressed bytes. A failure means the
 // compressed form changed: every list digest on every server would stop

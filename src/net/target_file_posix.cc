@@ -24,14 +24,14 @@ bool TargetFile::Create(const std::filesystem::path& path) {
     }
   }
   fd_ = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
-  return fd_ >= 0;
+  return is_open();
 }
 
 bool TargetFile::OpenForUpdate(const std::filesystem::path& path) {
   Close();
   // Resuming never writes through a link: the open fails instead.
   fd_ = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
-  return fd_ >= 0;
+  return is_open();
 }
 
 bool TargetFile::WriteAt(std::int64_t offset, std::string_view bytes) {
@@ -39,7 +39,7 @@ bool TargetFile::WriteAt(std::int64_t offset, std::string_view bytes) {
   size_t left = bytes.size();
   auto at = static_cast<off_t>(offset);
   while (left > 0) {
-    const ssize_t n = pwrite(fd_, data, left, at);
+    const ssize_t n = pwrite(static_cast<int>(fd_), data, left, at);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     data += n;
@@ -51,13 +51,13 @@ bool TargetFile::WriteAt(std::int64_t offset, std::string_view bytes) {
 
 std::int64_t TargetFile::Size() const {
   struct stat st;
-  if (fstat(fd_, &st) != 0) return -1;
+  if (fstat(static_cast<int>(fd_), &st) != 0) return -1;
   return static_cast<std::int64_t>(st.st_size);
 }
 
 void TargetFile::Close() {
-  if (fd_ >= 0) close(fd_);
-  fd_ = -1;
+  if (is_open()) close(static_cast<int>(fd_));
+  fd_ = kNone;
 }
 
 }  // namespace launcher

@@ -1,0 +1,159 @@
+// The engine's file operations against the Windows file system (under Wine
+// in this repository's runs): replacing a read-only or open file, another
+// process's handle that briefly holds a file (the retry), UTF-16 names
+// outside the ANSI code page and paths past the 260-unit limit.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "files/file_ops.h"
+#include "files/regular_file.h"
+#include "files/replace_file.h"
+#include "files/utf16.h"
+#include "support/fake_clock.h"
+#include "support/temp_dir.h"
+#include "update/directories.h"
+
+namespace launcher {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::FakeClock;
+using testing::ReadFileBytes;
+using testing::ScopedEngineClock;
+using testing::TempDir;
+using testing::WriteFileBytes;
+
+std::u16string U16(const fs::path& path) {
+  const std::wstring wide = path.wstring();
+  return std::u16string(wide.begin(), wide.end());
+}
+
+// A handle such as a virus scanner holds: reading, by default sharing reads
+// only, so that the file can be neither renamed over, moved nor deleted
+// meanwhile. (An open target cannot be renamed over whatever it shares.)
+class ExclusiveReader {
+ public:
+  explicit ExclusiveReader(const fs::path& path, DWORD share = FILE_SHARE_READ)
+      : handle_(::CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr)) {}
+  ~ExclusiveReader() { Release(); }
+  bool ok() const { return handle_ != INVALID_HANDLE_VALUE; }
+  void Release() {
+    if (handle_ != INVALID_HANDLE_VALUE) ::CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+  }
+  // Lets go after `ms` on a thread of its own.
+  std::thread ReleaseAfter(int ms) {
+    return std::thread([this, ms] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+      Release();
+    });
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+TEST(WindowsFilesTest, ReadOnlyTargetsAreReplacedAndDeleted) {
+  TempDir dir;
+  const fs::path target = dir / "patcher.dat";
+  WriteFileBytes(target, "old");
+  ASSERT_NE(::SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_READONLY), 0);
+  ASSERT_TRUE(ReplaceFileContents(target, "new", Durability::kDurable));
+  EXPECT_EQ(ReadFileBytes(target), "new");
+
+  ::SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_READONLY);
+  EXPECT_EQ(DeleteFileForced(U16(target)), 1);
+  EXPECT_FALSE(fs::exists(target));
+}
+
+TEST(WindowsFilesTest, ASharingViolationIsWaitedOutOnReplaceMoveAndDelete) {
+  TempDir dir;
+  const fs::path target = dir / "held.bin";
+  WriteFileBytes(target, "old");
+  for (DWORD share : {DWORD{FILE_SHARE_READ}, DWORD{FILE_SHARE_READ | FILE_SHARE_DELETE}}) {
+    ExclusiveReader scanner(target, share);
+    ASSERT_TRUE(scanner.ok());
+    std::thread release = scanner.ReleaseAfter(300);
+    EXPECT_TRUE(ReplaceFileContents(target, "new", Durability::kDurable)) << share;
+    release.join();
+    EXPECT_EQ(ReadFileBytes(target), "new");
+    WriteFileBytes(target, "old");
+  }
+  WriteFileBytes(target, "new");
+
+  const fs::path moved = dir / "moved.bin";
+  {
+    ExclusiveReader scanner(target);
+    ASSERT_TRUE(scanner.ok());
+    std::thread release = scanner.ReleaseAfter(300);
+    EXPECT_TRUE(MoveFileLogged(U16(target), U16(moved)));
+    release.join();
+  }
+  EXPECT_EQ(ReadFileBytes(moved), "new");
+  {
+    ExclusiveReader scanner(moved);
+    ASSERT_TRUE(scanner.ok());
+    std::thread release = scanner.ReleaseAfter(300);
+    EXPECT_EQ(DeleteFileForced(U16(moved)), 1);
+    release.join();
+  }
+  EXPECT_FALSE(fs::exists(moved));
+}
+
+TEST(WindowsFilesTest, AHandleThatIsNeverReleasedFailsTheReplaceAndKeepsTheFile) {
+  TempDir dir;
+  const fs::path target = dir / "held.bin";
+  WriteFileBytes(target, "old");
+  ExclusiveReader scanner(target);
+  ASSERT_TRUE(scanner.ok());
+  FakeClock clock;
+  ScopedEngineClock useClock(&clock);
+  EXPECT_FALSE(ReplaceFileContents(target, "new", Durability::kDurable));
+  EXPECT_EQ(DeleteFileForced(U16(target)), 0);
+  // A few seconds of retries in simulated time, then the failure.
+  EXPECT_GE(clock.TotalSleptMs(), 2u * 4000u);
+  EXPECT_LE(clock.TotalSleptMs(), 2u * 6000u);
+  scanner.Release();
+  EXPECT_EQ(ReadFileBytes(target), "old");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+}
+
+TEST(WindowsFilesTest, NamesOutsideTheCodePageAndPathsPastTheOldLimit) {
+  TempDir dir;
+  std::u16string deep = U16(dir.path()) + u"\\";
+  for (int i = 0; i < 12; ++i)
+    deep += u"\u0444\u0430\u0439\u043B-\u6587\u4EF6-directory-" +
+            std::u16string(1, static_cast<char16_t>(u'a' + i)) + u"\\";
+  const std::u16string file = deep + u"\u00E9t\u00E9-\U0001F600.txt";
+  ASSERT_GT(file.size(), 280u);
+  CreateParentDirectories(file);
+  ASSERT_TRUE(ReplaceFileContents(ToPath(file), "deep", Durability::kDurable));
+  EXPECT_EQ(QueryFileSize(file), 4);
+  {
+    RegularFile reader(file);
+    ASSERT_TRUE(reader.is_open());
+    char buffer[8] = {};
+    EXPECT_EQ(reader.ReadFull(buffer, sizeof buffer), 4);
+  }
+  EXPECT_TRUE(IsRegularFileNoFollow(file));
+  const std::u16string copy = deep + u"copy.txt";
+  EXPECT_TRUE(CopyFileLogged(file, copy, 0));
+  EXPECT_TRUE(MoveFileLogged(copy, deep + u"moved.txt"));
+  EXPECT_EQ(QueryFileSize(deep + u"moved.txt"), 4);
+  EXPECT_EQ(DeleteFileForced(file), 1);
+  EXPECT_EQ(DeleteFileForced(deep + u"moved.txt"), 1);
+  // Every emptied directory goes (the walk goes on above the test's own
+  // directory, which is empty then too).
+  RemoveEmptyParentDirectories(file);
+  EXPECT_FALSE(fs::exists(dir.path()));
+}
+
+}  // namespace
+}  // namespace launcher
