@@ -35,10 +35,15 @@ windows: deps
 	@cmake --preset windows >/dev/null
 	@cmake --build build/windows -j $(JOBS)
 
-windows-test: windows
+# Then the Linux tree's tests labelled "wine": they drive the Windows window,
+# launcher.exe and the stand-in patcher under Wine on a private Xvfb (the Qt
+# painter is their reference) and walk the player's journey with them.
+windows-test: windows build
 	@./scripts/wine-run --server-start
 	cd build/windows && ctest --output-on-failure -j $(JOBS) --timeout 600; \
 	  status=$$?; ../../scripts/wine-run --server-stop; exit $$status
+	cd $(BUILD_DIR) && LAUNCHER_WINDOWS_BUILD_DIR=$(CURDIR)/build/windows \
+	  ctest --output-on-failure --timeout 900 -L wine
 
 # Everything built with ASan + UBSan and every test run, but the wine-labelled
 # ones (they drive the windows build) and the one that measures peak memory,
@@ -77,8 +82,13 @@ fuzz: deps
 torture: build
 	cd $(BUILD_DIR) && TORTURE_ROUNDS=$${TORTURE_ROUNDS:-8} ctest --output-on-failure -L torture --timeout 3600
 
+# The journey with the Linux launcher, then, when Wine is installed, with
+# launcher.exe under Wine.
 demo: build
 	@demo/run-demo.sh $(BUILD_DIR)
+	@if command -v wine >/dev/null 2>&1; then \
+	  $(MAKE) --no-print-directory windows && demo/run-demo.sh $(BUILD_DIR) --windows build/windows; \
+	else echo "(Wine is not installed: no Windows journey)"; fi
 
 # One table of ratios against curl, md5sum, zstd and tar, from a release
 # build (BENCH_SCALE=64 or BENCH_ARGS=--quick for a run of a few minutes).
