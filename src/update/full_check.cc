@@ -9,10 +9,10 @@
 #include "files/text_file.h"
 #include "net/downloader.h"
 #include "seam/cancel.h"
+#include "seam/status_display.h"
 #include "update/directories.h"
 #include "update/full_list_update.h"
 #include "update/state_files.h"
-#include "seam/status_display.h"
 #include "update/update_state.h"
 
 namespace launcher {

@@ -9,11 +9,11 @@
 #include "net/downloader.h"
 #include "platform/clock.h"
 #include "seam/cancel.h"
+#include "seam/status_display.h"
 #include "update/directories.h"
 #include "update/full_check.h"
 #include "update/incremental_update.h"
 #include "update/state_files.h"
-#include "seam/status_display.h"
 #include "update/update_state.h"
 
 namespace launcher {

@@ -152,7 +152,7 @@ WindowManager::WindowManager(const std::string& name, const std::string& display
                                                   {"XDG_DATA_HOME", scratchDir + "/data"},
                                                   {"DBUS_SESSION_BUS_ADDRESS", ""},
                                                   {"SESSION_MANAGER", ""},
-      {"NO_AT_BRIDGE", "1"}};
+                                                  {"NO_AT_BRIDGE", "1"}};
   if (name == "openbox") {
     if (::access("/usr/bin/openbox", X_OK) != 0) return;
     process_ = std::make_unique<ChildProcess>(
