@@ -1,6 +1,9 @@
 #include "update/directories.h"
 
+#include <filesystem>
 #include <string>
+#include <system_error>
+#include <vector>
 
 #include "files/file_ops.h"
 #include "files/utf16.h"
@@ -21,6 +24,22 @@ std::filesystem::path NativePrefix(std::u16string_view path, std::size_t length)
   return ToPath(native);
 }
 
+// Removes the empty directories inside the real directory `directory`, then
+// tries `directory` itself. The names are read first and the removals follow,
+// so no listing is walked while it changes.
+void RemoveEmptyDirectoriesBelow(const std::filesystem::path& directory) {
+  std::vector<std::filesystem::path> children;
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(directory, ec), end; !ec && it != end;
+       it.increment(ec)) {
+    children.push_back(it->path());
+  }
+  for (const std::filesystem::path& child : children) {
+    if (FileKindNoFollow(child) == FileKind::kDirectory) RemoveEmptyDirectoriesBelow(child);
+  }
+  RemoveDirectoryNative(directory);
+}
+
 }  // namespace
 
 void CreateParentDirectories(std::u16string_view path) {
@@ -35,6 +54,15 @@ void RemoveEmptyParentDirectories(std::u16string_view path) {
   for (std::size_t i = path.size(); i-- > 1;) {
     if (IsSeparator(path[i])) RemoveDirectoryNative(NativePrefix(path, i));
   }
+}
+
+void RemoveEmptyDirectoryTree(std::u16string_view root) {
+  // Without its trailing separators, so that a link named as the root is
+  // seen as the link, not as the directory it points to.
+  std::size_t length = root.size();
+  while (length > 1 && IsSeparator(root[length - 1])) --length;
+  const std::filesystem::path top = NativePrefix(root, length);
+  if (FileKindNoFollow(top) == FileKind::kDirectory) RemoveEmptyDirectoriesBelow(top);
 }
 
 bool StaysInsideRoot(std::u16string_view root, std::u16string_view relative) {

@@ -167,6 +167,10 @@ int UpdateFromFullList() {
   SetTotalProgress(100);
   const bool recorded = WriteVersionFile();
   DeleteFileForced(TempFilePath);
+  // Every staged file is installed now. A run killed between an install and
+  // the removal of its emptied directory left that directory behind, and no
+  // later run stages anything there again: the whole tree goes, bottom-up.
+  RemoveEmptyDirectoryTree(CheckDirPath);
   RemoveEmptyParentDirectories(CheckDirPath);
   SetDetailText(u"");
   return recorded ? 1 : 0;

@@ -268,7 +268,11 @@ int RunIncrementalUpdate() {
   }
   DeleteFileForced(UpdateStateFilePath);
   DeleteFileForced(IncStateFilePath);
-  RemoveEmptyParentDirectories(TempDirPath);  // a list that staged nothing leaves it empty
+  // A list that staged nothing leaves temp/ empty, and a run killed between
+  // an install and the removal of its emptied directory left that directory
+  // behind: the whole tree of empty directories goes, bottom-up.
+  RemoveEmptyDirectoryTree(TempDirPath);
+  RemoveEmptyParentDirectories(TempDirPath);
   SetDetailText(u"");
   return 1;
 }

@@ -188,6 +188,29 @@ TEST_F(FullListTest, FailedMoveLeavesVersionUnwrittenAndTheStagedFileInCheck) {
   EXPECT_FALSE(fs::exists(env_.Config("Check")));
 }
 
+// A run killed between an install and the removal of the directory it
+// emptied leaves that directory in Check/, where no later run stages anything
+// again. The next finished run removes it, with or without files to fetch.
+TEST_F(FullListTest, EmptyStagingDirectoriesLeftByAKilledRunGoWithTheNextFinishedRun) {
+  Publish(2, {{"d0/a.txt", "a2"}, {"d1/b.txt", "b2"}});
+  StartServer();
+  Install({{"d0/a.txt", "a2"}, {"d1/b.txt", "b1"}});
+  fs::create_directories(env_.Config("Check/d0/deep"));
+
+  RunFullCheck(0);
+  EXPECT_EQ(Statuses().back(), Msg(MSG_FULL_CHECK_DONE));
+  EXPECT_EQ(FileRequestCount(), 1u);
+  EXPECT_FALSE(fs::exists(env_.Config("Check")));
+
+  fs::create_directories(env_.Config("Check/d0"));
+  fs::create_directories(env_.Config("Check/d1/deep"));
+  NewRun();
+  RunFullCheck(0);
+  EXPECT_EQ(Statuses().back(), Msg(MSG_FULL_CHECK_DONE));
+  EXPECT_EQ(FileRequestCount(), 1u) << "nothing to fetch";
+  EXPECT_FALSE(fs::exists(env_.Config("Check")));
+}
+
 // A list the publisher never writes but the format allows: an entry before
 // the first "/" entry, and one file named twice. The run finishes at once and
 // stays finished.

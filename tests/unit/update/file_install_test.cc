@@ -70,6 +70,28 @@ TEST_F(InstallTest, RemoveEmptyParentDirectoriesStopsAtTheFirstNonEmptyOne) {
   EXPECT_TRUE(fs::is_directory(dir_.path() / "launcher"));
 }
 
+TEST_F(InstallTest, RemoveEmptyDirectoryTreeTakesOnlyEmptyDirectoriesAndFollowsNoLink) {
+  const fs::path outside = dir_.path() / "outside";
+  fs::create_directories(outside / "empty");
+  fs::create_directories(Staged("a/b/c"));
+  fs::create_directories(Staged("keep/empty"));
+  WriteFileBytes(Staged("keep/file.txt"), "f");
+  fs::create_directory_symlink(outside, Staged("link"));
+  RemoveEmptyDirectoryTree(u"../config/patcher/temp/");
+  EXPECT_FALSE(fs::exists(Staged("a")));
+  EXPECT_FALSE(fs::exists(Staged("keep/empty")));
+  EXPECT_EQ(ReadFileBytes(Staged("keep/file.txt")), "f");
+  EXPECT_TRUE(fs::is_symlink(Staged("link")));
+  EXPECT_TRUE(fs::is_directory(outside / "empty"));
+
+  // A staging root that is itself a link: nothing behind it is touched.
+  const fs::path check = dir_.path() / "config" / "patcher" / "Check";
+  fs::create_directory_symlink(outside, check);
+  RemoveEmptyDirectoryTree(u"../config/patcher/Check/");
+  EXPECT_TRUE(fs::is_symlink(check));
+  EXPECT_TRUE(fs::is_directory(outside / "empty"));
+}
+
 TEST_F(InstallTest, ReplacesAReadOnlyInstalledFileAndCleansStaging) {
   WriteFileBytes(Patcher("data/main.exe"), "old");
   fs::permissions(Patcher("data/main.exe"), fs::perms::owner_read);
