@@ -1,9 +1,5 @@
 #include "publish/build.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdio>
 
 #include <fstream>
@@ -20,6 +16,8 @@
 #include "crypto/signer.h"
 #include "files/utf16.h"
 #include "pack/pack_format.h"
+#include "platform/file_stamp.h"
+#include "platform/native_file.h"
 #include "publish/content_index.h"
 #include "publish/file_io.h"
 #include "publish/history.h"
@@ -50,8 +48,7 @@ bool WriteWholeFile(const fs::path& path, std::string_view data) {
 // launcher's, without a sync per file: the whole tree is synced once before
 // it is switched into place.
 bool CompressInto(const fs::path& source, const fs::path& target, std::string& digest) {
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> out(std::fopen(target.c_str(), "wbx"),
-                                                      &std::fclose);
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> out(OpenStdioFile(target, "wbx"), &std::fclose);
   if (!out) return false;
   std::vector<char> buffer(1 << 20);
   std::setvbuf(out.get(), buffer.data(), _IOFBF, buffer.size());
@@ -70,43 +67,25 @@ bool CompressInto(const fs::path& source, const fs::path& target, std::string& d
   return true;
 }
 
-// Everything written is on disk before the tree is served.
-bool SyncTree(const fs::path& root) {
-  const int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY);
-  if (fd < 0) return false;
-  const bool ok = syncfs(fd) == 0;
-  close(fd);
-  return ok;
-}
-
-// Served files must be readable by the web server's user whatever the umask.
-void MakeWorldReadable(const fs::path& root) {
-  std::error_code ec;
-  chmod(root.c_str(), 0755);
-  for (auto it = fs::recursive_directory_iterator(root, ec);
-       it != fs::recursive_directory_iterator(); it.increment(ec)) {
-    chmod(it->path().c_str(), it->is_directory(ec) ? 0755 : 0644);
-  }
-}
-
 class TreeBuilder {
  public:
   TreeBuilder(const BuildOptions& options, std::ostream& out, std::ostream& err)
       : options_(options), out_(out), err_(err), progress_(err) {}
 
   int Run() {
-    if (!LoadKey() || !LoadReleases()) return 1;
     std::string problem;
+    std::string note;
+    if (!RecoverTreeSwitch(options_.out, problem, note)) return Fail(problem);
+    if (!note.empty()) err_ << "note: " << note << "\n";
+    if (!LoadKey() || !LoadReleases()) return 1;
     auto dir = MakeBuildDirectory(options_.out, problem);
     if (!dir) return Fail(problem);
     build_ = *dir;
     const bool ok = CompressFiles() && WriteLists() && WriteInfoFiles();
     if (ok) {
-      MakeWorldReadable(build_);
       std::string how;
-      if (!SyncTree(build_)) {
-        problem = build_.string() + ": cannot be synced to disk";
-      } else if (SwitchTree(build_, options_.out, problem, how)) {
+      if (PrepareTreeForServing(build_, problem) &&
+          SwitchTree(build_, options_.out, problem, how)) {
         out_ << "published version " << newest_ << ": " << Newest().files.size() << " files, "
              << (compressedBytes_ >> 20) << " MiB compressed, " << listNames_.size() << " lists ("
              << Join(listNames_) << "); " << options_.out.string() << " " << how << "\n";
@@ -193,6 +172,14 @@ class TreeBuilder {
       std::error_code ec;
       fs::create_directories(target.parent_path(), ec);
       if (ec) return Error(target.parent_path().string() + ": " + ec.message());
+      // Served names are base64, in which letter case matters ("aaa" is
+      // "YWFh", "aaG" is "YWFH"): a file system that ignores case would
+      // merge two of them.
+      if (FileKindNoFollow(target) != FileKind::kMissing) {
+        return Error(target.string() +
+                     ": a served name that differs from another only in letter case; the server "
+                     "tree must be on a case-sensitive file system");
+      }
       std::optional<std::pair<std::uint64_t, RawDigestBytes>> key;
       if (sizeCount[file.size] > 1) {
         if (auto raw = index_.RawDigest(file)) key.emplace(file.size, *raw);
@@ -232,11 +219,9 @@ class TreeBuilder {
   }
 
   static bool Unchanged(const SnapshotFile& file) {
-    struct stat st {};
-    if (stat(file.source.c_str(), &st) != 0) return false;
-    const std::int64_t mtime = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 +
-                               static_cast<std::int64_t>(st.st_mtim.tv_nsec);
-    return static_cast<std::uint64_t>(st.st_size) == file.size && mtime == file.mtimeNs;
+    FileStamp stamp;
+    return ReadFileStamp(file.source, stamp) && stamp.size == file.size &&
+           stamp.modifiedNs == file.mtimeNs;
   }
 
   bool WriteLists() {

@@ -56,6 +56,13 @@ Arguments Parse(const std::vector<std::string>& args, std::size_t first) {
   return parsed;
 }
 
+// A path given on the command line, which is UTF-8 (on Windows the entry
+// converts the UTF-16 command line; a char path there would be widened
+// byte by byte).
+fs::path PathArg(const std::string& text) {
+  return fs::path(std::u8string(text.begin(), text.end()));
+}
+
 std::optional<long long> ParseNumber(const std::string& text) {
   long long value = 0;
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -82,9 +89,9 @@ int Keygen(const Arguments& args, std::ostream& out, std::ostream& err) {
   auto pair = GenerateKeyPair(static_cast<int>(*bits));
   if (!pair) return Failure(err, "key generation failed");
   std::error_code ec;
-  fs::create_directories(*dir, ec);
-  const fs::path privatePath = fs::path(*dir) / "private.pem";
-  const fs::path publicPath = fs::path(*dir) / "public.pem";
+  fs::create_directories(PathArg(*dir), ec);
+  const fs::path privatePath = PathArg(*dir) / "private.pem";
+  const fs::path publicPath = PathArg(*dir) / "public.pem";
   if (fs::exists(privatePath, ec) || fs::exists(publicPath, ec)) {
     return Failure(err, *dir + " already holds a key; not overwritten");
   }
@@ -111,10 +118,10 @@ int Build(const Arguments& args, std::ostream& out, std::ostream& err) {
   if (!maxDistance || *maxDistance < 0 || *maxDistance > 100000) {
     return Usage(err, "--max-distance must be a number up to 100000");
   }
-  options.releases = *releases;
-  options.privateKey = *key;
+  options.releases = PathArg(*releases);
+  options.privateKey = PathArg(*key);
   options.pid = *pidValue;
-  options.out = fs::path(*target).lexically_normal();
+  options.out = PathArg(*target).lexically_normal();
   if (options.out.has_filename() == false) options.out = options.out.parent_path();
   options.comment = args.Get("comment").value_or("");
   options.maxDistance = static_cast<int>(*maxDistance);
@@ -127,11 +134,11 @@ int Build(const Arguments& args, std::ostream& out, std::ostream& err) {
 int Sign(const Arguments& args, std::ostream& out, std::ostream& err) {
   auto key = args.Get("key");
   if (args.positional.size() != 1 || !key) return Usage(err, "sign needs FILE --key PRIVATE.pem");
-  const fs::path file = args.positional[0];
-  const fs::path target = args.Get("out").value_or(file.string());
+  const fs::path file = PathArg(args.positional[0]);
+  const fs::path target = PathArg(args.Get("out").value_or(args.positional[0]));
   std::string pem;
   std::string raw;
-  if (!ReadWholeFile(*key, pem)) return Failure(err, *key + ": cannot read");
+  if (!ReadWholeFile(PathArg(*key), pem)) return Failure(err, *key + ": cannot read");
   if (!ReadWholeFile(file, raw)) return Failure(err, file.string() + ": cannot read");
   // Signing a signed file again replaces its signature.
   std::string content = TextModeContent(raw);
@@ -156,7 +163,7 @@ int VerifyTree(const Arguments& args, std::ostream& out, std::ostream& err) {
   if (args.positional.size() != 1 || !key) {
     return Usage(err, "verify-tree needs SERVERDIR --pubkey PUBLIC.pem");
   }
-  return VerifyServerTree(args.positional[0], *key, out);
+  return VerifyServerTree(PathArg(args.positional[0]), PathArg(*key), out);
 }
 
 int Pack(const Arguments& args, std::ostream& out, std::ostream& err, bool compress) {

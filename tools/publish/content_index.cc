@@ -6,6 +6,8 @@
 #include <memory>
 #include <vector>
 
+#include "platform/native_file.h"
+
 namespace launcher::publish {
 
 bool ContentIndex::SameContent(const SnapshotFile& a, const SnapshotFile& b) {
@@ -20,7 +22,7 @@ bool ContentIndex::SameContent(const SnapshotFile& a, const SnapshotFile& b) {
 std::optional<RawDigestBytes> ContentIndex::RawDigest(const SnapshotFile& file) {
   const Identity id{file.device, file.inode, file.size, file.mtimeNs};
   if (auto it = digests_.find(id); it != digests_.end()) return it->second;
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(file.source.c_str(), "rb"),
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(OpenStdioFile(file.source, "rb"),
                                                      &std::fclose);
   if (!in) {
     errors_[file.source.string()] = "cannot open for reading";

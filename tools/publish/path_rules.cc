@@ -1,5 +1,10 @@
 #include "publish/path_rules.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+#include <cstdint>
 #include <locale>
 
 #include "files/utf16.h"
@@ -60,6 +65,24 @@ std::string ServedRelativePath(std::string_view relPath) {
 }
 
 std::u16string CaseFoldKey(std::string_view utf8) {
+  std::u16string key = FromUtf8Lossy(utf8);
+#ifdef _WIN32
+  // The system's upper case, unit by unit as the C.UTF-8 locale does it on
+  // Linux (the C runtime here knows no locale but "C").
+  for (char16_t& c : key) {
+    if (c >= u'a' && c <= u'z') {
+      c = static_cast<char16_t>(c - u'a' + u'A');
+    } else if (c >= 0x80 && (c < 0xD800 || c > 0xDFFF)) {
+      wchar_t unit = static_cast<wchar_t>(c);
+      wchar_t upper = unit;
+      if (::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, &unit, 1, &upper, 1, nullptr,
+                          nullptr, 0) == 1 &&
+          upper != 0) {
+        c = static_cast<char16_t>(upper);
+      }
+    }
+  }
+#else
   // Upper case, as the home platform compares names; a locale that is not
   // installed leaves non-ASCII letters as they are.
   static const std::locale locale = [] {
@@ -69,8 +92,7 @@ std::u16string CaseFoldKey(std::string_view utf8) {
       return std::locale::classic();
     }
   }();
-  const auto& facet = std::use_facet<std::ctype<wchar_t>>(locale);
-  std::u16string key = FromUtf8Lossy(utf8);
+  const auto& facet = std::use_facet<std::ctype<wchar_t> >(locale);
   for (char16_t& c : key) {
     if (c >= u'a' && c <= u'z') {
       c = static_cast<char16_t>(c - u'a' + u'A');
@@ -79,6 +101,7 @@ std::u16string CaseFoldKey(std::string_view utf8) {
       if (upper > 0 && upper < 0x10000) c = static_cast<char16_t>(upper);
     }
   }
+#endif
   return key;
 }
 

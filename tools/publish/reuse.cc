@@ -13,6 +13,7 @@
 #include "crypto/signer.h"
 #include "files/utf16.h"
 #include "pack/pack_format.h"
+#include "platform/native_file.h"
 #include "publish/path_rules.h"
 #include "update/list_path.h"
 
@@ -24,7 +25,7 @@ namespace {
 
 using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
 
-File Open(const fs::path& path) { return File(std::fopen(path.c_str(), "rb"), &std::fclose); }
+File Open(const fs::path& path) { return File(OpenStdioFile(path, "rb"), &std::fclose); }
 
 // True when `compressed` has the MD5 `digest` and decompresses to exactly
 // the bytes of `plain`.

@@ -1,13 +1,13 @@
 #include "publish/snapshot.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <system_error>
 
+#include "platform/file_stamp.h"
+#include "platform/native_file.h"
 #include "publish/path_rules.h"
 
 namespace launcher::publish {
@@ -48,26 +48,30 @@ class Scanner {
         Problem(rel, *problem);
         continue;
       }
-      struct stat st {};
-      if (lstat(it->path().c_str(), &st) != 0) {
-        Problem(rel, std::string("cannot read: ") + std::strerror(errno));
-      } else if (S_ISLNK(st.st_mode)) {
+      errno = 0;
+      const FileKind kind = FileKindNoFollow(it->path());
+      FileStamp stamp;
+      if (kind == FileKind::kMissing) {
+        Problem(rel, std::string("cannot read") + (errno != 0 ? ": " : "") +
+                         (errno != 0 ? std::strerror(errno) : ""));
+      } else if (kind == FileKind::kLink) {
         Problem(rel, "symbolic link (publish the file itself)");
-      } else if (S_ISDIR(st.st_mode)) {
+      } else if (kind == FileKind::kDirectory) {
         Walk(it->path(), rel);
-      } else if (!S_ISREG(st.st_mode)) {
+      } else if (kind != FileKind::kRegular) {
         Problem(rel, "special file (not a regular file)");
       } else if (auto problem = CheckRelativePath(rel)) {
         Problem(rel, *problem);
+      } else if (!ReadFileStamp(it->path(), stamp)) {
+        Problem(rel, "cannot read");
       } else {
         SnapshotFile file;
         file.path = rel;
         file.source = it->path();
-        file.size = static_cast<std::uint64_t>(st.st_size);
-        file.device = static_cast<std::uint64_t>(st.st_dev);
-        file.inode = static_cast<std::uint64_t>(st.st_ino);
-        file.mtimeNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 +
-                       static_cast<std::int64_t>(st.st_mtim.tv_nsec);
+        file.size = stamp.size;
+        file.device = stamp.volumeId;
+        file.inode = stamp.fileId;
+        file.mtimeNs = stamp.modifiedNs;
         snapshot_.files.push_back(std::move(file));
       }
     }
@@ -124,8 +128,8 @@ std::map<int, fs::path> ListReleases(const fs::path& releasesDir, std::vector<st
     }
     // A version may be a link to a directory kept elsewhere; links inside a
     // snapshot are refused by the scan.
-    struct stat st {};
-    if (stat(it->path().c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    std::error_code kindError;
+    if (!fs::is_directory(it->path(), kindError)) {
       problems.push_back(it->path().string() + ": a version must be a directory");
       continue;
     }

@@ -1,7 +1,5 @@
 #include "publish/verify_tree.h"
 
-#include <unistd.h>
-
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
@@ -19,6 +17,7 @@
 #include "pack/pack.h"
 #include "publish/file_io.h"
 #include "publish/path_rules.h"
+#include "publish/tree_switch.h"
 #include "update/list_distance.h"
 #include "update/list_path.h"
 
@@ -242,8 +241,9 @@ class TreeVerifier {
       return;
     }
     if (scratch_.empty()) {
-      std::string pattern = (fs::temp_directory_path() / "launcher-verify-XXXXXX").string();
-      if (mkdtemp(pattern.data()) != nullptr) scratch_ = pattern;
+      std::error_code tempError;
+      const fs::path temp = fs::temp_directory_path(tempError);
+      if (auto dir = MakeUniqueDirectory((temp / "launcher-verify-").string())) scratch_ = *dir;
     }
     const fs::path target = scratch_ / "file";
     if (!DecompressFile(FromUtf8Lossy(served.string()), FromUtf8Lossy(target.string()))) {
@@ -258,7 +258,7 @@ class TreeVerifier {
     for (auto it = fs::recursive_directory_iterator(files, ec);
          it != fs::recursive_directory_iterator(); it.increment(ec)) {
       if (it->is_directory(ec)) continue;
-      const std::string rel = fs::relative(it->path(), files, ec).string();
+      const std::string rel = fs::relative(it->path(), files, ec).generic_string();
       if (!checkedFiles_.contains(rel)) Note("patcher/patcher/" + rel + " is not listed");
     }
     if (!scratch_.empty()) fs::remove_all(scratch_, ec);

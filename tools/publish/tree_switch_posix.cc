@@ -32,7 +32,32 @@ void RemoveTree(const fs::path& dir) {
   fs::remove_all(dir, ec);
 }
 
+// Served files must be readable by the web server's user whatever the umask.
+void MakeWorldReadable(const fs::path& root) {
+  std::error_code ec;
+  chmod(root.c_str(), 0755);
+  for (auto it = fs::recursive_directory_iterator(root, ec);
+       it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    chmod(it->path().c_str(), it->is_directory(ec) ? 0755 : 0644);
+  }
+}
+
+// Everything written is on disk before the tree is served.
+bool SyncTree(const fs::path& root) {
+  const int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY);
+  if (fd < 0) return false;
+  const bool ok = syncfs(fd) == 0;
+  close(fd);
+  return ok;
+}
+
 }  // namespace
+
+std::optional<fs::path> MakeUniqueDirectory(const std::string& prefix) {
+  std::string pattern = prefix + "XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) return std::nullopt;
+  return fs::path(pattern);
+}
 
 std::optional<fs::path> MakeBuildDirectory(const fs::path& out, std::string& problem) {
   auto dir = UniqueSibling(out, ".new-", true);
@@ -43,6 +68,15 @@ std::optional<fs::path> MakeBuildDirectory(const fs::path& out, std::string& pro
   chmod(dir->c_str(), 0755);
   return dir;
 }
+
+bool PrepareTreeForServing(const fs::path& root, std::string& problem) {
+  MakeWorldReadable(root);
+  if (SyncTree(root)) return true;
+  problem = root.string() + ": cannot be synced to disk";
+  return false;
+}
+
+bool RecoverTreeSwitch(const fs::path&, std::string&, std::string&) { return true; }
 
 bool SwitchTree(const fs::path& built, const fs::path& out, std::string& problem,
                 std::string& how) {
