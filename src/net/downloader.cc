@@ -36,6 +36,9 @@ constexpr long kClientBufferBytes = 128 * 1024;
 // bytes, so that the connection stays usable for the next transfer; a longer
 // one ends the connection instead.
 constexpr std::int64_t kDiscardLimit = 64 * 1024;
+// The already-present prefix of a resumed file goes to a BodySink in pieces
+// of this size.
+constexpr std::int64_t kPrefixPiece = 256 * 1024;
 
 // A failure the network or the client library reported: state 5.
 struct NetworkFailure {
@@ -60,8 +63,8 @@ bool IsRedirect(long status) { return status == 301 || status == 302 || status =
 class TransferRun {
  public:
   TransferRun(CURL* curl, std::u16string_view url, std::u16string_view localPath,
-              const DownloadCallback& callback, std::int64_t resumeOffset)
-      : curl_(curl), url_(url), path_(ToPath(localPath)), callback_(callback) {
+              const DownloadCallback& callback, std::int64_t resumeOffset, BodySink* sink)
+      : curl_(curl), url_(url), path_(ToPath(localPath)), callback_(callback), sink_(sink) {
     transfer_.offset = resumeOffset < 1 ? 0 : resumeOffset;
   }
 
@@ -77,6 +80,7 @@ class TransferRun {
   bool HeadersDone();
   void CreateTarget();
   void OpenBody();
+  void StartSink();
   void AcceptBody(std::string_view data);
   void Notify(int event) {
     if (callback_) callback_(event, transfer_);
@@ -86,6 +90,8 @@ class TransferRun {
   std::u16string url_;
   std::filesystem::path path_;
   const DownloadCallback& callback_;
+  BodySink* sink_;         // may be null
+  bool sinkLive_ = false;  // the sink has every byte of the file before transfer_.offset
   Transfer transfer_;
 
   TargetFile file_;
@@ -259,6 +265,28 @@ void TransferRun::OpenBody() {
   if (transfer_.offset > limit_) throw PATCH::DATA_OVERRUN;
   sinceEvent_ = 0;
   bodyOpen_ = true;
+  StartSink();
+}
+
+// The sink's content starts at byte 0: a resumed file's prefix is read back
+// once, here, and the body's pieces follow it. A prefix that cannot be read
+// whole leaves the sink short of the file, which its owner notices.
+void TransferRun::StartSink() {
+  sinkLive_ = sink_ != nullptr;
+  if (!sinkLive_) return;
+  sink_->Restart();
+  if (transfer_.offset <= 0) return;
+  std::vector<char> buffer(static_cast<size_t>(std::min(transfer_.offset, kPrefixPiece)));
+  for (std::int64_t at = 0; at < transfer_.offset;) {
+    const std::int64_t want = std::min(kPrefixPiece, transfer_.offset - at);
+    const std::int64_t got = file_.ReadAt(at, buffer.data(), static_cast<size_t>(want));
+    if (got != want) {
+      sinkLive_ = false;
+      return;
+    }
+    sink_->Append(std::string_view(buffer.data(), static_cast<size_t>(got)));
+    at += got;
+  }
 }
 
 // Takes the data in pieces of at most 4096 bytes. Each piece is checked
@@ -287,7 +315,10 @@ void TransferRun::AcceptBody(std::string_view data) {
       sinceEvent_ = 0;
     }
   }
-  if (fits > 0 && !file_.WriteAt(transfer_.offset, data.substr(0, fits))) throw WriteFailure{};
+  if (fits > 0) {
+    if (!file_.WriteAt(transfer_.offset, data.substr(0, fits))) throw WriteFailure{};
+    if (sinkLive_) sink_->Append(data.substr(0, fits));
+  }
   for (std::int64_t at : eventOffsets_) {
     transfer_.offset = at;
     Notify(DOWNLOAD_PROGRESS);
@@ -400,8 +431,9 @@ Downloader::Downloader(const Options& options) : impl_(std::make_unique<Impl>(op
 Downloader::~Downloader() = default;
 
 int Downloader::Download(std::u16string_view url, std::u16string_view localPath,
-                         const DownloadCallback& callback, std::int64_t resumeOffset) {
-  TransferRun run(impl_->Handle(), url, localPath, callback, resumeOffset);
+                         const DownloadCallback& callback, std::int64_t resumeOffset,
+                         BodySink* sink) {
+  TransferRun run(impl_->Handle(), url, localPath, callback, resumeOffset, sink);
   run.Run();
   return 0;
 }

@@ -87,6 +87,26 @@ struct Transfer {
 // (written to the operating system) before the event.
 using DownloadCallback = std::function<int(int event, const Transfer& transfer)>;
 
+// Sees the target file's content in file order while a transfer writes it,
+// so a caller can take a digest of the file without reading it again. When
+// a body starts, Restart is called and, for a resumed transfer, the bytes
+// the file already holds before the resume offset are read once and given
+// to Append; then every piece of the body that is written is given to
+// Append, right after it is in the file. A server that ignores the range
+// makes the content start again: Restart once more. So after a transfer the
+// bytes given since the last Restart are the target's first bytes, in
+// order; whether they are all of it (the file may hold more, say a reserved
+// tail or data a broken transfer never replaced) is for the caller to check
+// against the file's size. Should the file's prefix not be readable, nothing
+// more is given. Called on the downloading thread, inside Download; must
+// not throw.
+class BodySink {
+ public:
+  virtual ~BodySink() = default;
+  virtual void Restart() = 0;
+  virtual void Append(std::string_view bytes) = 0;
+};
+
 class Downloader {
  public:
   struct Options {
@@ -107,9 +127,11 @@ class Downloader {
 
   // Fetches `url` into `localPath`. resumeOffset < 1 means a fresh download
   // (the target is created at the announced length). Returns 0 in every case;
-  // the outcome reaches the callback only.
+  // the outcome reaches the callback only. `sink`, when given, sees the
+  // target's content as it is written (BodySink above).
   int Download(std::u16string_view url, std::u16string_view localPath,
-               const DownloadCallback& callback, std::int64_t resumeOffset);
+               const DownloadCallback& callback, std::int64_t resumeOffset,
+               BodySink* sink = nullptr);
 
  private:
   class Impl;

@@ -8,6 +8,7 @@
 // closes it when destroyed or on Close(). Used by one thread.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <string_view>
@@ -33,6 +34,9 @@ class TargetFile {
   // Writes all of `bytes` at `offset`. False on a write error (disk full,
   // file too large).
   bool WriteAt(std::int64_t offset, std::string_view bytes);
+  // Reads up to `size` bytes at `offset` into `buffer` (a file opened for
+  // update); the count read, fewer only at the end of the file, or -1.
+  std::int64_t ReadAt(std::int64_t offset, char* buffer, std::size_t size) const;
   // Current size in bytes, or -1.
   std::int64_t Size() const;
   void Close();

@@ -49,6 +49,19 @@ bool TargetFile::WriteAt(std::int64_t offset, std::string_view bytes) {
   return true;
 }
 
+std::int64_t TargetFile::ReadAt(std::int64_t offset, char* buffer, std::size_t size) const {
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t n = pread(static_cast<int>(fd_), buffer + done, size - done,
+                            static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return static_cast<std::int64_t>(done);
+}
+
 std::int64_t TargetFile::Size() const {
   struct stat st;
   if (fstat(static_cast<int>(fd_), &st) != 0) return -1;

@@ -75,6 +75,26 @@ bool TargetFile::WriteAt(std::int64_t offset, std::string_view bytes) {
   return true;
 }
 
+std::int64_t TargetFile::ReadAt(std::int64_t offset, char* buffer, std::size_t size) const {
+  std::size_t done = 0;
+  while (done < size) {
+    const auto at = static_cast<std::uint64_t>(offset) + done;
+    OVERLAPPED position{};
+    position.Offset = static_cast<DWORD>(at & 0xFFFFFFFFu);
+    position.OffsetHigh = static_cast<DWORD>(at >> 32);
+    const std::size_t left = size - done;
+    const DWORD chunk = left > (1u << 30) ? (1u << 30) : static_cast<DWORD>(left);
+    DWORD read = 0;
+    if (::ReadFile(AsHandle(fd_), buffer + done, chunk, &read, &position) == 0) {
+      if (::GetLastError() == ERROR_HANDLE_EOF) break;
+      return -1;
+    }
+    if (read == 0) break;
+    done += read;
+  }
+  return static_cast<std::int64_t>(done);
+}
+
 std::int64_t TargetFile::Size() const {
   LARGE_INTEGER size{};
   if (!is_open() || ::GetFileSizeEx(AsHandle(fd_), &size) == 0) return -1;

@@ -1,6 +1,7 @@
 #include "update/file_fetch.h"
 
 #include "crypto/md5_digest.h"
+#include "files/file_ops.h"
 #include "files/log.h"
 #include "files/paths.h"
 #include "files/string_table.h"
@@ -10,6 +11,7 @@
 #include "seam/cancel.h"
 #include "seam/status_display.h"
 #include "update/directories.h"
+#include "update/download_digest.h"
 #include "update/state_files.h"
 #include "update/update_state.h"
 
@@ -76,15 +78,25 @@ bool PauseBeforeRetry(std::uint32_t first, std::uint32_t& last) {
 }
 
 // Checks tempfile.dat against the list digest and decompresses it into the
-// staging tree. Sets FileOk; reports a file that does not decompress.
+// staging tree. Sets FileOk; reports a file that does not decompress. The
+// digest is the one the transfer took of the file as it wrote it, when that
+// covers the whole file; otherwise (bytes the transfer never gave, such as
+// a complete file a resumed request found nothing more to add to) the file
+// is read. Either way the file bar goes from 0 to 100.
 //
 // A copy staged under temp/ may be installed by a later run, after a power
 // cut, so its data are synced before the resume record moves past it. A copy
 // under Check/ is only installed by the run that staged it: its sync waits,
 // with every other one, until just before the install pass.
-void CheckAndStage(const ListedFile& entry, const std::u16string& stagingRoot, bool syncNow) {
+void CheckAndStage(const ListedFile& entry, const std::u16string& stagingRoot, bool syncNow,
+                   DownloadDigest& streamed) {
   char digest[kDigestTextCapacity] = {};
-  DigestFile(TempFilePath, digest, ShowFileProgress);
+  if (streamed.Finish(QueryFileSize(TempFilePath), digest)) {
+    SetFileProgress(0);
+    SetFileProgress(100);
+  } else {
+    DigestFile(TempFilePath, digest, ShowFileProgress);
+  }
   if (entry.listDigest != digest) {
     FileOk = 0;
     return;
@@ -132,12 +144,13 @@ bool FetchListedFile(const ListedFile& entry, FetchVariant variant, int* fetched
 
     DownloadFinished = false;
     TransferCutShort = false;
-    SharedDownloader->Download(url, TempFilePath, handler, BytesDone);
+    DownloadDigest streamed;
+    SharedDownloader->Download(url, TempFilePath, handler, BytesDone, &streamed);
     if (DownloadFinished) {
       if (TransferCutShort) {
         FileOk = 0;  // fails like a wrong digest: the next attempt starts afresh
       } else {
-        CheckAndStage(entry, stagingRoot, !fullList);
+        CheckAndStage(entry, stagingRoot, !fullList, streamed);
       }
       BytesDone = 0;  // a complete transfer was checked: the next one starts afresh
     } else {

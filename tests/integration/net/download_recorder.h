@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "files/utf16.h"
@@ -40,8 +41,9 @@ class DownloadRecorder {
   }
 
   // Runs one download into the recorder's target.
-  void Fetch(Downloader& downloader, const std::string& url, std::int64_t offset = 0) {
-    downloader.Download(Widen(url), FromUtf8Lossy(target_.string()), Callback(), offset);
+  void Fetch(Downloader& downloader, const std::string& url, std::int64_t offset = 0,
+             BodySink* sink = nullptr) {
+    downloader.Download(Widen(url), FromUtf8Lossy(target_.string()), Callback(), offset, sink);
   }
 
   std::vector<int> Codes() const {
@@ -55,6 +57,17 @@ class DownloadRecorder {
 
  private:
   std::filesystem::path target_;
+};
+
+// A body sink that keeps what it was given since its last restart.
+struct RecordingSink : BodySink {
+  void Restart() override {
+    bytes.clear();
+    ++restarts;
+  }
+  void Append(std::string_view piece) override { bytes.append(piece); }
+  std::string bytes;
+  int restarts = 0;
 };
 
 // Requests to loopback must not go to a proxy from the environment.

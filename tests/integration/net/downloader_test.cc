@@ -206,6 +206,43 @@ TEST_F(DownloaderTest, BrokenConnectionLeavesWhatWasWritten) {
   EXPECT_EQ(ReadFileBytes(target_), FaultServer::PatternBytes(0, 50000));
 }
 
+// The sink's bytes are the file's first bytes in order, whichever way the
+// file was written: so they are all of it exactly when their count is the
+// file's size.
+TEST_F(DownloaderTest, BodySinkSeesTheTargetsContentInFileOrder) {
+  FaultServer server(R"({"routes": {"/f": {"body_size": 50000, "close_after": 30000},
+                                    "/all": {"body_size": 50000},
+                                    "/whole": {"body_size": 20000, "ranges": "ignore"}}})");
+  RecordingSink fresh;
+  rec_.Fetch(downloader_, server.Url("/f"), 0, &fresh);
+  EXPECT_EQ(fresh.bytes, FaultServer::PatternBytes(0, 30000)) << "no reserved tail";
+  EXPECT_EQ(ReadFileBytes(target_).size(), 50000u);
+
+  // Resumed (as after a kill): the prefix on disk is read back once, then
+  // the rest of the body follows it.
+  RecordingSink resumed;
+  rec_.Fetch(downloader_, server.Url("/all"), 30000, &resumed);
+  EXPECT_EQ(resumed.restarts, 1);
+  EXPECT_EQ(resumed.bytes, FaultServer::PatternBytes(0, 50000));
+  EXPECT_EQ(resumed.bytes, ReadFileBytes(target_));
+
+  // A server that ignores the range: the content starts again at byte 0,
+  // the old prefix is not part of it.
+  WriteFileBytes(target_, std::string(5000, '?'));
+  RecordingSink restarted;
+  rec_.Fetch(downloader_, server.Url("/whole"), 5000, &restarted);
+  EXPECT_EQ(restarted.bytes, FaultServer::PatternBytes(0, 20000));
+  EXPECT_EQ(restarted.bytes, ReadFileBytes(target_));
+
+  // A prefix that is not on disk (the file is shorter than the offset) is
+  // never made up: the sink stays short of the file.
+  WriteFileBytes(target_, "");
+  RecordingSink missing;
+  rec_.Fetch(downloader_, server.Url("/all"), 10, &missing);
+  EXPECT_EQ(ReadFileBytes(target_).size(), 50000u);
+  EXPECT_LT(missing.bytes.size(), 50000u);
+}
+
 TEST_F(DownloaderTest, DataPastTheFileEndFailsWithOverrun) {
   // A resumed answer longer than the local file: the pieces that fit are
   // written, the one that would pass the end is not.

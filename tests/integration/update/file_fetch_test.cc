@@ -204,6 +204,46 @@ TEST_F(FileFetchTest, FailedTransferResumesAtItsOffsetAndLogsTheErrorCode) {
                         Msg(MSG_DOWNLOAD_ERROR_4), Msg(MSG_LOG_FILE_NEEDS_FETCH)}));
 }
 
+// The digest of a download is taken while its bytes arrive, a resumed
+// file's prefix included: a transfer resumed from the bytes a stopped run
+// left, and one the server restarts at byte 0, both pass on that digest
+// (the file bar goes from 0 straight to 100 after the transfer: no second
+// read) and are staged after one request.
+TEST_F(FileFetchTest, ResumedOrRestartedTransferPassesOnTheDigestTakenAsItArrived) {
+  const std::string content = testing::NoiseBytes(100000, 11);
+  const std::string digest = tree_.AddFile("s.bin", content);
+  const fs::path served = tree_.root() / "patcher" / "patcher" / EncodeListPath("s.bin").substr(2);
+  const std::string compressed = ReadFileBytes(served);
+  for (const bool ignoreRange : {false, true}) {
+    SCOPED_TRACE(ignoreRange ? "range ignored" : "range honoured");
+    if (ignoreRange) {
+      Serve(R"({"routes": {")" + Target("s.bin") + R"(": {"body_file": ")" + served.string() +
+            R"(", "ranges": "ignore"}}})");
+    } else {
+      Serve();
+    }
+    env_.display.Clear();
+    fs::remove_all(env_.Config("temp"));
+    CreateParentDirectories(TempDirPath + u"./s.bin");
+    // What a killed run leaves: the first 40000 bytes (or garbage, which a
+    // restarted body must not keep), the rest of the reserved length zeros.
+    const std::string prefix = ignoreRange ? std::string(40000, '?') : compressed.substr(0, 40000);
+    WriteFileBytes(env_.Config("tempfile.dat"),
+                   prefix + std::string(compressed.size() - prefix.size(), '\0'));
+    BytesDone = 40000;
+    TotalBytes = static_cast<std::int64_t>(compressed.size());
+    Resuming = 1;
+
+    ASSERT_TRUE(FetchListedFile(Entry("s.bin", digest), FetchVariant::kIncremental));
+    EXPECT_EQ(server_->Requests().size(), 1u);
+    EXPECT_EQ(ReadFileBytes(env_.Config("temp/s.bin")), content);
+    const auto percents = env_.display.Percents(DisplayCall::kFile);
+    ASSERT_GE(percents.size(), 3u);
+    EXPECT_EQ(std::vector<int>(percents.end() - 3, percents.end()), (std::vector<int>{100, 0, 100}))
+        << "the transfer's end, then the check without reading the file";
+  }
+}
+
 TEST_F(FileFetchTest, FileThatDoesNotDecompressIsReported) {
   const std::string garbage = "these bytes are no compressed frame";
   Serve(R"({"routes": {")" + Target("d.bin") + R"(": {"body": ")" + garbage + R"("}}})");
