@@ -1,27 +1,29 @@
 // launcher-headless: runs the launcher's worker (UpdateThreadProc) without a
 // window, for the demo and for tests that want the whole engine as a real
-// process. Every display call is mirrored to standard output, one line each:
+// process; the same source builds launcher-headless.exe for Windows, which
+// tests run under Wine. Every display call is mirrored to standard output,
+// one line each:
 //   status: <text>   detail: <text>   total: <n>   file: <n>   hide   close
-// (file lines only when the value changes). SIGINT or SIGTERM acts as the
-// user closing the window.
+// (file lines only when the value changes). The user's close (headless_wait.h:
+// SIGINT or SIGTERM, on Windows Ctrl+C, Ctrl+Break or closing the console)
+// prints "closing" and acts as closing the window.
 //
 // Usage: launcher-headless [--dir <launcher directory>] [FullCheck] [/update]
-// The working directory is --dir when given, else the current one; it must
-// hold what the launcher's own directory holds ("stringtab.txt", with
-// ../patcher/ and ../config/ beside it).
-#include <pthread.h>
-#include <signal.h>
-
+// The command line is split as the launcher splits its own
+// (ProcessCommandLine: on Windows the whole line from GetCommandLineW). The
+// working directory is --dir when given, else the current one; it must hold
+// what the launcher's own directory holds ("stringtab.txt", with ../patcher/
+// and ../config/ beside it). Exits 2 on a usage error, else 0.
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "files/paths.h"
 #include "files/string_table.h"
 #include "files/utf16.h"
+#include "headless_wait.h"
 #include "platform/command_line.h"
 #include "seam/cancel.h"
 #include "seam/status_display.h"
@@ -70,52 +72,44 @@ int Usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<const char*> switchArgs = {argv[0]};
-  std::filesystem::path dir;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--dir") {
-      if (i + 1 >= argc) return Usage();
-      dir = argv[++i];
-    } else if (arg == "--help" || arg == "-h") {
+  const CommandLineArgs all = ProcessCommandLine(argc, argv);
+  CommandLineArgs switchArgs;
+  switchArgs.args[0] = all.args[0];
+  switchArgs.count = 1;
+  std::u16string dir;
+  for (std::size_t i = 1; i < static_cast<std::size_t>(all.count); ++i) {
+    const std::u16string& arg = all.args[i];
+    if (arg == u"--dir") {
+      if (i + 1 >= static_cast<std::size_t>(all.count)) return Usage();
+      dir = all.args[++i];
+    } else if (arg == u"--help" || arg == u"-h") {
       return Usage();
     } else {
-      switchArgs.push_back(argv[i]);
+      switchArgs.args[static_cast<std::size_t>(switchArgs.count++)] = arg;
     }
   }
   std::error_code ec;
-  if (!dir.empty()) std::filesystem::current_path(dir, ec);
+  if (!dir.empty()) std::filesystem::current_path(ToPath(dir), ec);
   if (ec) {
-    std::fprintf(stderr, "launcher-headless: cannot enter %s: %s\n", dir.c_str(),
+    std::fprintf(stderr, "launcher-headless: cannot enter %s: %s\n", ToUtf8(dir).c_str(),
                  ec.message().c_str());
     return 2;
   }
-  const Switches switches =
-      ParseSwitches(ArgsFromArgv(static_cast<int>(switchArgs.size()), switchArgs.data()));
+  const Switches switches = ParseSwitches(switchArgs);
 
   LoadStringTable(StringTablePath);
   PrintingDisplay display(switches.updateMode != 0);
   g_launcherWindow = &display;
 
   // The worker runs on its own thread, as under the window; this thread
-  // waits for it to finish or for a signal that stands for closing the
-  // window.
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  sigaddset(&signals, SIGUSR1);
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-  const pthread_t mainThread = pthread_self();
+  // waits for it to finish or for the user's close.
+  headless::PrepareCloseWait();
   const int fullCheck = switches.fullCheck;
-  std::thread worker([&fullCheck, mainThread] {
+  std::thread worker([&fullCheck] {
     UpdateThreadProc(&fullCheck);
-    pthread_kill(mainThread, SIGUSR1);
+    headless::NotifyWorkerFinished();
   });
-
-  int received = 0;
-  sigwait(&signals, &received);
-  if (received != SIGUSR1) {
+  if (headless::WaitForCloseOrFinish()) {
     std::printf("closing\n");
     std::fflush(stdout);
     RunCloseHandshake();
