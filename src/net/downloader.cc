@@ -6,6 +6,7 @@
 #include <exception>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "net/http_headers.h"
 #include "net/http_url.h"
 #include "net/target_file.h"
+#include "platform/system_proxy.h"
 #include "seam/cancel.h"
 
 // On Windows curl.h brings in <windows.h>, whose FILE_OPEN is a macro; here
@@ -386,12 +388,25 @@ class Downloader::Impl {
     return curl;
   }
 
+  // The system's proxy for `url` (the Windows settings) when the
+  // environment names none; libcurl's own choice otherwise. The player's
+  // logon answers an NTLM or Negotiate proxy (":" lets SSPI choose).
+  void UseSystemProxy(std::u16string_view url) {
+    std::optional<SystemProxy> proxy = SystemProxyFor(ToUtf8(url));
+    if (curl == nullptr || (!proxy && !systemProxy)) return;
+    curl_easy_setopt(curl, CURLOPT_PROXY, proxy ? proxy->proxy.c_str() : nullptr);
+    curl_easy_setopt(curl, CURLOPT_NOPROXY, proxy ? proxy->noProxy.c_str() : nullptr);
+    curl_easy_setopt(curl, CURLOPT_PROXYUSERPWD, proxy ? ":" : nullptr);
+    systemProxy = proxy.has_value();
+  }
+
   Options options;
 
  private:
   void Configure(CURL* c) const;
 
   CURL* curl = nullptr;
+  bool systemProxy = false;  // CURLOPT_PROXY is set from the system's settings
 };
 
 void Downloader::Impl::Configure(CURL* c) const {
@@ -433,7 +448,9 @@ Downloader::~Downloader() = default;
 int Downloader::Download(std::u16string_view url, std::u16string_view localPath,
                          const DownloadCallback& callback, std::int64_t resumeOffset,
                          BodySink* sink) {
-  TransferRun run(impl_->Handle(), url, localPath, callback, resumeOffset, sink);
+  CURL* handle = impl_->Handle();
+  impl_->UseSystemProxy(url);
+  TransferRun run(handle, url, localPath, callback, resumeOffset, sink);
   run.Run();
   return 0;
 }

@@ -17,7 +17,10 @@
 // Options::caFile); any other scheme cannot be split (BAD_URL). Proxies come
 // from the environment as libcurl reads it (http_proxy, https_proxy,
 // all_proxy, no_proxy; https through CONNECT), with any authentication
-// scheme the proxy offers and the credentials of the proxy's address.
+// scheme the proxy offers and the credentials of the proxy's address. On
+// Windows, when the environment names no proxy, the system's settings give
+// it (platform/system_proxy.h), looked up for the address each transfer
+// starts with (a redirect keeps that proxy; the bypass list still applies).
 //
 // A server that ignores the range of a resumed request and sends the whole
 // file (status 200) makes the transfer start again at byte 0, with a fresh

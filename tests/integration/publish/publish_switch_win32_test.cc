@@ -92,20 +92,5 @@ TEST_F(TreeSwitchWin32Test, AJournalNamingOtherDirectoriesMovesNothing) {
   EXPECT_EQ(Names(), "elsewhere srv.old-aaaaaa srv.switch");
 }
 
-TEST_F(TreeSwitchWin32Test, SwitchingADirectoryLeavesOnlyTheNewTree) {
-  Tree("srv", "1");
-  std::string problem;
-  auto built = MakeBuildDirectory(dir_ / "srv", problem);
-  ASSERT_TRUE(built) << problem;
-  EXPECT_TRUE(built->filename().string().starts_with("srv.new-")) << *built;
-  Tree(built->filename().string(), "2");
-  ASSERT_TRUE(PrepareTreeForServing(*built, problem)) << problem;
-  std::string how;
-  ASSERT_TRUE(SwitchTree(*built, dir_ / "srv", problem, how)) << problem;
-  EXPECT_EQ(how, "replaced");
-  EXPECT_EQ(Served(), "2");
-  EXPECT_EQ(Names(), "srv");
-}
-
 }  // namespace
 }  // namespace launcher::publish

@@ -1,0 +1,143 @@
+// The Windows engine under Wine takes its proxy from the user's Internet
+// settings when the environment names none: the settings are written into
+// Wine's registry, launcher-fetch.exe (the Downloader with its production
+// options) fetches from nginx on loopback, and Squid's access log tells
+// which requests went through it. Labelled "wine"; needs make windows.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/nginx_server.h"
+#include "support/publish_fixture.h"
+#include "support/temp_dir.h"
+#include "support/web_server.h"
+
+namespace launcher::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path WindowsBuildFile(const std::string& program) {
+  const char* dir = std::getenv("LAUNCHER_WINDOWS_BUILD_DIR");
+  const fs::path tree = dir != nullptr && *dir != '\0'
+                            ? fs::path(dir)
+                            : fs::path(LAUNCHER_SOURCE_DIR) / "build" / "windows";
+  return tree / program;
+}
+
+ProcessResult Wine(const std::vector<std::string>& args) {
+  return RunProcess(fs::path(LAUNCHER_SOURCE_DIR) / "scripts" / "wine-run", args);
+}
+
+// DefaultConnectionSettings as Windows stores it: version 0x46, a counter,
+// the flags (1 direct, 2 manual proxy, 4 PAC address, 8 detection), then
+// the proxy, the bypass list and the PAC address, each a length and bytes.
+std::string SettingsHex(std::uint32_t flags, const std::string& proxy, const std::string& bypass,
+                        const std::string& pac) {
+  std::string bytes;
+  auto word = [&](std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) bytes += static_cast<char>((value >> (8 * i)) & 0xFF);
+  };
+  word(0x46);
+  word(0);
+  word(flags);
+  for (const std::string* text : {&proxy, &bypass, &pac}) {
+    word(static_cast<std::uint32_t>(text->size()));
+    bytes += *text;
+  }
+  bytes += std::string(28, '\0');
+  std::string hex;
+  for (char byte : bytes) {
+    const auto c = static_cast<unsigned char>(byte);
+    hex += "0123456789abcdef"[c >> 4];
+    hex += "0123456789abcdef"[c & 15];
+  }
+  return hex;
+}
+
+class SystemProxyWineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(fs::exists(fetch_)) << fetch_ << ": run make windows";
+    // A prefix of its own: the settings written here reach no other test.
+    setenv("WINEPREFIX", (fs::path(LAUNCHER_BINARY_DIR) / "tests/wine-prefix-proxy").c_str(), 1);
+    for (const char* name : {"http_proxy", "https_proxy", "all_proxy", "no_proxy"}) unsetenv(name);
+    for (const char* name : {"manual", "bypassed", "environment", "pac"})
+      WriteFileBytes(root_ / name, std::string("bytes of ") + name);
+  }
+  void TearDown() override {
+    unsetenv("http_proxy");
+    unsetenv("WINEPREFIX");
+  }
+
+  void Settings(std::uint32_t flags, const std::string& proxy, const std::string& bypass,
+                const std::string& pac = "") {
+    ProcessResult reg =
+        Wine({"reg.exe", "add",
+              "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections",
+              "/v", "DefaultConnectionSettings", "/t", "REG_BINARY", "/d",
+              SettingsHex(flags, proxy, bypass, pac), "/f"});
+    ASSERT_EQ(reg.status, 0) << reg.out << reg.err;
+  }
+
+  // Fetches `name` from the origin; true when the bytes arrived.
+  bool Fetch(const std::string& name) {
+    ProcessResult run =
+        Wine({fetch_.string(), origin_.BaseUrl() + name, "Z:" + (local_ / name).string()});
+    EXPECT_EQ(run.status, 0) << name << ": " << run.out << run.err;
+    return run.status == 0 && ReadFileBytes(local_ / name) == "bytes of " + name;
+  }
+
+  // Whether Squid logged the request for `name` (its log may lag a little).
+  bool ProxySaw(const std::string& name) {
+    const std::string request = "GET " + origin_.BaseUrl() + name;
+    for (int i = 0; i < 100; ++i) {
+      if (squid_.Log().find(request) != std::string::npos) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+  }
+
+  const fs::path fetch_ = WindowsBuildFile("tests/windows/launcher-fetch.exe");
+  TempDir root_;
+  NginxServer origin_{root_.path()};
+  TempDir squidRoot_;
+  WebServer squid_{WebServer::kSquid, squidRoot_.path()};
+  TempDir local_;
+  const std::string squidAddress_ = "127.0.0.1:" + std::to_string(squid_.port());
+};
+
+TEST_F(SystemProxyWineTest, TheUsersProxySettingsCarryTheEnginesRequests) {
+  // A manual proxy for every scheme; loopback goes to it only because the
+  // bypass list says "<-loopback>".
+  Settings(3, squidAddress_, "<-loopback>;*.corp.example");
+  EXPECT_TRUE(Fetch("manual"));
+  EXPECT_TRUE(ProxySaw("manual")) << squid_.Log();
+
+  // One proxy per scheme, and an address the bypass list names goes direct.
+  Settings(3, "https=127.0.0.1:1;http=" + squidAddress_, "<-loopback>;127.0.0.*");
+  EXPECT_TRUE(Fetch("bypassed"));
+  EXPECT_FALSE(ProxySaw("bypassed")) << squid_.Log();
+
+  // A proxy auto-config script, fetched from the origin and run by WinHTTP.
+  WriteFileBytes(root_ / "proxy.pac",
+                 "function FindProxyForURL(url, host) { return \"PROXY " + squidAddress_ + "\"; }");
+  Settings(5, "", "", origin_.BaseUrl() + "proxy.pac");
+  EXPECT_TRUE(Fetch("pac"));
+  EXPECT_TRUE(ProxySaw("pac")) << squid_.Log();
+
+  // The environment wins over the settings, as on Linux.
+  Settings(3, "127.0.0.1:1", "<-loopback>");
+  setenv("http_proxy", ("http://" + squidAddress_ + "/").c_str(), 1);
+  EXPECT_TRUE(Fetch("environment"));
+  EXPECT_TRUE(ProxySaw("environment")) << squid_.Log();
+}
+
+}  // namespace
+}  // namespace launcher::testing
