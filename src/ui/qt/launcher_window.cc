@@ -36,18 +36,13 @@ QString ToQString(std::u16string_view text) {
 
 LauncherWindow::LauncherWindow(int fullCheck, int updateMode, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint),
-      fullCheck_(fullCheck),
-      updateMode_(updateMode) {
+      StatusWindowBase(fullCheck, updateMode) {
   setWindowTitle(QStringLiteral("Launcher"));
   // The skin covers every pixel; nothing needs clearing before a paint.
   setAttribute(Qt::WA_OpaquePaintEvent);
-  g_launcherWindow = this;
 }
 
-LauncherWindow::~LauncherWindow() {
-  if (worker_.joinable()) worker_.join();
-  if (g_launcherWindow == this) g_launcherWindow = nullptr;
-}
+LauncherWindow::~LauncherWindow() { EndWorker(); }
 
 void LauncherWindow::Initialise(WorkerEntry worker) {
   setWindowIcon(QIcon(QStringLiteral(":/launcher/images/icon.png")));
@@ -74,19 +69,7 @@ void LauncherWindow::Initialise(WorkerEntry worker) {
   detailFont_ = MakeStatusFont();
 
   LoadStringTable(StringTablePath);
-
-  if (worker) {
-    worker_ = std::thread([this, entry = std::move(worker)] {
-      try {
-        entry(&fullCheck_);
-      } catch (const WorkerCancelled&) {
-        // The window asked to close at a check point: nothing more to do.
-      }
-      workerDone_.store(true);
-    });
-  } else {
-    workerDone_.store(true);
-  }
+  StartWorker(std::move(worker));
 }
 
 void LauncherWindow::BringToFront() {
@@ -97,33 +80,6 @@ void LauncherWindow::BringToFront() {
   }
   raise();
   activateWindow();
-}
-
-bool LauncherWindow::JoinWorker(std::chrono::milliseconds timeout) {
-  if (!worker_.joinable()) return true;
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!workerDone_.load()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  worker_.join();
-  return true;
-}
-
-void LauncherWindow::SetStatusText(std::u16string_view text) {
-  if (state_.SetStatusText(text)) PostRepaint();
-}
-
-void LauncherWindow::SetDetailText(std::u16string_view text) {
-  if (state_.SetDetailText(text)) PostRepaint();
-}
-
-void LauncherWindow::SetTotalProgress(int percent) {
-  if (state_.SetTotalProgress(percent)) PostRepaint();
-}
-
-void LauncherWindow::SetFileProgress(int percent) {
-  if (state_.SetFileProgress(percent)) PostRepaint();
 }
 
 void LauncherWindow::HideForHandOff() {
@@ -163,7 +119,7 @@ void LauncherWindow::RepaintChanged() {
     }
   }
   lastRepaint_.start();
-  const unsigned changed = state_.TakeChanged();
+  const unsigned changed = State().TakeChanged();
   for (StatusState::Item item : kItems) {
     if ((changed & item) != 0) update(ItemRect(item));
   }
@@ -171,7 +127,7 @@ void LauncherWindow::RepaintChanged() {
 
 void LauncherWindow::paintEvent(QPaintEvent* event) {
   QPainter painter(this);
-  PaintWindow(painter, images_, statusFont_, detailFont_, state_.Read(), event->rect());
+  PaintWindow(painter, images_, statusFont_, detailFont_, CurrentValues(), event->rect());
 }
 
 void LauncherWindow::mousePressEvent(QMouseEvent* event) {

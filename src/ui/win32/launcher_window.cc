@@ -68,13 +68,10 @@ bool LauncherWindow::RegisterWindowClass(HINSTANCE module) {
 }
 
 LauncherWindow::LauncherWindow(int fullCheck, int updateMode, HINSTANCE module)
-    : fullCheck_(fullCheck), updateMode_(updateMode), module_(module) {
-  g_launcherWindow = this;
-}
+    : StatusWindowBase(fullCheck, updateMode), module_(module) {}
 
 LauncherWindow::~LauncherWindow() {
-  if (worker_.joinable()) worker_.join();
-  if (g_launcherWindow == this) g_launcherWindow = nullptr;
+  EndWorker();
   if (statusFont_ != nullptr) DeleteObject(statusFont_);
   if (detailFont_ != nullptr) DeleteObject(detailFont_);
 }
@@ -102,33 +99,6 @@ void LauncherWindow::RunModal(WorkerEntry worker, const std::wstring& skinPath) 
   if (!closed_.load()) OnClose();
   DestroyWindow(hwnd);
   hwnd_.store(nullptr);
-}
-
-bool LauncherWindow::JoinWorker(std::chrono::milliseconds timeout) {
-  if (!worker_.joinable()) return true;
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!workerDone_.load()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  worker_.join();
-  return true;
-}
-
-void LauncherWindow::SetStatusText(std::u16string_view text) {
-  if (state_.SetStatusText(text)) PostRepaint();
-}
-
-void LauncherWindow::SetDetailText(std::u16string_view text) {
-  if (state_.SetDetailText(text)) PostRepaint();
-}
-
-void LauncherWindow::SetTotalProgress(int percent) {
-  if (state_.SetTotalProgress(percent)) PostRepaint();
-}
-
-void LauncherWindow::SetFileProgress(int percent) {
-  if (state_.SetFileProgress(percent)) PostRepaint();
 }
 
 void LauncherWindow::PostRepaint() {
@@ -199,18 +169,7 @@ void LauncherWindow::OnInitDialog(HWND hwnd) {
   detailFont_ = CreateStatusFont(face);
 
   LoadStringTable(StringTablePath);
-
-  if (workerEntry_) {
-    workerDone_.store(false);
-    worker_ = std::thread([this] {
-      try {
-        workerEntry_(&fullCheck_);
-      } catch (const WorkerCancelled&) {
-        // The window asked to close at a check point: nothing more to do.
-      }
-      workerDone_.store(true);
-    });
-  }
+  StartWorker(std::move(workerEntry_));
 }
 
 bool LauncherWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
@@ -221,7 +180,8 @@ bool LauncherWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, L
     case WM_ERASEBKGND:
       // The whole window, in the window's order: skin, upper and lower text
       // line, lower and upper bar.
-      DrawWindow(reinterpret_cast<HDC>(wParam), *images_, statusFont_, detailFont_, state_.Read());
+      DrawWindow(reinterpret_cast<HDC>(wParam), *images_, statusFont_, detailFont_,
+                 CurrentValues());
       frames_.fetch_add(1);
       erasedThisPaint_ = true;
       *result = 1;
@@ -232,7 +192,7 @@ bool LauncherWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, L
       HDC dc = BeginPaint(hwnd, &ps);
       // An invalidation without erasing still has to show the window.
       if (!erasedThisPaint_ && dc != nullptr) {
-        DrawWindow(dc, *images_, statusFont_, detailFont_, state_.Read());
+        DrawWindow(dc, *images_, statusFont_, detailFont_, CurrentValues());
         frames_.fetch_add(1);
       }
       EndPaint(hwnd, &ps);
@@ -319,12 +279,12 @@ void LauncherWindow::OnStatusChanged() {
 
 void LauncherWindow::DrawChanged() {
   lastDraw_ = GetTickCount64();
-  const unsigned changed = state_.TakeChanged();
+  const unsigned changed = State().TakeChanged();
   if (changed == 0 || closed_.load() || !images_) return;
   HWND hwnd = hwnd_.load();
   HDC dc = GetDC(hwnd);
   if (dc == nullptr) return;  // drawn at the next repaint
-  DrawItems(dc, *images_, statusFont_, detailFont_, state_.Read(), changed);
+  DrawItems(dc, *images_, statusFont_, detailFont_, CurrentValues(), changed);
   ReleaseDC(hwnd, dc);
   frames_.fetch_add(1);
 }

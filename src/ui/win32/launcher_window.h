@@ -7,12 +7,12 @@
 // Threads: the window lives on the thread that calls RunModal and is
 // created, initialised, closed and destroyed there. It starts the one worker
 // thread while it initialises; the worker reaches it only through the
-// StatusDisplay operations. The four setters store the value in the shared
-// status state and post a repaint request (PostMessageW: never waiting for
-// the window thread, so a worker inside a guarded section cannot block on
-// it); HideForHandOff and RequestClose wait until the window thread has
-// carried them out (SendMessageW), which is safe because the worker calls
-// them outside any guarded section.
+// StatusDisplay operations. The four setters (ui/status_window_base.h) store
+// the value in the shared status state and post a repaint request
+// (PostMessageW: never waiting for the window thread, so a worker inside a
+// guarded section cannot block on it); HideForHandOff and RequestClose wait
+// until the window thread has carried them out (SendMessageW), which is safe
+// because the worker calls them outside any guarded section.
 //
 // Lifetime: every way of closing runs the close handshake first, so once the
 // window has closed the worker can no longer start a guarded section. The
@@ -23,15 +23,10 @@
 #include <windows.h>
 
 #include <atomic>
-#include <chrono>
-#include <functional>
 #include <memory>
 #include <string>
-#include <string_view>
-#include <thread>
 
-#include "seam/status_display.h"
-#include "ui/status_state.h"
+#include "ui/status_window_base.h"
 #include "ui/win32/skin_images.h"
 
 namespace launcher::win32 {
@@ -39,12 +34,8 @@ namespace launcher::win32 {
 inline constexpr wchar_t kLauncherWindowClass[] = L"QuillmereLauncherClass";
 inline constexpr wchar_t kLauncherWindowTitle[] = L"Launcher";
 
-class LauncherWindow final : public StatusDisplay {
+class LauncherWindow final : public StatusWindowBase {
  public:
-  // The worker's thread function; receives the address of the window's
-  // full-check flag. WorkerCancelled escaping it ends the thread quietly.
-  using WorkerEntry = std::function<int(const int* fullCheck)>;
-
   // Registers "QuillmereLauncherClass" with the attributes of the standard
   // dialog class for `module`. Once per process, before the first window.
   static bool RegisterWindowClass(HINSTANCE module);
@@ -68,21 +59,9 @@ class LauncherWindow final : public StatusDisplay {
   // Frames drawn so far: whole repaints and item updates (diagnostics).
   long long FramesDrawn() const { return frames_.load(); }
 
-  // Waits up to `timeout` for the worker thread to end and joins it. True
-  // when no worker runs any more.
-  bool JoinWorker(std::chrono::milliseconds timeout);
-
   // StatusDisplay; any thread.
-  void SetStatusText(std::u16string_view text) override;
-  void SetDetailText(std::u16string_view text) override;
-  void SetTotalProgress(int percent) override;
-  void SetFileProgress(int percent) override;
   void HideForHandOff() override;
   void RequestClose() override;
-  bool UpdateMode() const override { return updateMode_ != 0; }
-
-  // What the window shows now (tests and diagnostics).
-  StatusState::Values CurrentValues() const { return state_.Read(); }
 
  private:
   static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -92,10 +71,8 @@ class LauncherWindow final : public StatusDisplay {
   void OnClose();
   void OnStatusChanged();
   void DrawChanged();
-  void PostRepaint();
+  void PostRepaint() override;
 
-  int fullCheck_;
-  int updateMode_;
   HINSTANCE module_;
   std::wstring skinPath_;
   WorkerEntry workerEntry_;
@@ -104,7 +81,6 @@ class LauncherWindow final : public StatusDisplay {
   HFONT statusFont_ = nullptr;
   HFONT detailFont_ = nullptr;
   HICON icon_ = nullptr;
-  StatusState state_;
   ULONGLONG lastDraw_ = 0;
   bool timerPending_ = false;
   bool erasedThisPaint_ = false;
@@ -112,9 +88,6 @@ class LauncherWindow final : public StatusDisplay {
   std::atomic<HWND> hwnd_{nullptr};
   std::atomic<bool> closed_{false};
   std::atomic<long long> frames_{0};
-
-  std::thread worker_;
-  std::atomic<bool> workerDone_{true};
 };
 
 }  // namespace launcher::win32
