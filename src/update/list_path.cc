@@ -30,7 +30,8 @@ bool DecodeRun(std::string_view run, std::u16string& text) {
   bytes.reserve(run.size() / 4 * 3);
   for (std::size_t i = 0; i + 4 <= run.size(); i += 4) {
     unsigned v = 0;
-    for (std::size_t k = 0; k < 4; ++k) v = (v << 6) | static_cast<unsigned>(AlphabetValue(run[i + k]));
+    for (std::size_t k = 0; k < 4; ++k)
+      v = (v << 6) | static_cast<unsigned>(AlphabetValue(run[i + k]));
     bytes.push_back(static_cast<char>((v >> 16) & 0xFF));
     bytes.push_back(static_cast<char>((v >> 8) & 0xFF));
     bytes.push_back(static_cast<char>(v & 0xFF));
@@ -93,9 +94,16 @@ bool SanitizeDecodedPath(std::u16string& path) {
   bool first = true;
   while (true) {
     std::size_t end = path.find(u'/', start);
-    std::u16string_view part(path.data() + start, (end == std::u16string::npos ? path.size() : end) - start);
+    std::u16string_view part(path.data() + start,
+                             (end == std::u16string::npos ? path.size() : end) - start);
     if (part.empty() || part == u"..") return false;
     if (part == u"." && !first) return false;
+#ifdef _WIN32
+    // Windows drops the final dots and spaces of a name when it resolves a
+    // path, so "data." is "data" and "..." becomes "..": such a name is not
+    // the file it says, and may climb out of the root.
+    if (!(first && part == u".") && (part.back() == u'.' || part.back() == u' ')) return false;
+#endif
     if (end == std::u16string::npos) break;
     start = end + 1;
     first = false;
@@ -108,7 +116,9 @@ std::string EncodeListName(std::string_view name) {
   std::string out;
   out.reserve((name.size() + 2) / 3 * 4);
   std::size_t i = 0;
-  auto byte = [&](std::size_t k) { return static_cast<unsigned>(static_cast<unsigned char>(name[k])); };
+  auto byte = [&](std::size_t k) {
+    return static_cast<unsigned>(static_cast<unsigned char>(name[k]));
+  };
   for (; i + 3 <= name.size(); i += 3) {
     unsigned v = (byte(i) << 16) | (byte(i + 1) << 8) | byte(i + 2);
     for (int s = 18; s >= 0; s -= 6) out.push_back(kAlphabet[(v >> s) & 0x3F]);

@@ -44,7 +44,9 @@ DecodedListPath DecodeListPath(std::string& token);
 // Makes a decoded path safe to join to a root: turns "\" into "/" and
 // refuses (returns false) an empty or absolute path, a ".." component, an
 // empty component other than a leading ".", a NUL or another control
-// character, or a path longer than kMaxDecodedPathUnits.
+// character, or a path longer than kMaxDecodedPathUnits. On Windows it also
+// refuses a name that ends in a dot or a space ("...", "data."), which the
+// system would shorten.
 bool SanitizeDecodedPath(std::u16string& path);
 
 // Encodes one UTF-8 name (a path component) as one run, with padding.

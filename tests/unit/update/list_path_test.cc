@@ -65,5 +65,20 @@ TEST_F(ListPathTest, SanitizeRefusesEscapesAndNormalisesBackslashes) {
   EXPECT_FALSE(SanitizeDecodedPath(longPath));
 }
 
+// Windows shortens a name's final dots and spaces ("..." to ".."), so there
+// such names are refused; elsewhere they are names like any other.
+TEST_F(ListPathTest, NamesEndingInADotOrSpaceAreRefusedOnWindowsOnly) {
+  for (std::u16string name : std::initializer_list<std::u16string>{u"./.../outside/x", u"./data./a",
+                                                                   u"./a /b", u"./a/b."}) {
+#ifdef _WIN32
+    EXPECT_FALSE(SanitizeDecodedPath(name)) << std::string(name.begin(), name.end());
+#else
+    EXPECT_TRUE(SanitizeDecodedPath(name)) << std::string(name.begin(), name.end());
+#endif
+  }
+  std::u16string dotFirst = u"./.hidden/a.b";
+  EXPECT_TRUE(SanitizeDecodedPath(dotFirst));
+}
+
 }  // namespace
 }  // namespace launcher
