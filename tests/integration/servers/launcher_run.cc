@@ -1,14 +1,15 @@
 #include "integration/servers/launcher_run.h"
 
-#include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <thread>
-#include <vector>
+
+#include "support/publish_fixture.h"
+#include "support/tcp_relay.h"
 
 namespace launcher::testing {
 namespace {
@@ -16,30 +17,14 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-// Waits for `pid` until `deadline`; kills it past that. Exit status or -1.
-int Reap(pid_t pid, Clock::time_point deadline) {
-  int status = 0;
-  while (waitpid(pid, &status, WNOHANG) != pid) {
-    if (Clock::now() > deadline) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      return -1;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 }  // namespace
 
-LauncherRun::LauncherRun() : launcher_(MakeInstallLayout(dir_.path())) {
+LauncherRun::LauncherRun(HeadlessProgram program)
+    : program_(std::move(program)), launcher_(MakeInstallLayout(dir_.path())) {
   WriteFileBytes(dir_ / "patcher" / "server" / "pid.ini", "[Version]\npid=1\n");
-  const fs::path patcher = dir_ / "patcher" / "patcher.exe";
-  WriteFileBytes(patcher, "#!/bin/sh\nexit 0\n");
-  fs::permissions(patcher, fs::perms::owner_all);
+  program_.InstallPatcher(dir_ / "patcher" / "patcher.exe");
   WriteUtf16Lines(dir_ / "config" / "patcher" / "update.cfg", {"UpdateServerSelect test"});
-  fs::create_directories(dir_ / "locks");
-  fs::permissions(dir_ / "locks", fs::perms::owner_all, fs::perm_options::replace);
+  WriteNumberedStringTable(launcher_ / "stringtab.txt");
 }
 
 void LauncherRun::UseServer(const std::string& baseUrl) {
@@ -47,37 +32,15 @@ void LauncherRun::UseServer(const std::string& baseUrl) {
                   {"\"test\" \"" + baseUrl + "\""});
 }
 
-pid_t LauncherRun::Spawn(bool fullCheck) {
-  std::vector<std::string> args = {LAUNCHER_HEADLESS, "--dir", launcher_.string()};
-  if (fullCheck) args.push_back("FullCheck");
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  const std::string out = (dir_ / "out.txt").string();
-  const std::string locks = (dir_ / "locks").string();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    if (fd >= 0) {
-      dup2(fd, STDOUT_FILENO);
-      dup2(fd, STDERR_FILENO);
-    }
-    setenv("XDG_RUNTIME_DIR", locks.c_str(), 1);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  return pid;
-}
-
 int LauncherRun::Run(bool fullCheck, int limitSeconds) {
-  const pid_t pid = Spawn(fullCheck);
-  if (pid < 0) return -1;
-  return Reap(pid, Clock::now() + std::chrono::seconds(limitSeconds));
+  const std::vector<std::string> switches =
+      fullCheck ? std::vector<std::string>{"FullCheck"} : std::vector<std::string>{};
+  return program_.Run(launcher_, switches, dir_ / "out.txt", std::chrono::seconds(limitSeconds));
 }
 
 LauncherRun::Killed LauncherRun::RunKilledAtAThird(std::int64_t minTotal) {
   Killed result;
-  const pid_t pid = Spawn(false);
+  const pid_t pid = program_.Start(launcher_, {}, dir_ / "out.txt");
   if (pid < 0) return result;
   const fs::path record = dir_ / "config" / "patcher" / "ustate.sw";
   const auto deadline = Clock::now() + std::chrono::seconds(60);
@@ -95,7 +58,7 @@ LauncherRun::Killed LauncherRun::RunKilledAtAThird(std::int64_t minTotal) {
     if (waitpid(pid, nullptr, WNOHANG) == pid) return result;  // ended on its own
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-  Reap(pid, Clock::now());
+  ReapChild(pid, Clock::now());
   // The record may have moved on between the look and the kill.
   long long version = 0, entries = 0, done = 0, total = 0;
   if (result.killed && std::sscanf(ReadFileBytes(record).c_str(), "%lld %lld %lld %lld", &version,
@@ -119,5 +82,91 @@ std::string LauncherRun::InstalledVersion() const {
 }
 
 std::string LauncherRun::Output() const { return ReadFileBytes(dir_ / "out.txt"); }
+
+std::vector<std::string> LauncherRun::LogLines() const {
+  return UpdateLogLines(dir_ / "config" / "patcher" / "update.log");
+}
+
+std::vector<std::string> LauncherRun::PatcherStarts() const {
+  std::error_code ec;
+  const fs::path record = PatcherRecordFor(dir_ / "out.txt");
+  std::vector<std::string> firstArgs;
+  if (!fs::exists(record, ec)) return firstArgs;
+  for (const std::string& line : TextLines(ReadFileBytes(record))) {
+    const std::size_t at = line.find("arg1=");
+    firstArgs.push_back(at == std::string::npos
+                            ? std::string()
+                            : line.substr(at + 5, line.find('\t', at) - at - 5));
+  }
+  return firstArgs;
+}
+
+Release JourneyVersion1() {
+  return {{"patcher.dat", "patcher 1"},
+          {"lang/en.txt", "hello"},
+          {"data/big.bin", NoiseBytes(kJourneyBigFile, 1)}};
+}
+
+Release JourneyVersion2() {
+  Release r = JourneyVersion1();
+  r["data/big.bin"] = NoiseBytes(kJourneyBigFile, 2);
+  r["lang/en.txt"] = "hello again";
+  r["lang/fr.txt"] = "bonjour";
+  return r;
+}
+
+JourneyTrees::JourneyTrees() {
+  auto files = [](const Release& r) { return ReleaseFiles(r.begin(), r.end()); };
+  WriteRelease(dir_ / "r1", 1, files(JourneyVersion1()));
+  WriteRelease(dir_ / "r2", 1, files(JourneyVersion1()));
+  WriteRelease(dir_ / "r2", 2, files(JourneyVersion2()));
+  fs::create_directories(dir_ / "served");
+  BuildTestServerTree(dir_ / "r1", dir_ / "served" / "v1");
+  BuildTestServerTree(dir_ / "r2", dir_ / "served" / "v2");
+}
+
+std::string Differences(const Release& got, const Release& want) {
+  std::string out;
+  for (const auto& [path, content] : want) {
+    auto it = got.find(path);
+    if (it == got.end())
+      out += " missing " + path;
+    else if (it->second != content)
+      out += " wrong " + path;
+  }
+  for (const auto& [path, content] : got) {
+    if (!want.count(path)) out += " extra " + path;
+  }
+  return out;
+}
+
+void InstallThenResumeUpdate(LauncherRun& launcher, TcpRelay& relay, const JourneyExpect& expect) {
+  launcher.UseServer(relay.BaseUrl() + "v1/");
+  ASSERT_EQ(launcher.Run(true), 0) << launcher.Output();
+  if (expect.oneConnection) {
+    EXPECT_EQ(relay.WaitIdle().connections, 1) << "one connection for the whole run";
+  }
+  ASSERT_EQ(Differences(launcher.Installed(), JourneyVersion1()), "");
+  EXPECT_EQ(launcher.InstalledVersion(), "1\r\n");
+
+  launcher.UseServer(relay.BaseUrl() + "v2/");
+  const LauncherRun::Killed killed = launcher.RunKilledAtAThird(kJourneyBigFile / 2);
+  ASSERT_TRUE(killed.killed) << "the update ended before a third of the large file";
+  ASSERT_LT(killed.bytesDone, killed.totalBytes);
+  EXPECT_EQ(launcher.InstalledVersion(), "1\r\n");
+
+  const std::int64_t before = relay.WaitIdle().down;
+  ASSERT_EQ(launcher.Run(false), 0) << launcher.Output();
+  const std::int64_t moved = relay.WaitIdle().down - before;
+  EXPECT_EQ(Differences(launcher.Installed(), JourneyVersion2()), "");
+  EXPECT_EQ(launcher.InstalledVersion(), "2\r\n");
+  const std::int64_t rest = killed.totalBytes - killed.bytesDone;
+  if (expect.ranges) {
+    EXPECT_GE(moved, rest);
+    EXPECT_LT(moved, rest + expect.slack) << "the resumed run fetched more than the rest";
+  } else {
+    EXPECT_GE(moved, killed.totalBytes) << "the large file started again";
+  }
+}
 
 }  // namespace launcher::testing

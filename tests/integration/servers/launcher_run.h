@@ -1,27 +1,29 @@
 // One installation in a temporary directory, updated by the real launcher
-// (launcher-headless, the whole worker as a process) from a server the test
-// names: runs to the end, or killed with SIGKILL a third of the way into the
-// large file it is fetching.
+// (a launcher-headless, the whole worker as a process: Linux's, or
+// Windows' under Wine, see support/headless_program.h) from a server the
+// test names: runs to the end, or killed with SIGKILL a third of the way
+// into the large file it is fetching.
 //
-// The patcher it hands over to is a shell script that exits at once. The
-// launcher's process sees the test's environment (proxy variables
+// The launcher's process sees the test's environment (proxy variables
 // included). Not thread-safe.
 #pragma once
-
-#include <sys/types.h>
 
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
+#include "support/headless_program.h"
 #include "support/release_server.h"
 #include "support/temp_dir.h"
 
 namespace launcher::testing {
 
+class TcpRelay;
+
 class LauncherRun {
  public:
-  LauncherRun();
+  explicit LauncherRun(HeadlessProgram program = HeadlessProgram::Linux());
 
   // Makes `baseUrl` (ending in "/") the selected server.
   void UseServer(const std::string& baseUrl);
@@ -43,12 +45,53 @@ class LauncherRun {
   Release Installed() const;
   std::string InstalledVersion() const;
   std::string Output() const;
+  // The update log's lines without their time stamps.
+  std::vector<std::string> LogLines() const;
+  // The first argument of each start of the stand-in patcher.
+  std::vector<std::string> PatcherStarts() const;
 
  private:
-  pid_t Spawn(bool fullCheck);
-
+  HeadlessProgram program_;
   TempDir dir_;
   std::filesystem::path launcher_;
 };
+
+// The journey of the server tests, for any launcher: two releases with a
+// large file, a first installation from nothing (the full check), then an
+// update killed a third of the way into the large file and run again, which
+// must move only the rest of it over the wire (counted by a relay in front
+// of the server).
+constexpr std::size_t kJourneyBigFile = 3 << 20;
+// Slow enough that the kill lands a third of the way into the large file.
+constexpr std::int64_t kJourneyRate = 6 << 20;
+Release JourneyVersion1();
+Release JourneyVersion2();
+
+// Two served trees side by side: <Root>/v1 publishes version 1, <Root>/v2
+// versions 1 and 2.
+class JourneyTrees {
+ public:
+  JourneyTrees();
+  std::filesystem::path Root() const { return dir_ / "served"; }
+
+ private:
+  TempDir dir_;
+};
+
+// The paths whose content differs between two trees; empty when equal.
+std::string Differences(const Release& got, const Release& want);
+
+struct JourneyExpect {
+  bool ranges = true;          // the server honours byte ranges
+  bool oneConnection = false;  // and keeps the connection: one for a whole run
+  // Moved by a resumed run besides the rest of the large file: product id,
+  // version, small files, every answer's header (and a proxy's reading
+  // ahead).
+  std::int64_t slack = 96 << 10;
+};
+
+// The whole journey with `launcher` against whatever listens behind
+// `relay` (which serves JourneyTrees' root). Fails the calling test.
+void InstallThenResumeUpdate(LauncherRun& launcher, TcpRelay& relay, const JourneyExpect& expect);
 
 }  // namespace launcher::testing

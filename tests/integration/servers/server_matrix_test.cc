@@ -30,105 +30,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::size_t kBig = 3 << 20;
-// Slow enough that the kill lands a third of the way into the large file.
-constexpr std::int64_t kRate = 6 << 20;
-// What the resumed run moves besides the rest of the large file: product
-// id, version, small files, every answer's header (and a proxy's reading
-// ahead).
-constexpr std::int64_t kSmallTraffic = 96 << 10;
+// A proxy's reading ahead, moved by a resumed run besides the rest.
 constexpr std::int64_t kProxyReadAhead = 256 << 10;
-
-Release Version1() {
-  return {{"patcher.dat", "patcher 1"},
-          {"lang/en.txt", "hello"},
-          {"data/big.bin", NoiseBytes(kBig, 1)}};
-}
-
-Release Version2() {
-  Release r = Version1();
-  r["data/big.bin"] = NoiseBytes(kBig, 2);
-  r["lang/en.txt"] = "hello again";
-  r["lang/fr.txt"] = "bonjour";
-  return r;
-}
 
 void ClearProxies() {
   for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy",
                            "ALL_PROXY", "no_proxy", "NO_PROXY"}) {
     unsetenv(name);
-  }
-}
-
-// Two served trees side by side: served/v1 publishes version 1, served/v2
-// versions 1 and 2.
-class ServedTrees {
- public:
-  ServedTrees() {
-    WriteRelease(dir_ / "r1", 1, ToFiles(Version1()));
-    WriteRelease(dir_ / "r2", 1, ToFiles(Version1()));
-    WriteRelease(dir_ / "r2", 2, ToFiles(Version2()));
-    fs::create_directories(dir_ / "served");
-    BuildTestServerTree(dir_ / "r1", dir_ / "served" / "v1");
-    BuildTestServerTree(dir_ / "r2", dir_ / "served" / "v2");
-  }
-  fs::path Root() const { return dir_ / "served"; }
-
- private:
-  static ReleaseFiles ToFiles(const Release& r) { return ReleaseFiles(r.begin(), r.end()); }
-  TempDir dir_;
-};
-
-// The paths whose content differs between two trees; empty when equal.
-std::string Differences(const Release& got, const Release& want) {
-  std::string out;
-  for (const auto& [path, content] : want) {
-    auto it = got.find(path);
-    if (it == got.end())
-      out += " missing " + path;
-    else if (it->second != content)
-      out += " wrong " + path;
-  }
-  for (const auto& [path, content] : got) {
-    if (!want.count(path)) out += " extra " + path;
-  }
-  return out;
-}
-
-struct Expect {
-  bool ranges = true;                  // the server honours byte ranges
-  bool oneConnection = false;          // and keeps the connection: one for a whole run
-  std::int64_t slack = kSmallTraffic;  // moved by a resumed run besides the rest
-};
-
-// The whole journey against whatever listens behind `relay`.
-void InstallThenResumeUpdate(TcpRelay& relay, const Expect& expect) {
-  LauncherRun launcher;
-  launcher.UseServer(relay.BaseUrl() + "v1/");
-  ASSERT_EQ(launcher.Run(true), 0) << launcher.Output();
-  if (expect.oneConnection) {
-    EXPECT_EQ(relay.WaitIdle().connections, 1) << "one connection for the whole run";
-  }
-  ASSERT_EQ(Differences(launcher.Installed(), Version1()), "");
-  EXPECT_EQ(launcher.InstalledVersion(), "1\r\n");
-
-  launcher.UseServer(relay.BaseUrl() + "v2/");
-  const LauncherRun::Killed killed = launcher.RunKilledAtAThird(kBig / 2);
-  ASSERT_TRUE(killed.killed) << "the update ended before a third of the large file";
-  ASSERT_LT(killed.bytesDone, killed.totalBytes);
-  EXPECT_EQ(launcher.InstalledVersion(), "1\r\n");
-
-  const std::int64_t before = relay.WaitIdle().down;
-  ASSERT_EQ(launcher.Run(false), 0) << launcher.Output();
-  const std::int64_t moved = relay.WaitIdle().down - before;
-  EXPECT_EQ(Differences(launcher.Installed(), Version2()), "");
-  EXPECT_EQ(launcher.InstalledVersion(), "2\r\n");
-  const std::int64_t rest = killed.totalBytes - killed.bytesDone;
-  if (expect.ranges) {
-    EXPECT_GE(moved, rest);
-    EXPECT_LT(moved, rest + expect.slack) << "the resumed run fetched more than the rest";
-  } else {
-    EXPECT_GE(moved, killed.totalBytes) << "the large file started again";
   }
 }
 
@@ -149,7 +57,7 @@ class ServerMatrixTest : public ::testing::TestWithParam<ServerCase> {
 
 TEST_P(ServerMatrixTest, FirstInstallationThenResumedUpdate) {
   const ServerCase& c = GetParam();
-  ServedTrees trees;
+  JourneyTrees trees;
   std::unique_ptr<NginxServer> nginx;
   std::unique_ptr<WebServer> other;
   int port = 0;
@@ -161,12 +69,13 @@ TEST_P(ServerMatrixTest, FirstInstallationThenResumedUpdate) {
     port = other->port();
   }
   TcpRelay::Options slow;
-  slow.rate = kRate;
+  slow.rate = kJourneyRate;
   TcpRelay relay(port, slow);
-  Expect expect;
+  JourneyExpect expect;
   expect.ranges = c.ranges;
   expect.oneConnection = c.keepsConnections;
-  InstallThenResumeUpdate(relay, expect);
+  LauncherRun launcher;
+  InstallThenResumeUpdate(launcher, relay, expect);
   if (HasFailure() && other) ADD_FAILURE() << other->Log();
 }
 
@@ -198,10 +107,10 @@ class SquidTest : public ::testing::TestWithParam<bool> {
 };
 
 TEST_P(SquidTest, FirstInstallationAndResumedUpdateEndInSeconds) {
-  ServedTrees trees;
+  JourneyTrees trees;
   NginxServer origin(trees.Root());
   TcpRelay::Options slow;
-  slow.rate = kRate;
+  slow.rate = kJourneyRate;
   TcpRelay relay(origin.port(), slow);
   TempDir squidRoot;
   WebServer squid(WebServer::kSquid, squidRoot.path(), SquidOptions());
@@ -210,9 +119,10 @@ TEST_P(SquidTest, FirstInstallationAndResumedUpdateEndInSeconds) {
   setenv("http_proxy", ProxyUrl(toSquid.port()).c_str(), 1);
   // Each run gets 60 s at most; a transfer that waited for the proxy to close
   // its connection would take the 90 s receive time-out per file.
-  Expect expect;
-  expect.slack = kSmallTraffic + kProxyReadAhead;
-  InstallThenResumeUpdate(relay, expect);
+  JourneyExpect expect;
+  expect.slack += kProxyReadAhead;
+  LauncherRun launcher;
+  InstallThenResumeUpdate(launcher, relay, expect);
   EXPECT_EQ(toSquid.WaitIdle().connections, 3) << "one connection to the proxy per run";
   if (HasFailure()) ADD_FAILURE() << squid.Log();
 }
