@@ -11,7 +11,15 @@ std::wstring LongPath(const std::filesystem::path& path) {
   std::wstring text = path.wstring();
   if (text.rfind(L"\\\\?\\", 0) == 0) return text;
   std::error_code ec;
-  std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+  // Names are taken as they are, a relative one joined to the working
+  // directory: std::filesystem::absolute asks GetFullPathNameW, whose
+  // clean-up also drops final dots and spaces of names ("..." becomes "..").
+  std::filesystem::path absolute = path;
+  if (!path.has_root_name() && !path.has_root_directory()) {
+    absolute = std::filesystem::current_path(ec) / path;
+  } else if (!path.is_absolute()) {
+    absolute = std::filesystem::absolute(path, ec);
+  }
   if (ec) absolute = path;
   text = absolute.lexically_normal().make_preferred().wstring();
   if (text.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + text.substr(2);

@@ -15,6 +15,7 @@
 #include "files/regular_file.h"
 #include "files/replace_file.h"
 #include "files/utf16.h"
+#include "platform/long_path.h"
 #include "support/fake_clock.h"
 #include "support/temp_dir.h"
 #include "update/directories.h"
@@ -153,6 +154,26 @@ TEST(WindowsFilesTest, NamesOutsideTheCodePageAndPathsPastTheOldLimit) {
   // directory, which is empty then too).
   RemoveEmptyParentDirectories(file);
   EXPECT_FALSE(fs::exists(dir.path()));
+}
+
+// Names are resolved by themselves alone: the system's own clean-up would
+// shorten "..." to ".." and so climb a directory. (The test's own reads go
+// through the engine's calls for the same reason.)
+TEST(WindowsFilesTest, NamesKeepTheirFinalDots) {
+  TempDir dir;
+  fs::create_directories(dir / "a");
+  testing::ScopedCurrentDir cwd(dir / "a");
+  const std::u16string relative = u"x/.../y.txt";
+  const std::u16string absolute = U16(fs::current_path()) + u"\\x\\...\\y.txt";
+  EXPECT_EQ(LongPath(ToPath(relative)), L"\\\\?\\" + ToPath(absolute).wstring());
+  EXPECT_EQ(LongPath(ToPath(absolute)), L"\\\\?\\" + ToPath(absolute).wstring());
+  CreateParentDirectories(relative);
+  ASSERT_TRUE(ReplaceFileContents(ToPath(relative), "kept", Durability::kDurable));
+  EXPECT_EQ(QueryFileSize(absolute), 4);
+  EXPECT_FALSE(fs::exists(dir / "a" / "y.txt"));
+  EXPECT_EQ(DeleteFileForced(relative), 1);
+  RemoveEmptyParentDirectories(relative);
+  EXPECT_FALSE(fs::exists(dir / "a" / "x"));
 }
 
 }  // namespace
