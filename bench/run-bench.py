@@ -264,7 +264,7 @@ class Bench:
     # The same update killed half-way, then run again, against curl fetching
     # the files the second run still has to fetch.
     def resume(self):
-        ours, theirs, ratios, peaks = [], [], [], []
+        ours, theirs, decompressed, ratios, ratios2, peaks = [], [], [], [], [], []
         pattern = (r"^\s+({})\s+([\d.]+) s(?: wall\s+[\d.]+ s cpu)?\s+peak\s+([\d.]+) MiB\s+"
                    r"exit (-?\d+)")
         for n in range(self.runs):
@@ -273,16 +273,23 @@ class Bench:
                     self.limit(240 + 600 * self.gib), self.logs / "resume.log", env=self.env)
             a = re.search(pattern.format("launcher second run"), r.output, re.M)
             b = re.search(pattern.format("curl, the files left"), r.output, re.M)
-            if r.status != 0 or not a or not b or a.group(4) != "0" or b.group(4) != "0":
+            c = re.search(pattern.format(r"curl \+ zstd -d, the files left"), r.output, re.M)
+            if (r.status != 0 or not a or not b or not c or a.group(4) != "0" or b.group(4) != "0"
+                    or c.group(4) != "0"):
                 return self.failed("second run after an interrupted update", r)
             ours.append(float(a.group(2)))
             theirs.append(float(b.group(2)))
+            decompressed.append(float(c.group(2)))
             ratios.append(ours[-1] / theirs[-1])
+            ratios2.append(ours[-1] / decompressed[-1])
             peaks.append(float(a.group(3)))
         ratio = stats(ratios)
         self.rows.append(Row(f"second run after an interrupted update, {self.scale} MiB (s)",
                              fmt(stats(ours)), fmt(stats(theirs)), ratio, "<= 1.10",
                              ratio[0] <= 1.1, max(peaks), "second run/curl of the files left"))
+        self.rows.append(Row("the same, against curl + zstd -d of the files left (s)",
+                             fmt(stats(ours)), fmt(stats(decompressed)), stats(ratios2), "",
+                             None, max(peaks), "second run/(curl + zstd -d of the files left)"))
 
     # Many small files: time per entry at N/10 and N entries.
     def small_files(self):
