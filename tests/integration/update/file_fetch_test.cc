@@ -210,7 +210,8 @@ TEST_F(FileFetchTest, FailedTransferResumesAtItsOffsetAndLogsTheErrorCode) {
 // (the file bar goes from 0 straight to 100 after the transfer: no second
 // read) and are staged after one request.
 TEST_F(FileFetchTest, ResumedOrRestartedTransferPassesOnTheDigestTakenAsItArrived) {
-  const std::string content = testing::NoiseBytes(100000, 11);
+  // Past the size from which the digest runs beside the transfer.
+  const std::string content = testing::NoiseBytes(1536 * 1024, 11);
   const std::string digest = tree_.AddFile("s.bin", content);
   const fs::path served = tree_.root() / "patcher" / "patcher" / EncodeListPath("s.bin").substr(2);
   const std::string compressed = ReadFileBytes(served);
