@@ -59,9 +59,11 @@ asan: deps
 
 # The tests with two threads meeting: the cancel words and the close
 # handshake, the window's display operations, the worker under the driver,
-# the helpers that read installed files ahead of the worker.
+# the helpers that read installed files ahead of the worker, the helper that
+# digests a download beside it.
 TSAN_TESTS := cancel_test launcher_window_test launcher_app_test engine_driver_test \
-  update_digest_lookahead_test update_installed_check_test engine_lookahead_test
+  update_digest_lookahead_test update_installed_check_test engine_lookahead_test \
+  update_download_digest_test update_file_fetch_test
 space := $(subst ,, )
 tsan: deps
 	@cmake --preset tsan >/dev/null
