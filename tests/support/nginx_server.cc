@@ -1,12 +1,9 @@
 #include "support/nginx_server.h"
 
-#include <arpa/inet.h>
 #include <grp.h>
-#include <netinet/in.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,51 +12,12 @@
 #include <stdexcept>
 #include <thread>
 
+#include "support/child_server.h"
+
 namespace launcher::testing {
 namespace {
 
 constexpr const char* kNginx = "/usr/sbin/nginx";
-
-// A port that was free a moment ago. nginx binds it itself, so another
-// process may take it in between; Start is retried with a new port then.
-int PickFreePort() {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = 0;
-  socklen_t len = sizeof addr;
-  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-    if (fd >= 0) close(fd);
-    throw std::runtime_error("no free port");
-  }
-  close(fd);
-  return ntohs(addr.sin_port);
-}
-
-bool Accepts(int port) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-  close(fd);
-  return ok;
-}
-
-void StopChild(pid_t pid) {
-  if (pid <= 0) return;
-  kill(pid, SIGTERM);  // fast shutdown; a master also stops its workers
-  for (int i = 0; i < 300; ++i) {
-    if (waitpid(pid, nullptr, WNOHANG) == pid) return;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
-}
 
 std::string Config(const std::filesystem::path& dir, const std::filesystem::path& root, int port,
                    const NginxServer::Options& options) {
@@ -114,8 +72,15 @@ NginxServer::NginxServer(const std::filesystem::path& root, const Options& optio
   throw std::runtime_error("nginx did not start: " + ReadFileBytes(ErrorLogPath()));
 }
 
+// The port comes from PickFreePort, so another process may have taken it by
+// the time nginx binds it: Start is retried with a new one then. nginx
+// writes its pid file only once it has bound every listening socket, so the
+// file naming this child proves that the port is ours (an HTTP check would
+// need TLS for a TLS server, and would show in the access log).
 bool NginxServer::Start(const std::filesystem::path& root, const Options& options) {
   port_ = PickFreePort();
+  const std::filesystem::path pidFile = dir_ / "nginx.pid";
+  std::filesystem::remove(pidFile);
   const std::string conf = (dir_ / "nginx.conf").string();
   WriteFileBytes(conf, Config(dir_.path(), root, port_, options));
   std::vector<std::string> args = {
@@ -133,16 +98,12 @@ bool NginxServer::Start(const std::filesystem::path& root, const Options& option
     execv(kNginx, argv.data());
     _exit(127);
   }
-  for (int i = 0; i < 1000; ++i) {
-    if (waitpid(pid_, nullptr, WNOHANG) == pid_) {  // failed, e.g. port taken
-      pid_ = -1;
-      return false;
-    }
-    if (Accepts(port_)) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  StopChild(pid_);
-  pid_ = -1;
+  const std::string ours = std::to_string(pid_) + "\n";
+  const StartOutcome outcome =
+      WaitUntilServing(pid_, 10000, [&] { return ReadFileBytes(pidFile) == ours; });
+  if (outcome == StartOutcome::kServing) return true;
+  if (outcome == StartOutcome::kTimedOut) StopChild(pid_);
+  pid_ = -1;  // ended (e.g. the port was taken) or stopped
   return false;
 }
 

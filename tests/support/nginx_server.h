@@ -11,8 +11,10 @@
 // nginx writes a line after it has sent the answer; use WaitForAccessLog to
 // read the lines of requests that have just completed.
 //
-// Lifetime: the constructor returns once nginx accepts connections (or
-// throws std::runtime_error); the destructor stops nginx and reaps it. The
+// Lifetime: the constructor returns once this fixture's own nginx has bound
+// its port (its pid file names the child), starting again on a new port
+// when another process took the port first, or throws std::runtime_error;
+// the destructor stops nginx and reaps it. The
 // child dies with the creating thread too. Not thread-safe.
 #pragma once
 

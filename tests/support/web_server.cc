@@ -1,61 +1,22 @@
 #include "support/web_server.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <cstdlib>
 #include <sstream>
 #include <stdexcept>
-#include <thread>
+#include <system_error>
 #include <vector>
+
+#include "support/child_server.h"
 
 namespace launcher::testing {
 namespace {
 
 namespace fs = std::filesystem;
-
-int PickFreePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-    if (fd >= 0) close(fd);
-    throw std::runtime_error("no free port");
-  }
-  close(fd);
-  return ntohs(addr.sin_port);
-}
-
-bool Accepts(int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-  close(fd);
-  return ok;
-}
-
-void StopChild(pid_t pid) {
-  if (pid <= 0) return;
-  kill(pid, SIGTERM);
-  for (int i = 0; i < 300; ++i) {
-    if (waitpid(pid, nullptr, WNOHANG) == pid) return;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
-}
 
 // A server that has dropped root must still reach `dir`: every directory
 // above it searchable, everything below it readable (`dir` itself writable
@@ -78,8 +39,9 @@ struct Launch {
   std::vector<std::string> env;  // added to the test's environment
 };
 
+// `token` is this start's: Squid names itself after it in every answer.
 Launch Configure(WebServer::Kind kind, const fs::path& dir, const fs::path& root, int port,
-                 const WebServer::Options& options) {
+                 const std::string& token, const WebServer::Options& options) {
   const std::string d = dir.string();
   const std::string r = fs::absolute(root).string();
   const std::string p = std::to_string(port);
@@ -122,7 +84,8 @@ Launch Configure(WebServer::Kind kind, const fs::path& dir, const fs::path& root
       c << "http_port 127.0.0.1:" << p << "\npid_filename " << w << "/squid.pid\n"
         << "cache_log " << w << "/cache.log\naccess_log stdio:" << w << "/access.log\n"
         << "cache deny all\ncache_mem 8 MB\ncoredump_dir " << w << "\n"
-        << "shutdown_lifetime 0 seconds\npinger_enable off\n";
+        << "shutdown_lifetime 0 seconds\npinger_enable off\n"
+        << "visible_hostname launcher-" << token << "\n";
       if (root_user) c << "cache_effective_user nobody\n";
       if (!options.proxyUser.empty()) {
         const auto colon = options.proxyUser.find(':');
@@ -140,7 +103,9 @@ Launch Configure(WebServer::Kind kind, const fs::path& dir, const fs::path& root
       c << "http_access deny all\n";
       WriteFileBytes(dir / "squid.conf", c.str());
       if (root_user) OpenToEveryone(work, true);
-      return {{"/usr/sbin/squid", "-N", "-f", d + "/squid.conf"}, {}};
+      // A service name of its own: Squids of other tests running at the same
+      // time would otherwise share its shared-memory segments.
+      return {{"/usr/sbin/squid", "-N", "-n", "launcher" + token, "-f", d + "/squid.conf"}, {}};
     }
   }
   throw std::runtime_error("unknown server");
@@ -173,9 +138,25 @@ WebServer::WebServer(Kind kind, const fs::path& root, const Options& options) : 
   throw std::runtime_error(std::string(Name(kind)) + " did not start: " + Log());
 }
 
+// The port comes from PickFreePort, so another process may have taken it by
+// the time the server binds it: Start is retried with a new one then. The
+// server is ready once it answers with this start's token: a file servers
+// serve from a file written into the served root for the start (and removed
+// after it), the token Squid puts into its answers as its host name.
 bool WebServer::Start(const fs::path& root, const Options& options) {
   port_ = PickFreePort();
-  Launch launch = Configure(kind_, dir_.path(), root, port_, options);
+  const std::string token = NewStartToken();
+  const std::string tokenFile = "launcher-ready-" + token + ".txt";
+  if (kind_ != kSquid) WriteFileBytes(root / tokenFile, token);
+  struct RemoveTokenFile {
+    fs::path path;
+    ~RemoveTokenFile() {
+      std::error_code ec;
+      if (!path.empty()) fs::remove(path, ec);
+    }
+  } removeTokenFile{kind_ != kSquid ? root / tokenFile : fs::path()};
+  const std::string target = kind_ == kSquid ? "/" : "/" + tokenFile;
+  Launch launch = Configure(kind_, dir_.path(), root, port_, token, options);
   std::vector<char*> argv;
   for (auto& a : launch.argv) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -218,16 +199,11 @@ bool WebServer::Start(const fs::path& root, const Options& options) {
     if (server > 0 && !reaped) waitpid(server, nullptr, 0);
     _exit(0);
   }
-  for (int i = 0; i < 1500; ++i) {
-    if (waitpid(pid_, nullptr, WNOHANG) == pid_) {  // failed, e.g. the port was taken
-      pid_ = -1;
-      return false;
-    }
-    if (Accepts(port_)) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  StopChild(pid_);
-  pid_ = -1;
+  const StartOutcome outcome =
+      WaitUntilServing(pid_, 15000, [&] { return AnswerHolds(port_, target, token); });
+  if (outcome == StartOutcome::kServing) return true;
+  if (outcome == StartOutcome::kTimedOut) StopChild(pid_);
+  pid_ = -1;  // ended (e.g. the port was taken) or stopped
   return false;
 }
 

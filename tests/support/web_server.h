@@ -16,9 +16,13 @@
 // tests run as root; the served tree (and the directories above it) is then
 // made readable by everyone.
 //
-// Lifetime: the constructor returns once the server accepts connections
-// (or throws std::runtime_error with its log); the destructor stops it and
-// reaps it. The child dies with the creating thread too. Not thread-safe.
+// Lifetime: the constructor returns once the fixture's own server answers
+// on its port with a token made for this start (a file servers serve for a
+// moment from the served root, the host name Squid puts into its answers),
+// starting again on a new port when another process took the port first;
+// or it throws std::runtime_error with the server's log. The destructor
+// stops the server and reaps it. The child dies with the creating thread
+// too. Not thread-safe.
 #pragma once
 
 #include <sys/types.h>

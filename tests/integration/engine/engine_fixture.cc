@@ -1,9 +1,5 @@
 #include "integration/engine/engine_fixture.h"
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <thread>
 
@@ -15,24 +11,6 @@
 namespace launcher::testing {
 
 namespace fs = std::filesystem;
-
-namespace {
-
-// A loopback port that was free a moment ago; nothing listens on it.
-int ClosedPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = 0;
-  socklen_t size = sizeof address;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), size);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
-
-}  // namespace
 
 std::string Narrow(std::u16string_view text) {
   std::string out;
@@ -64,7 +42,10 @@ void EngineFixture::StartServer() {
 }
 
 void EngineFixture::UseUnreachableServer() {
-  env_.UseServer("http://127.0.0.1:" + std::to_string(ClosedPort()) + "/");
+  // Kept bound for the test: a port merely picked free could be taken by
+  // another test's server meanwhile, and the engine would talk to it.
+  if (refusing_ == nullptr) refusing_ = std::make_unique<RefusingPort>();
+  env_.UseServer("http://127.0.0.1:" + std::to_string(refusing_->port()) + "/");
 }
 
 void EngineFixture::Install(const Release& files) {

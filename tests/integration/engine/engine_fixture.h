@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/child_server.h"
 #include "support/engine_env.h"
 #include "support/nginx_server.h"
 #include "support/release_server.h"
@@ -25,7 +26,8 @@ class EngineFixture : public ::testing::Test {
   void Publish(int version, const Release& files);
   // Starts nginx on the served tree (once) and points the URL family at it.
   void StartServer();
-  // Points the URL family at a loopback port where nothing listens.
+  // Points the URL family at a loopback port where nothing listens (nor can,
+  // for the rest of the test).
   void UseUnreachableServer();
   // Writes `files` into ../patcher/ (with server/pid.ini holding pid 1).
   void Install(const Release& files);
@@ -54,6 +56,7 @@ class EngineFixture : public ::testing::Test {
   std::filesystem::path releases_;
   std::filesystem::path served_;
   std::unique_ptr<NginxServer> nginx_;
+  std::unique_ptr<RefusingPort> refusing_;
 };
 
 // `count` files spread over four directories, each a few KiB of its own.

@@ -1,10 +1,15 @@
 // The network fixtures themselves: what other tests rely on when they assert
 // on recorded requests and access-log lines.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <filesystem>
+
+#include "support/child_server.h"
 #include "support/fault_server.h"
 #include "support/nginx_server.h"
 #include "support/temp_dir.h"
+#include "support/web_server.h"
 
 namespace launcher::testing {
 namespace {
@@ -86,6 +91,39 @@ TEST(NginxServerTest, ServesRootAndLogsRequestLineAndRange) {
     EXPECT_EQ(lines[0], "GET /dir/./f.bin HTTP/1.0\tbytes= 4096 -\t206\t5904\t-\tno-cache");
     EXPECT_EQ(lines[1].substr(0, 40), "GET /dir/f.bin HTTP/1.0\tbytes=10000-\t416");
   }
+}
+
+// What a server fixture sees when another program took its port: something
+// accepts there, but does not answer with this start's token; a child that
+// ended (it could not bind) is told apart from one still starting.
+TEST(ChildServerTest, OnlyThisStartsTokenCountsAndAnEndedChildIsSeen) {
+  FaultServer other(R"({"routes": {"/ready": {"body": "another server"}}})");
+  EXPECT_TRUE(AnswerHolds(other.port(), "/ready", "another server"));
+  EXPECT_FALSE(AnswerHolds(other.port(), "/ready", NewStartToken()));
+  EXPECT_NE(NewStartToken(), NewStartToken());
+  const RefusingPort refusing;
+  EXPECT_FALSE(AnswerHolds(refusing.port(), "/", "x"));
+
+  const pid_t ended = fork();
+  if (ended == 0) _exit(1);
+  EXPECT_EQ(WaitUntilServing(ended, 30000, [] { return false; }), StartOutcome::kChildEnded);
+  const pid_t running = fork();
+  if (running == 0) {
+    pause();
+    _exit(0);
+  }
+  EXPECT_EQ(WaitUntilServing(running, 30000, [] { return true; }), StartOutcome::kServing);
+  StopChild(running);
+
+  // The token file a file server is started with is gone once it serves.
+  TempDir root;
+  WriteFileBytes(root / "f.txt", "f");
+  const WebServer busybox(WebServer::kBusybox, root.path());
+  const std::string answer = RawHttpExchange(busybox.port(), "GET /f.txt HTTP/1.0\r\n\r\n");
+  EXPECT_EQ(answer.substr(answer.find("\r\n\r\n") + 4), "f");
+  std::size_t entries = 0;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(root.path())) ++entries;
+  EXPECT_EQ(entries, 1u);
 }
 
 }  // namespace
