@@ -75,20 +75,6 @@ cp "$top/resources/stringtab-en.txt" "$install/launcher/stringtab.txt"
 cp "$patcher_bin" "$install/patcher/patcher.exe"
 printf '[Version]\r\npid=1\r\n' > "$install/patcher/server/pid.ini"
 
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-base="http://127.0.0.1:$port/"
-# UTF-16LE files with a byte-order mark.
-python3 - "$install" "$base" <<'PY'
-import sys
-install, base = sys.argv[1], sys.argv[2]
-def utf16(path, text):
-    with open(path, "wb") as f:
-        f.write(b"\xff\xfe" + text.encode("utf-16-le"))
-utf16(f"{install}/config/patcher/update.cfg", "UpdateServerSelect demo\r\n")
-utf16(f"{install}/patcher/server/updateserver.txt",
-      f'"elsewhere" "http://192.0.2.1/"\r\n"demo" "{base}"\r\n')
-PY
-
 # --- the patch server -------------------------------------------------------
 publish() {
   "$publish_bin" build --releases "$releases" --key "$top/resources/keys/test-private.pem" \
@@ -99,7 +85,13 @@ publish() {
 
 python3 "$top/demo/make_releases.py" "$releases" 1 2
 publish
-cat > "$demo/nginx/nginx.conf" <<NGINX
+# nginx binds a port picked a moment before, which another program (another
+# test's server) may take in between; nginx then retries for a while before
+# it gives up, and meanwhile that program answers on the port. So the server
+# counts as ready only once it serves this start's token, and a start whose
+# nginx ended is tried again on a new port.
+write_nginx_conf() {
+  cat > "$demo/nginx/nginx.conf" <<NGINX
 daemon off;
 master_process off;
 worker_processes 1;
@@ -122,25 +114,59 @@ http {
     # Slow enough that a person sees the bars move and the demo can close
     # the launcher in the middle of a file.
     limit_rate 1m;
+    location = /ready-$token { access_log off; return 200 "$token"; }
   }
 }
 NGINX
-/usr/sbin/nginx -p "$demo/nginx" -c "$demo/nginx/nginx.conf" -e "$demo/nginx/error.log" &
-nginx_pid=$!
+}
+nginx_pid=""
 launcher_pid=""
 xvfb_pid=""
 cleanup() {
   [ -n "$launcher_pid" ] && kill "$launcher_pid" 2>/dev/null || true
-  kill "$nginx_pid" 2>/dev/null || true
+  [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null || true
   if [ -n "$windows" ]; then wineserver -k 2>/dev/null; wineserver -w 2>/dev/null || true; fi
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
   wait 2>/dev/null || true
 }
 trap cleanup EXIT
-for _ in $(seq 50); do
-  curl -sf -o /dev/null "${base}info/pid" && break
-  sleep 0.1
+ready=0
+for _ in 1 2 3 4; do
+  port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+  token=$(od -An -N8 -tx1 /dev/urandom | tr -d ' \n')
+  base="http://127.0.0.1:$port/"
+  write_nginx_conf
+  /usr/sbin/nginx -p "$demo/nginx" -c "$demo/nginx/nginx.conf" -e "$demo/nginx/error.log" &
+  nginx_pid=$!
+  for _ in $(seq 150); do
+    kill -0 "$nginx_pid" 2>/dev/null || break
+    if [ "$(curl -s --max-time 2 "${base}ready-$token" 2>/dev/null)" = "$token" ]; then
+      ready=1
+      break
+    fi
+    sleep 0.1
+  done
+  [ "$ready" -eq 1 ] && break
+  kill "$nginx_pid" 2>/dev/null || true
+  wait "$nginx_pid" 2>/dev/null || true
+  nginx_pid=""
 done
+if [ "$ready" -ne 1 ]; then
+  echo "demo: nginx did not start on a free port" >&2
+  cat "$demo/nginx/error.log" >&2 2>/dev/null || true
+  exit 1
+fi
+# UTF-16LE files with a byte-order mark.
+python3 - "$install" "$base" <<'PY'
+import sys
+install, base = sys.argv[1], sys.argv[2]
+def utf16(path, text):
+    with open(path, "wb") as f:
+        f.write(b"\xff\xfe" + text.encode("utf-16-le"))
+utf16(f"{install}/config/patcher/update.cfg", "UpdateServerSelect demo\r\n")
+utf16(f"{install}/patcher/server/updateserver.txt",
+      f'"elsewhere" "http://192.0.2.1/"\r\n"demo" "{base}"\r\n')
+PY
 
 # --- running the launcher ---------------------------------------------------
 if [ "$check" -eq 0 ] && [ -n "${DISPLAY:-}" ]; then
