@@ -41,6 +41,21 @@ bool DecodeRun(std::string_view run, std::u16string& text) {
   return FromUtf8(bytes, text);
 }
 
+#ifdef _WIN32
+// Windows opens a component whose stem (up to the first dot, less its final
+// spaces) is a device name as that device, in any case: "con.txt" is CON.
+bool IsDeviceName(std::u16string_view part) {
+  std::u16string_view stem = part.substr(0, part.find(u'.'));
+  while (!stem.empty() && stem.back() == u' ') stem.remove_suffix(1);
+  std::u16string name;
+  for (char16_t c : stem) name += (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c;
+  if (name == u"CON" || name == u"PRN" || name == u"AUX" || name == u"NUL") return true;
+  return name.size() == 4 && (name.starts_with(u"COM") || name.starts_with(u"LPT")) &&
+         std::u16string_view(u"123456789\u00B9\u00B2\u00B3").find(name[3]) !=
+             std::u16string_view::npos;
+}
+#endif
+
 }  // namespace
 
 void ExpandListPath(std::string& token) {
@@ -103,6 +118,10 @@ bool SanitizeDecodedPath(std::u16string& path) {
     // path, so "data." is "data" and "..." becomes "..": such a name is not
     // the file it says, and may climb out of the root.
     if (!(first && part == u".") && (part.back() == u'.' || part.back() == u' ')) return false;
+    // These characters are not part of a name there ("a:b" is the stream "b"
+    // of file "a"), and a device name is not a file.
+    if (part.find_first_of(u"<>:\"|?*") != std::u16string_view::npos || IsDeviceName(part))
+      return false;
 #endif
     if (end == std::u16string::npos) break;
     start = end + 1;

@@ -46,7 +46,9 @@ DecodedListPath DecodeListPath(std::string& token);
 // empty component other than a leading ".", a NUL or another control
 // character, or a path longer than kMaxDecodedPathUnits. On Windows it also
 // refuses a name that ends in a dot or a space ("...", "data."), which the
-// system would shorten.
+// system would shorten, a name holding one of <>:"|?* ("a:b" is a stream of
+// "a"), and a device name with or without extension ("CON", "nul.txt",
+// "COM1", "LPT9.log").
 bool SanitizeDecodedPath(std::u16string& path);
 
 // Encodes one UTF-8 name (a path component) as one run, with padding.

@@ -65,19 +65,24 @@ TEST_F(ListPathTest, SanitizeRefusesEscapesAndNormalisesBackslashes) {
   EXPECT_FALSE(SanitizeDecodedPath(longPath));
 }
 
-// Windows shortens a name's final dots and spaces ("..." to ".."), so there
-// such names are refused; elsewhere they are names like any other.
-TEST_F(ListPathTest, NamesEndingInADotOrSpaceAreRefusedOnWindowsOnly) {
-  for (std::u16string name : std::initializer_list<std::u16string>{u"./.../outside/x", u"./data./a",
-                                                                   u"./a /b", u"./a/b."}) {
+// Windows shortens a name's final dots and spaces ("..." to ".."), reads
+// "a:b" as a stream of "a" and "con.txt" as the console, so there such names
+// are refused; elsewhere they are names like any other.
+TEST_F(ListPathTest, NamesWindowsCannotHoldAreRefusedOnWindowsOnly) {
+  for (std::u16string name : std::initializer_list<std::u16string>{
+           u"./.../outside/x", u"./data./a", u"./a /b", u"./a/b.", u"./game.exe:x", u"./a<b",
+           u"./a>b", u"./a\"b", u"./a|b", u"./a?", u"./*/b", u"./CON", u"./data/nul.txt",
+           u"./Aux.tar.gz", u"./prn/a", u"./com1", u"./LPT9.log", u"./con .txt"}) {
 #ifdef _WIN32
     EXPECT_FALSE(SanitizeDecodedPath(name)) << std::string(name.begin(), name.end());
 #else
     EXPECT_TRUE(SanitizeDecodedPath(name)) << std::string(name.begin(), name.end());
 #endif
   }
-  std::u16string dotFirst = u"./.hidden/a.b";
-  EXPECT_TRUE(SanitizeDecodedPath(dotFirst));
+  for (std::u16string name : std::initializer_list<std::u16string>{
+           u"./.hidden/a.b", u"./console.txt", u"./COM10", u"./lpt", u"./a.con", u"./nul_x"}) {
+    EXPECT_TRUE(SanitizeDecodedPath(name)) << std::string(name.begin(), name.end());
+  }
 }
 
 }  // namespace
