@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -68,6 +69,8 @@ enum MessageSlot : int {
 };
 
 // The text of a slot.
-inline const std::u16string& Message(MessageSlot slot) { return g_messages[slot]; }
+inline const std::u16string& Message(MessageSlot slot) {
+  return g_messages[static_cast<std::size_t>(slot)];
+}
 
 }  // namespace launcher
