@@ -1,6 +1,7 @@
-// launcher-fetch.exe URL TARGET: one transfer through the engine's
-// Downloader with its production options, for tests that drive the network
-// path of the Windows build from outside (the system proxy under Wine).
+// launcher-fetch.exe URL TARGET [CAFILE]: one transfer through the engine's
+// Downloader with its production options (CAFILE: Options::caFile), for
+// tests that drive the network path of the Windows build from outside (the
+// system proxy, https under Wine).
 // Prints "state <state> detail <errorDetail> offset <offset>"; exits 0 when
 // the transfer ended in state 3 (done).
 #include <cstdio>
@@ -10,11 +11,13 @@
 #include "net/downloader.h"
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: launcher-fetch URL TARGET\n");
+  if (argc != 3 && argc != 4) {
+    std::fprintf(stderr, "usage: launcher-fetch URL TARGET [CAFILE]\n");
     return 2;
   }
-  launcher::Downloader downloader;
+  launcher::Downloader::Options options;
+  if (argc == 4) options.caFile = argv[3];
+  launcher::Downloader downloader(options);
   launcher::Transfer last;
   downloader.Download(
       launcher::FromUtf8Lossy(argv[1]), launcher::FromUtf8Lossy(argv[2]),

@@ -1,8 +1,10 @@
-// The Windows engine under Wine takes its proxy from the user's Internet
-// settings when the environment names none: the settings are written into
-// Wine's registry, launcher-fetch.exe (the Downloader with its production
-// options) fetches from nginx on loopback, and Squid's access log tells
-// which requests went through it. Labelled "wine"; needs make windows.
+// The Windows engine's network path under Wine, driven through
+// launcher-fetch.exe (the Downloader with its production options) against
+// nginx on loopback. It takes its proxy from the user's Internet settings
+// when the environment names none: the settings are written into Wine's
+// registry, and Squid's access log tells which requests went through it.
+// And https through Schannel verifies the server. Labelled "wine"; needs
+// make windows.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -11,6 +13,7 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "support/nginx_server.h"
@@ -137,6 +140,54 @@ TEST_F(SystemProxyWineTest, TheUsersProxySettingsCarryTheEnginesRequests) {
   setenv("http_proxy", ("http://" + squidAddress_ + "/").c_str(), 1);
   EXPECT_TRUE(Fetch("environment"));
   EXPECT_TRUE(ProxySaw("environment")) << squid_.Log();
+}
+
+// https with the Windows build's libcurl (Schannel). The test authority is
+// given as Options::caFile: Wine's Schannel does not verify a server
+// against the system's store itself. Schannel under Wine matches no IP
+// address, so the trusted server is addressed as "localhost".
+TEST(HttpsWineTest, OnlyATrustedServerForItsNameDelivers) {
+  const fs::path fetch = WindowsBuildFile("tests/windows/launcher-fetch.exe");
+  ASSERT_TRUE(fs::exists(fetch)) << fetch << ": run make windows";
+  for (const char* name : {"http_proxy", "https_proxy", "all_proxy"}) unsetenv(name);
+  TempDir keys, root, local;
+  auto tls = [&](const std::string& name) {
+    const std::string command =
+        "openssl req -x509 -newkey rsa:2048 -nodes -days 2 "
+        "-subj /CN=localhost -addext subjectAltName=DNS:localhost -keyout " +
+        (keys / (name + ".key")).string() + " -out " + (keys / (name + ".pem")).string() +
+        " 2>/dev/null";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    NginxServer::Options options;
+    options.tlsCertificate = keys / (name + ".pem");
+    options.tlsKey = keys / (name + ".key");
+    return options;
+  };
+  WriteFileBytes(root / "f.bin", "secure bytes");
+  NginxServer trusted(root.path(), tls("trusted"));
+  NginxServer stranger(root.path(), tls("stranger"));
+  auto fetchFrom = [&](const std::string& host, int port, const std::string& target) {
+    const std::string url = "https://" + host + ":" + std::to_string(port) + "/f.bin";
+    return Wine({fetch.string(), url, "Z:" + (local / target).string(),
+                 "Z:" + (keys / "trusted.pem").string()});
+  };
+
+  ProcessResult good = fetchFrom("localhost", trusted.port(), "good.bin");
+  EXPECT_EQ(good.status, 0) << good.out << good.err;
+  EXPECT_EQ(ReadFileBytes(local / "good.bin"), "secure bytes");
+
+  // Signed by no authority given; then the trusted server at an address its
+  // certificate does not name. CURLE_PEER_FAILED_VERIFICATION, before any
+  // request, and no file.
+  for (const auto& [host, port] : {std::pair<std::string, int>{"localhost", stranger.port()},
+                                   std::pair<std::string, int>{"127.0.0.1", trusted.port()}}) {
+    ProcessResult refused = fetchFrom(host, port, "refused.bin");
+    EXPECT_EQ(refused.status, 1) << host;
+    EXPECT_EQ(refused.out.rfind("state 5 detail 60 ", 0), 0u) << host << ": " << refused.out;
+    EXPECT_FALSE(fs::exists(local / "refused.bin")) << host;
+  }
+  EXPECT_TRUE(stranger.AccessLogLines().empty());
+  EXPECT_EQ(trusted.WaitForAccessLog(1).size(), 1u);
 }
 
 }  // namespace
