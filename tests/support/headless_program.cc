@@ -14,27 +14,13 @@
 #include "files/utf16.h"
 #include "support/temp_dir.h"
 #include "support/utf16_files.h"
+#include "support/windows_build.h"
 
 namespace launcher::testing {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-fs::path WindowsBuildTree() {
-  const char* dir = std::getenv("LAUNCHER_WINDOWS_BUILD_DIR");
-  return dir != nullptr && *dir != '\0' ? fs::path(dir)
-                                        : fs::path(LAUNCHER_SOURCE_DIR) / "build" / "windows";
-}
-
-// The name Wine gives a Linux path.
-std::string WinePath(const fs::path& path) {
-  std::string text = "Z:" + fs::absolute(path).string();
-  for (char& c : text) c = c == '/' ? '\\' : c;
-  return text;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 HeadlessProgram HeadlessProgram::Linux() {
   HeadlessProgram p;
@@ -75,7 +61,7 @@ pid_t HeadlessProgram::Start(const fs::path& launcherDir, const std::vector<std:
                              const fs::path& out) const {
   if (!ok()) return -1;
   std::vector<std::string> args;
-  if (windows_) args.push_back((fs::path(LAUNCHER_SOURCE_DIR) / "scripts/wine-run").string());
+  if (windows_) args.push_back(WineRunScript().string());
   args.push_back(program_.string());
   args.insert(args.end(), switches.begin(), switches.end());
   std::vector<char*> argv;

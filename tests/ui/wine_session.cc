@@ -1,8 +1,9 @@
 #include "wine_session.h"
 
-#include <cstdlib>
 #include <fstream>
 #include <iostream>
+
+#include "support/windows_build.h"
 
 // Xlib's macros clash with Qt and gtest: included last.
 #include <X11/Xlib.h>
@@ -13,11 +14,7 @@ namespace launcher::testing {
 namespace fs = std::filesystem;
 
 fs::path WindowsBuildFile(const std::string& program) {
-  const char* dir = std::getenv("LAUNCHER_WINDOWS_BUILD_DIR");
-  const fs::path tree = dir != nullptr && *dir != '\0'
-                            ? fs::path(dir)
-                            : fs::path(LAUNCHER_SOURCE_DIR) / "build" / "windows";
-  const fs::path file = tree / program;
+  const fs::path file = WindowsBuildTree() / program;
   if (!fs::exists(file)) {
     std::cerr << file << " is missing: build the windows preset first (make windows)\n";
     return {};

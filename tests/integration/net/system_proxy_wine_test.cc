@@ -20,23 +20,12 @@
 #include "support/publish_fixture.h"
 #include "support/temp_dir.h"
 #include "support/web_server.h"
+#include "support/windows_build.h"
 
 namespace launcher::testing {
 namespace {
 
 namespace fs = std::filesystem;
-
-fs::path WindowsBuildFile(const std::string& program) {
-  const char* dir = std::getenv("LAUNCHER_WINDOWS_BUILD_DIR");
-  const fs::path tree = dir != nullptr && *dir != '\0'
-                            ? fs::path(dir)
-                            : fs::path(LAUNCHER_SOURCE_DIR) / "build" / "windows";
-  return tree / program;
-}
-
-ProcessResult Wine(const std::vector<std::string>& args) {
-  return RunProcess(fs::path(LAUNCHER_SOURCE_DIR) / "scripts" / "wine-run", args);
-}
 
 // DefaultConnectionSettings as Windows stores it: version 0x46, a counter,
 // the flags (1 direct, 2 manual proxy, 4 PAC address, 8 detection), then
@@ -81,18 +70,18 @@ class SystemProxyWineTest : public ::testing::Test {
 
   void Settings(std::uint32_t flags, const std::string& proxy, const std::string& bypass,
                 const std::string& pac = "") {
-    ProcessResult reg =
-        Wine({"reg.exe", "add",
-              "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections",
-              "/v", "DefaultConnectionSettings", "/t", "REG_BINARY", "/d",
-              SettingsHex(flags, proxy, bypass, pac), "/f"});
+    ProcessResult reg = RunUnderWine(
+        {"reg.exe", "add",
+         "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections", "/v",
+         "DefaultConnectionSettings", "/t", "REG_BINARY", "/d",
+         SettingsHex(flags, proxy, bypass, pac), "/f"});
     ASSERT_EQ(reg.status, 0) << reg.out << reg.err;
   }
 
   // Fetches `name` from the origin; true when the bytes arrived.
   bool Fetch(const std::string& name) {
     ProcessResult run =
-        Wine({fetch_.string(), origin_.BaseUrl() + name, "Z:" + (local_ / name).string()});
+        RunUnderWine({fetch_.string(), origin_.BaseUrl() + name, WinePath(local_ / name)});
     EXPECT_EQ(run.status, 0) << name << ": " << run.out << run.err;
     return run.status == 0 && ReadFileBytes(local_ / name) == "bytes of " + name;
   }
@@ -107,7 +96,7 @@ class SystemProxyWineTest : public ::testing::Test {
     return false;
   }
 
-  const fs::path fetch_ = WindowsBuildFile("tests/windows/launcher-fetch.exe");
+  const fs::path fetch_ = WindowsBuildTree() / "tests/windows/launcher-fetch.exe";
   TempDir root_;
   NginxServer origin_{root_.path()};
   TempDir squidRoot_;
@@ -147,7 +136,7 @@ TEST_F(SystemProxyWineTest, TheUsersProxySettingsCarryTheEnginesRequests) {
 // against the system's store itself. Schannel under Wine matches no IP
 // address, so the trusted server is addressed as "localhost".
 TEST(HttpsWineTest, OnlyATrustedServerForItsNameDelivers) {
-  const fs::path fetch = WindowsBuildFile("tests/windows/launcher-fetch.exe");
+  const fs::path fetch = WindowsBuildTree() / "tests/windows/launcher-fetch.exe";
   ASSERT_TRUE(fs::exists(fetch)) << fetch << ": run make windows";
   for (const char* name : {"http_proxy", "https_proxy", "all_proxy"}) unsetenv(name);
   TempDir keys, root, local;
@@ -168,8 +157,8 @@ TEST(HttpsWineTest, OnlyATrustedServerForItsNameDelivers) {
   NginxServer stranger(root.path(), tls("stranger"));
   auto fetchFrom = [&](const std::string& host, int port, const std::string& target) {
     const std::string url = "https://" + host + ":" + std::to_string(port) + "/f.bin";
-    return Wine({fetch.string(), url, "Z:" + (local / target).string(),
-                 "Z:" + (keys / "trusted.pem").string()});
+    return RunUnderWine(
+        {fetch.string(), url, WinePath(local / target), WinePath(keys / "trusted.pem")});
   };
 
   ProcessResult good = fetchFrom("localhost", trusted.port(), "good.bin");

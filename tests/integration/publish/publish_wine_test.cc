@@ -4,7 +4,6 @@
 // deterministic); a second publish switches the served tree whole.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -12,6 +11,7 @@
 
 #include "support/publish_fixture.h"
 #include "support/temp_dir.h"
+#include "support/windows_build.h"
 
 namespace launcher::testing {
 namespace {
@@ -19,20 +19,13 @@ namespace {
 namespace fs = std::filesystem;
 
 fs::path WindowsPublisher() {
-  const char* dir = std::getenv("LAUNCHER_WINDOWS_BUILD_DIR");
-  const fs::path tree = dir != nullptr && *dir != '\0'
-                            ? fs::path(dir)
-                            : fs::path(LAUNCHER_SOURCE_DIR) / "build" / "windows";
-  return tree / "tools" / "publish" / "launcher-publish.exe";
+  return WindowsBuildTree() / "tools" / "publish" / "launcher-publish.exe";
 }
-
-// Wine sees the Linux file system as drive Z:.
-std::string Z(const fs::path& path) { return "Z:" + path.string(); }
 
 ProcessResult RunWindowsPublish(const std::vector<std::string>& args) {
   std::vector<std::string> all = {WindowsPublisher().string()};
   all.insert(all.end(), args.begin(), args.end());
-  return RunProcess(fs::path(LAUNCHER_SOURCE_DIR) / "scripts" / "wine-run", all);
+  return RunUnderWine(all);
 }
 
 std::map<std::string, std::string> TreeBytes(const fs::path& root) {
@@ -64,9 +57,9 @@ TEST(PublishWineTest, TheWindowsPublisherGivesTheSameTreeAndSwitchesItOnRepublis
                                         TestPrivateKeyPath().string(), "--pid", pid, "--out",
                                         (dir / "linux").string()});
     ASSERT_EQ(onLinux.status, 0) << onLinux.err;
-    ProcessResult windows =
-        RunWindowsPublish({"build", "--releases", Z(dir / "releases"), "--key",
-                           Z(TestPrivateKeyPath()), "--pid", pid, "--out", Z(dir / "srv")});
+    ProcessResult windows = RunWindowsPublish({"build", "--releases", WinePath(dir / "releases"),
+                                               "--key", WinePath(TestPrivateKeyPath()), "--pid",
+                                               pid, "--out", WinePath(dir / "srv")});
     ASSERT_EQ(windows.status, 0) << windows.out << windows.err;
     EXPECT_NE(windows.out.find("published version " + std::to_string(version)), std::string::npos)
         << windows.out;
@@ -89,16 +82,16 @@ TEST(PublishWineTest, TheWindowsPublisherGivesTheSameTreeAndSwitchesItOnRepublis
   files["aaa"] = "one";
   files["aaG"] = "two";
   WriteRelease(dir / "releases", 4, files);
-  ProcessResult refused =
-      RunWindowsPublish({"build", "--releases", Z(dir / "releases"), "--key",
-                         Z(TestPrivateKeyPath()), "--pid", "7", "--out", Z(dir / "srv")});
+  ProcessResult refused = RunWindowsPublish({"build", "--releases", WinePath(dir / "releases"),
+                                             "--key", WinePath(TestPrivateKeyPath()), "--pid", "7",
+                                             "--out", WinePath(dir / "srv")});
   EXPECT_EQ(refused.status, 1);
   EXPECT_NE(refused.err.find("case-sensitive file system"), std::string::npos) << refused.err;
   EXPECT_EQ(ReadFileBytes(dir / "srv" / "patcher" / "version"), "3\n");
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 3);
 
-  ProcessResult verify =
-      RunWindowsPublish({"verify-tree", Z(dir / "srv"), "--pubkey", Z(TestPublicKeyPath())});
+  ProcessResult verify = RunWindowsPublish(
+      {"verify-tree", WinePath(dir / "srv"), "--pubkey", WinePath(TestPublicKeyPath())});
   EXPECT_EQ(verify.status, 0) << verify.out << verify.err;
 }
 
