@@ -71,6 +71,16 @@ std::string ReadFileBytes(const std::filesystem::path& path) {
   return s.str();
 }
 
+std::map<std::string, std::string> TreeBytes(const std::filesystem::path& root) {
+  namespace fs = std::filesystem;
+  std::map<std::string, std::string> bytes;
+  for (const auto& item : fs::recursive_directory_iterator(root)) {
+    if (item.is_regular_file())
+      bytes[fs::relative(item.path(), root).string()] = ReadFileBytes(item.path());
+  }
+  return bytes;
+}
+
 void WriteFileBytes(const std::filesystem::path& path, std::string_view bytes) {
   if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path());
   std::ofstream out(path, std::ios::binary | std::ios::trunc);

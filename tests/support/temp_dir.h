@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,6 +42,8 @@ std::filesystem::path MakeInstallLayout(const std::filesystem::path& root);
 
 std::string ReadFileBytes(const std::filesystem::path& path);
 void WriteFileBytes(const std::filesystem::path& path, std::string_view bytes);
+// Every regular file below `root`: relative path -> bytes.
+std::map<std::string, std::string> TreeBytes(const std::filesystem::path& root);
 // A UTF-16LE text file with its byte-order mark, lines ended by CR LF (ASCII
 // lines, widened byte by byte): string tables and settings for tests.
 void WriteUtf16Lines(const std::filesystem::path& path, const std::vector<std::string>& lines);

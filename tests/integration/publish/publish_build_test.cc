@@ -86,16 +86,6 @@ State StateOf(const ReleaseFiles& files) {
   return state;
 }
 
-// Every file below `root`, relative path -> bytes.
-std::map<std::string, std::string> TreeBytes(const fs::path& root) {
-  std::map<std::string, std::string> bytes;
-  for (const auto& item : fs::recursive_directory_iterator(root)) {
-    if (item.is_regular_file())
-      bytes[fs::relative(item.path(), root).string()] = ReadFileBytes(item.path());
-  }
-  return bytes;
-}
-
 class PublishBuildTest : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -26,15 +25,6 @@ ProcessResult RunWindowsPublish(const std::vector<std::string>& args) {
   std::vector<std::string> all = {WindowsPublisher().string()};
   all.insert(all.end(), args.begin(), args.end());
   return RunUnderWine(all);
-}
-
-std::map<std::string, std::string> TreeBytes(const fs::path& root) {
-  std::map<std::string, std::string> bytes;
-  for (const auto& item : fs::recursive_directory_iterator(root)) {
-    if (item.is_regular_file())
-      bytes[fs::relative(item.path(), root).string()] = ReadFileBytes(item.path());
-  }
-  return bytes;
 }
 
 TEST(PublishWineTest, TheWindowsPublisherGivesTheSameTreeAndSwitchesItOnRepublish) {
