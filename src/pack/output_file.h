@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "files/replace_file.h"
@@ -15,8 +16,14 @@ namespace launcher {
 
 class OutputFile {
  public:
+  enum class Writes {
+    kCached,  // through the page cache, writeback started as the data come
+    kBulk,    // a file that is synced once written: full buffers past the
+              // page cache where the system allows (NativeFile::WriteBulk)
+  };
+
   // Creates the temporary file in the target's directory. Check is_open().
-  explicit OutputFile(const std::filesystem::path& target);
+  explicit OutputFile(const std::filesystem::path& target, Writes writes = Writes::kCached);
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
@@ -29,11 +36,19 @@ class OutputFile {
   bool Commit(Durability durability = Durability::kSyncData);
 
  private:
-  bool Flush();
+  struct AlignedFree {
+    void operator()(char* p) const;
+  };
+
+  bool FlushFull();  // writes a full buffer
+  bool FlushRest();  // writes what is left, of any length
 
   FileReplacement replacement_;
+  Writes writes_;
   bool failed_ = false;
-  std::string buffer_;
+  std::size_t capacity_;
+  std::size_t used_ = 0;
+  std::unique_ptr<char, AlignedFree> buffer_;
 };
 
 }  // namespace launcher

@@ -33,6 +33,16 @@ class NativeFile {
   bool is_open() const { return handle_ != kNone; }
   // Writes all of `data` at the current end. False on any error.
   bool Write(const void* data, std::size_t size);
+  // Alignment WriteBulk needs of its data, of their size and of the file's
+  // length so far.
+  static constexpr std::size_t kBulkAlignment = 4096;
+  // Writes all of `data` at the current end like Write, for large files that
+  // are synced once written: on Linux past the page cache (O_DIRECT) where
+  // the file system takes it, so the data go to the disk as they are written
+  // and a later SyncData has little left to do; otherwise, and on Windows,
+  // as Write. `data`, `size` and the length written so far must be
+  // multiples of kBulkAlignment. Write and WriteBulk may be mixed.
+  bool WriteBulk(const void* data, std::size_t size);
   // Copies the whole regular file `source` into this (empty) file and gives
   // it the permission bits of `source`. False when `source` is not a regular
   // file or cannot be read, or on a write error.
@@ -54,6 +64,8 @@ class NativeFile {
  private:
   static constexpr std::intptr_t kNone = -1;
   std::intptr_t handle_ = kNone;  // a descriptor, or a HANDLE on Windows
+  bool direct_ = false;           // O_DIRECT is set on the descriptor
+  bool noDirect_ = false;         // the file system refused it
 };
 
 // Renames `from` to `to`, replacing `to` when it exists. With writeThrough

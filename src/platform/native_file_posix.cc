@@ -29,6 +29,20 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
   return true;
 }
 
+// Sets or clears O_DIRECT on an open descriptor; false where the system or
+// the file system refuses.
+bool SetDirect(int fd, bool on) {
+#ifdef O_DIRECT
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0) return false;
+  const int wanted = on ? (flags | O_DIRECT) : (flags & ~O_DIRECT);
+  return wanted == flags || ::fcntl(fd, F_SETFL, wanted) == 0;
+#else
+  (void)fd;
+  return !on;
+#endif
+}
+
 bool CopyContents(int in, int out) {
   // copy_file_range lets the kernel (or the file system) do the copy; where
   // it is refused, plain reads and writes go on from the same offsets.
@@ -100,7 +114,39 @@ bool NativeFile::CreateNew(const std::filesystem::path& path, unsigned mode, boo
 }
 
 bool NativeFile::Write(const void* data, std::size_t size) {
-  return is_open() && WriteAll(static_cast<int>(handle_), static_cast<const char*>(data), size);
+  if (!is_open()) return false;
+  // An unaligned piece (the end of a file written in bulk) goes through the
+  // page cache.
+  if (direct_ && !SetDirect(static_cast<int>(handle_), false)) return false;
+  direct_ = false;
+  return WriteAll(static_cast<int>(handle_), static_cast<const char*>(data), size);
+}
+
+bool NativeFile::WriteBulk(const void* data, std::size_t size) {
+  if (!is_open()) return false;
+  const int fd = static_cast<int>(handle_);
+  if (!direct_ && !noDirect_) {
+    direct_ = SetDirect(fd, true);
+    noDirect_ = !direct_;
+  }
+  if (!direct_) return WriteAll(fd, static_cast<const char*>(data), size);
+  const auto* bytes = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t n = ::write(fd, bytes, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EINVAL && bytes == data) {
+      // The file system takes no unbuffered writes of this alignment, and
+      // none was made: the rest of the file goes through the cache.
+      noDirect_ = true;
+      return Write(data, size);
+    }
+    if (n <= 0) return false;
+    bytes += n;
+    size -= static_cast<std::size_t>(n);
+    // A short unbuffered write leaves an unaligned rest: Write takes it.
+    if (size > 0 && static_cast<std::size_t>(n) % kBulkAlignment != 0) return Write(bytes, size);
+  }
+  return true;
 }
 
 bool NativeFile::CopyFrom(const std::filesystem::path& source) {
@@ -122,7 +168,8 @@ bool NativeFile::SyncData() { return is_open() && ::fdatasync(static_cast<int>(h
 
 void NativeFile::StartWriteback() {
 #if defined(__linux__)
-  if (is_open()) ::sync_file_range(static_cast<int>(handle_), 0, 0, SYNC_FILE_RANGE_WRITE);
+  if (is_open() && !direct_)
+    ::sync_file_range(static_cast<int>(handle_), 0, 0, SYNC_FILE_RANGE_WRITE);
 #endif
 }
 

@@ -119,6 +119,10 @@ bool NativeFile::SetMode(unsigned) { return is_open(); }
 bool NativeFile::SyncData() { return is_open() && ::FlushFileBuffers(AsHandle(handle_)) != 0; }
 
 // The system's lazy writer starts on its own; there is no call to hurry it.
+// Unbuffered writes would need FILE_FLAG_NO_BUFFERING from the creation on,
+// with sector-aligned lengths up to the last write: the cache does it all.
+bool NativeFile::WriteBulk(const void* data, std::size_t size) { return Write(data, size); }
+
 void NativeFile::StartWriteback() {}
 
 bool NativeFile::Close() {
