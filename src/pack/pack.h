@@ -5,9 +5,10 @@
 //
 // Threading: every function may be called from any thread, also from
 // several at once (the worker and the helpers that digest installed files
-// ahead of it): each thread keeps its own zstd contexts for its lifetime and
-// nothing else is shared. None of them passes a cancel check point; a caller
-// that must not be cut by a close wraps the call in its guarded section.
+// ahead of it): each thread keeps its own compression contexts for its
+// lifetime, decompression contexts come from a small pool
+// (pack/frame_decoder.h), and nothing else is shared. None of them passes a cancel check point; a
+// caller that must not be cut by a close wraps the call in its guarded section.
 //
 // CalcCompressFile and ReleasePackBuf, the whole compressed form in memory,
 // serve only the tests and the benchmarks: the engine digests through
@@ -28,7 +29,7 @@ int CalcCompressFile(std::u16string_view path, std::int64_t& count, unsigned cha
 void ReleasePackBuf(unsigned char* buffer);
 
 // Decompresses the compressed form in `source` into `target` (its directories
-// exist). The frame is checked completely; the target is written through a
+// exist), through a FrameDecoder. The frame is checked completely; the target is written through a
 // temporary file renamed into place, so a failure never leaves a partial
 // target. The target's data are on the disk when it appears, unless
 // `syncNow` is false: the caller then syncs them (SyncFileData) before

@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 
+#include "pack/frame_decoder.h"
 #include "pack/pack.h"
 #include "pack_test_data.h"
 #include "support/temp_dir.h"
@@ -23,16 +24,38 @@ class DecompressTest : public ::testing::Test {
   }
 
   // Decompresses `source` bytes over an existing target; on failure the
-  // target must be as it was and no temporary file may be left behind.
+  // target must be as it was and no temporary file may be left behind. The
+  // decoder fed the same bytes in small uneven pieces (the header split
+  // across them) must come to the same answer and the same target.
   bool Decompress(std::string_view source) {
-    WriteFileBytes(dir_ / "source.zst", source);
+    const bool whole = DecompressWhole(source);
+    const std::string result = ReadFileBytes(dir_ / "out" / "target.bin");
     WriteFileBytes(dir_ / "out" / "target.bin", "old content");
-    const bool ok = DecompressFile(U16(dir_ / "source.zst"), U16(dir_ / "out" / "target.bin"));
+    FrameDecoder decoder(U16(dir_ / "out" / "target.bin"));
+    for (std::size_t at = 0, step = 1; at < source.size(); step = step % 7 + 1) {
+      const std::size_t piece = at < 64 ? step : 65536;
+      decoder.Feed(source.substr(at, piece));
+      at += piece;
+    }
+    EXPECT_EQ(decoder.Commit(true), whole) << "fed in pieces";
+    EXPECT_EQ(EntriesInOut(), 1u) << "stray files beside the target, fed in pieces";
+    EXPECT_TRUE(ReadFileBytes(dir_ / "out" / "target.bin") == (whole ? result : "old content"));
+    return whole;
+  }
+
+  std::size_t EntriesInOut() {
     std::size_t entries = 0;
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir_ / "out")) {
       ++entries;
     }
-    EXPECT_EQ(entries, 1u) << "stray files beside the target";
+    return entries;
+  }
+
+  bool DecompressWhole(std::string_view source) {
+    WriteFileBytes(dir_ / "source.zst", source);
+    WriteFileBytes(dir_ / "out" / "target.bin", "old content");
+    const bool ok = DecompressFile(U16(dir_ / "source.zst"), U16(dir_ / "out" / "target.bin"));
+    EXPECT_EQ(EntriesInOut(), 1u) << "stray files beside the target";
     if (!ok) {
       EXPECT_EQ(ReadFileBytes(dir_ / "out" / "target.bin"), "old content");
     }
@@ -117,6 +140,15 @@ TEST_F(DecompressTest, RefusesHugeDeclarationsBeforeWriting) {
   // A window of 2^31 bytes, without a content size.
   const std::string window("\x28\xb5\x2f\xfd\x00\xa8\x01\x00\x00", 9);
   EXPECT_FALSE(Decompress(window));
+}
+
+// Past the output buffer the target is written in bulk, past the page cache
+// where the file system allows, and its last piece through the cache.
+TEST_F(DecompressTest, LargeTargetIsWrittenWhole) {
+  WriteFileBytes(dir_ / "large.bin", MixedContent(3 * 1024 * 1024 + 4097, 9));
+  ASSERT_TRUE(CompressFileTo(U16(dir_ / "large.bin"), U16(dir_ / "large.zst"), nullptr));
+  ASSERT_TRUE(Decompress(ReadFileBytes(dir_ / "large.zst")));
+  EXPECT_TRUE(ReadFileBytes(dir_ / "out" / "target.bin") == ReadFileBytes(dir_ / "large.bin"));
 }
 
 TEST_F(DecompressTest, FrameWithoutContentSizeIsAccepted) {
