@@ -1,108 +1,24 @@
 #include "update/download_digest.h"
 
-#include <algorithm>
-#include <cstdint>
-#include <utility>
-
 namespace launcher {
 
-DownloadDigest::DownloadDigest(std::int64_t inlineBytes) : inlineBytes_(inlineBytes) { Restart(); }
-
-DownloadDigest::~DownloadDigest() {
-  if (!helper_.joinable()) return;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    stop_ = true;
-    queued_.clear();
-  }
-  changed_.notify_all();
-  helper_.join();
-}
+DownloadDigest::DownloadDigest(std::int64_t inlineBytes)
+    : digest_(std::make_unique<Md5Digest>()),
+      stage_([this](std::string_view bytes) { digest_->Update(bytes.data(), bytes.size()); },
+             inlineBytes) {}
 
 void DownloadDigest::Restart() {
-  Drain();
-  filling_.clear();
+  stage_.Reset();
   digest_ = std::make_unique<Md5Digest>();
-  bytes_ = 0;
-}
-
-void DownloadDigest::Append(std::string_view bytes) {
-  bytes_ += static_cast<std::int64_t>(bytes.size());
-  if (!helper_.joinable() && (bytes_ <= inlineBytes_ || !StartHelper())) {
-    digest_->Update(bytes.data(), bytes.size());
-    return;
-  }
-  while (!bytes.empty()) {
-    if (filling_.capacity() < kBufferBytes) filling_.reserve(kBufferBytes);
-    const std::size_t take = std::min(bytes.size(), kBufferBytes - filling_.size());
-    filling_.append(bytes.data(), take);
-    bytes.remove_prefix(take);
-    if (filling_.size() == kBufferBytes) HandOver();
-  }
-}
-
-bool DownloadDigest::StartHelper() {
-  try {
-    helper_ = std::thread([this] { HelperLoop(); });
-    return true;
-  } catch (...) {
-    // No thread to be had: everything stays on the calling thread.
-    inlineBytes_ = INT64_MAX;
-    return false;
-  }
 }
 
 bool DownloadDigest::Finish(std::int64_t fileSize, char* out) {
-  Drain();
-  if (fileSize < 0 || fileSize != bytes_) return false;
+  stage_.Drain();
+  if (fileSize < 0 || fileSize != stage_.bytes()) return false;
   digest_->Final();
   unsigned capacity = static_cast<unsigned>(kDigestTextCapacity);
   digest_->ToHex(out, capacity);
   return true;
-}
-
-void DownloadDigest::HandOver() {
-  std::string next;
-  {
-    std::unique_lock<std::mutex> lock(mutex_);
-    // Bounded: wait while every buffer is queued or in the helper's hands.
-    changed_.wait(lock, [&] { return queued_.size() + (busy_ ? 1 : 0) < kBuffers; });
-    queued_.push_back(std::move(filling_));
-    if (!spare_.empty()) {
-      next = std::move(spare_.back());
-      spare_.pop_back();
-    }
-  }
-  changed_.notify_all();
-  next.clear();
-  filling_ = std::move(next);
-}
-
-void DownloadDigest::Drain() {
-  if (!helper_.joinable()) return;
-  if (!filling_.empty()) HandOver();
-  std::unique_lock<std::mutex> lock(mutex_);
-  changed_.wait(lock, [&] { return queued_.empty() && !busy_; });
-}
-
-void DownloadDigest::HelperLoop() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  for (;;) {
-    changed_.wait(lock, [&] { return stop_ || !queued_.empty(); });
-    if (stop_) return;
-    std::string buffer = std::move(queued_.front());
-    queued_.pop_front();
-    busy_ = true;
-    lock.unlock();
-    // digest_ is replaced only by Restart, after a Drain: never while the
-    // helper holds a buffer.
-    digest_->Update(buffer.data(), buffer.size());
-    lock.lock();
-    busy_ = false;
-    buffer.clear();
-    spare_.push_back(std::move(buffer));
-    changed_.notify_all();
-  }
 }
 
 }  // namespace launcher

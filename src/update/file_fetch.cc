@@ -12,6 +12,7 @@
 #include "seam/status_display.h"
 #include "update/directories.h"
 #include "update/download_digest.h"
+#include "update/download_unpack.h"
 #include "update/state_files.h"
 #include "update/update_state.h"
 
@@ -77,21 +78,48 @@ bool PauseBeforeRetry(std::uint32_t first, std::uint32_t& last) {
   return static_cast<std::uint32_t>(now - first) < kGiveUpAfterMs;
 }
 
-// Checks tempfile.dat against the list digest and decompresses it into the
-// staging tree. Sets FileOk; reports a file that does not decompress. The
-// digest is the one the transfer took of the file as it wrote it, when that
-// covers the whole file; otherwise (bytes the transfer never gave, such as
-// a complete file a resumed request found nothing more to add to) the file
-// is read. Either way the file bar goes from 0 to 100.
+// Both sinks of a transfer get every byte of it.
+class BodySinks final : public BodySink {
+ public:
+  BodySinks(BodySink& first, BodySink* second) : first_(first), second_(second) {}
+  void Restart() override {
+    first_.Restart();
+    if (second_ != nullptr) second_->Restart();
+  }
+  void Append(std::string_view bytes) override {
+    first_.Append(bytes);
+    if (second_ != nullptr) second_->Append(bytes);
+  }
+
+ private:
+  BodySink& first_;
+  BodySink* second_;
+};
+
+// A staged copy may only be written inside its tree, and never through a
+// symbolic link, which would write elsewhere.
+bool MayStage(const std::u16string& stagingRoot, const std::u16string& decodedPath) {
+  return StaysInsideRoot(stagingRoot, decodedPath) && !IsSymbolicLink(stagingRoot + decodedPath);
+}
+
+// Checks tempfile.dat against the list digest and brings its decompressed
+// copy into the staging tree. Sets FileOk; reports a file that does not
+// decompress. The digest and the copy are the ones the transfer made of the
+// file as it wrote it, when they cover the whole file; otherwise (bytes the
+// transfer never gave, such as a complete file a resumed request found
+// nothing more to add to) the file is read. Either way the file bar goes
+// from 0 to 100, and the copy takes its listed name only once the digest
+// has matched.
 //
 // A copy staged under temp/ may be installed by a later run, after a power
 // cut, so its data are synced before the resume record moves past it. A copy
 // under Check/ is only installed by the run that staged it: its sync waits,
 // with every other one, until just before the install pass.
 void CheckAndStage(const ListedFile& entry, const std::u16string& stagingRoot, bool syncNow,
-                   DownloadDigest& streamed) {
+                   DownloadDigest& streamed, DownloadUnpack* unpacked) {
   char digest[kDigestTextCapacity] = {};
-  if (streamed.Finish(QueryFileSize(TempFilePath), digest)) {
+  const std::int64_t fileSize = QueryFileSize(TempFilePath);
+  if (streamed.Finish(fileSize, digest)) {
     SetFileProgress(0);
     SetFileProgress(100);
   } else {
@@ -103,9 +131,9 @@ void CheckAndStage(const ListedFile& entry, const std::u16string& stagingRoot, b
   }
   FileOk = 1;
   const std::u16string staged = stagingRoot + entry.decodedPath;
-  // A staging tree reached through a symbolic link would write elsewhere.
-  bool stagedOk = StaysInsideRoot(stagingRoot, entry.decodedPath) && !IsSymbolicLink(staged) &&
-                  DecompressFile(TempFilePath, staged, syncNow);
+  bool stagedOk = MayStage(stagingRoot, entry.decodedPath) &&
+                  ((unpacked != nullptr && unpacked->Commit(fileSize, syncNow)) ||
+                   DecompressFile(TempFilePath, staged, syncNow));
   if (!stagedOk) {
     SetStatusText(Message(MSG_DECOMPRESS_FAILED));
     LogText(Message(MSG_DECOMPRESS_FAILED));
@@ -145,12 +173,17 @@ bool FetchListedFile(const ListedFile& entry, FetchVariant variant, int* fetched
     DownloadFinished = false;
     TransferCutShort = false;
     DownloadDigest streamed;
-    SharedDownloader->Download(url, TempFilePath, handler, BytesDone, &streamed);
+    std::unique_ptr<DownloadUnpack> unpacked;
+    if (MayStage(stagingRoot, entry.decodedPath)) {
+      unpacked = std::make_unique<DownloadUnpack>(stagingRoot + entry.decodedPath);
+    }
+    BodySinks sinks(streamed, unpacked.get());
+    SharedDownloader->Download(url, TempFilePath, handler, BytesDone, &sinks);
     if (DownloadFinished) {
       if (TransferCutShort) {
         FileOk = 0;  // fails like a wrong digest: the next attempt starts afresh
       } else {
-        CheckAndStage(entry, stagingRoot, !fullList, streamed);
+        CheckAndStage(entry, stagingRoot, !fullList, streamed, unpacked.get());
       }
       BytesDone = 0;  // a complete transfer was checked: the next one starts afresh
     } else {

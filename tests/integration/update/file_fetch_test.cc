@@ -245,6 +245,18 @@ TEST_F(FileFetchTest, ResumedOrRestartedTransferPassesOnTheDigestTakenAsItArrive
   }
 }
 
+// The copy decompressed while the bytes arrive takes its listed name only
+// once the digest has matched: a whole, valid frame under a wrong digest
+// leaves nothing in the staging tree, not even the unfinished copy.
+TEST_F(FileFetchTest, CopyOfATransferWithAWrongDigestIsNeverStaged) {
+  tree_.AddFile("w.bin", testing::NoiseBytes(1536 * 1024, 12));
+  Serve();
+  CreateParentDirectories(TempDirPath + u"./w.bin");
+  EXPECT_FALSE(FetchListedFile(Entry("w.bin", std::string(32, 'c')), FetchVariant::kIncremental));
+  EXPECT_EQ(server_->Requests().size(), 2u);
+  EXPECT_TRUE(fs::is_empty(env_.Config("temp")));
+}
+
 TEST_F(FileFetchTest, FileThatDoesNotDecompressIsReported) {
   const std::string garbage = "these bytes are no compressed frame";
   Serve(R"({"routes": {")" + Target("d.bin") + R"(": {"body": ")" + garbage + R"("}}})");

@@ -22,7 +22,7 @@ TEST(DownloadDigestTest, IsTheMd5OfTheBytesSinceTheLastRestart) {
     SCOPED_TRACE(inlineBytes);
     DownloadDigest digest(inlineBytes);
     // Bytes of a body the server then restarts from byte 0.
-    digest.Append(std::string(2 * DownloadDigest::kBufferBytes + 7, '?'));
+    digest.Append(std::string(2 * ByteStage::kBufferBytes + 7, '?'));
     digest.Restart();
     std::uniform_int_distribution<std::size_t> piece(1, 200000);
     for (std::size_t at = 0; at < data.size();) {
