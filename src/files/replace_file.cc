@@ -1,5 +1,6 @@
 #include "files/replace_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <functional>
@@ -27,6 +28,13 @@ std::filesystem::path TemporaryNameFor(const std::filesystem::path& target) {
 }
 
 }  // namespace
+
+bool IsReplacementTemporary(const std::filesystem::path& path) {
+  const std::u8string name = path.filename().u8string();
+  return name.size() > kSuffix.size() &&
+         std::equal(kSuffix.rbegin(), kSuffix.rend(), name.rbegin(),
+                    [](char a, char8_t b) { return static_cast<char8_t>(a) == b; });
+}
 
 FileReplacement::FileReplacement(const std::filesystem::path& target, unsigned mode)
     : target_(target) {

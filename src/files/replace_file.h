@@ -73,6 +73,10 @@ class FileReplacement {
   NativeFile file_;
 };
 
+// True for the name of a temporary file a FileReplacement writes (a kill can
+// leave one behind).
+bool IsReplacementTemporary(const std::filesystem::path& path);
+
 // Replaces `target` with `content` (mode 0666 before the umask).
 bool ReplaceFileContents(const std::filesystem::path& target, std::string_view content,
                          Durability durability);

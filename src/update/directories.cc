@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "files/file_ops.h"
+#include "files/replace_file.h"
 #include "files/utf16.h"
 #include "platform/native_file.h"
 
@@ -24,9 +25,9 @@ std::filesystem::path NativePrefix(std::u16string_view path, std::size_t length)
   return ToPath(native);
 }
 
-// Removes the empty directories inside the real directory `directory`, then
-// tries `directory` itself. The names are read first and the removals follow,
-// so no listing is walked while it changes.
+// Removes the unfinished copies and the empty directories inside the real
+// directory `directory`, then tries `directory` itself. The names are read
+// first and the removals follow, so no listing is walked while it changes.
 void RemoveEmptyDirectoriesBelow(const std::filesystem::path& directory) {
   std::vector<std::filesystem::path> children;
   std::error_code ec;
@@ -35,7 +36,9 @@ void RemoveEmptyDirectoriesBelow(const std::filesystem::path& directory) {
     children.push_back(it->path());
   }
   for (const std::filesystem::path& child : children) {
-    if (FileKindNoFollow(child) == FileKind::kDirectory) RemoveEmptyDirectoriesBelow(child);
+    const FileKind kind = FileKindNoFollow(child);
+    if (kind == FileKind::kDirectory) RemoveEmptyDirectoriesBelow(child);
+    if (kind == FileKind::kRegular && IsReplacementTemporary(child)) RemoveNativeFile(child);
   }
   RemoveDirectoryNative(directory);
 }

@@ -24,10 +24,12 @@ void RemoveEmptyParentDirectories(std::u16string_view path);
 
 // Removes every empty directory inside the directory `root` (a path that may
 // end in a separator), innermost first, then `root` itself when that leaves
-// it empty. Only rmdir is used: no file is ever removed, and a symbolic link
-// (or, on Windows, any reparse point) is neither followed nor removed, so it
-// keeps its directory. A `root` that is itself a link is left alone. For a
-// staging tree whose emptied directories an interrupted run left behind.
+// it empty. The only files removed are unfinished copies (the temporary
+// files of files/replace_file.h, which a killed decompression leaves); a
+// symbolic link (or, on Windows, any reparse point) is neither followed nor
+// removed, so it keeps its directory. A `root` that is itself a link is left
+// alone. For a staging tree whose emptied directories and unfinished copies
+// an interrupted run left behind.
 void RemoveEmptyDirectoryTree(std::u16string_view root);
 
 // True when joining `relative` (a sanitized decoded path) to `root` cannot

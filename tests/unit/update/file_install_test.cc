@@ -70,10 +70,15 @@ TEST_F(InstallTest, RemoveEmptyParentDirectoriesStopsAtTheFirstNonEmptyOne) {
   EXPECT_TRUE(fs::is_directory(dir_.path() / "launcher"));
 }
 
-TEST_F(InstallTest, RemoveEmptyDirectoryTreeTakesOnlyEmptyDirectoriesAndFollowsNoLink) {
+// A kill during a download leaves the unfinished decompressed copy beside
+// its staged name; nothing else in the tree is a file to remove.
+TEST_F(InstallTest, RemoveEmptyDirectoryTreeTakesEmptyDirectoriesAndUnfinishedCopiesOnly) {
   const fs::path outside = dir_.path() / "outside";
   fs::create_directories(outside / "empty");
+  WriteFileBytes(outside / "theirs.~lnew", "x");
   fs::create_directories(Staged("a/b/c"));
+  WriteFileBytes(Staged("a/b/c/pack.pak.~lnew"), "partial");
+  WriteFileBytes(Staged("keep/named~lnew"), "n");
   fs::create_directories(Staged("keep/empty"));
   WriteFileBytes(Staged("keep/file.txt"), "f");
   fs::create_directory_symlink(outside, Staged("link"));
@@ -81,8 +86,10 @@ TEST_F(InstallTest, RemoveEmptyDirectoryTreeTakesOnlyEmptyDirectoriesAndFollowsN
   EXPECT_FALSE(fs::exists(Staged("a")));
   EXPECT_FALSE(fs::exists(Staged("keep/empty")));
   EXPECT_EQ(ReadFileBytes(Staged("keep/file.txt")), "f");
+  EXPECT_EQ(ReadFileBytes(Staged("keep/named~lnew")), "n");
   EXPECT_TRUE(fs::is_symlink(Staged("link")));
   EXPECT_TRUE(fs::is_directory(outside / "empty"));
+  EXPECT_TRUE(fs::exists(outside / "theirs.~lnew"));
 
   // A staging root that is itself a link: nothing behind it is touched.
   const fs::path check = dir_.path() / "config" / "patcher" / "Check";
