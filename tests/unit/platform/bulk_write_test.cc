@@ -46,8 +46,11 @@ TEST(BulkWriteTest, AlignedMisalignedAndOrdinaryPiecesLandInOrder) {
   ASSERT_TRUE(file.Write(buffer.get(), 1000));
   ASSERT_TRUE(file.SyncData());
   ASSERT_TRUE(file.Close());
-  std::ifstream in(path, std::ios::binary);
-  const std::string written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string written;
+  {
+    std::ifstream in(path, std::ios::binary);  // closed before the removal (Windows)
+    written.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
   EXPECT_EQ(written.size(), expected.size());
   EXPECT_TRUE(written == expected);
   fs::remove_all(dir);
