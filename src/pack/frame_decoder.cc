@@ -55,7 +55,7 @@ std::unique_ptr<Context> TakeContext() {
 
 void ReturnContext(std::unique_ptr<Context> context) {
   std::lock_guard<std::mutex> lock(PoolMutex());
-  if (Pool().size() < kKeptIdle) Pool().push_back(std::move(context));
+  if (context->dctx && Pool().size() < kKeptIdle) Pool().push_back(std::move(context));
 }
 
 }  // namespace
