@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <exception>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "files/utf16.h"
@@ -64,9 +66,19 @@ bool IsRedirect(long status) { return status == 301 || status == 302 || status =
 // One transfer: lives inside one Download call.
 class TransferRun {
  public:
+  // `chooseProxy` sets the handle's proxy for an address before a request
+  // goes to it.
+  using ProxyChoice = std::function<void(std::u16string_view url)>;
+
   TransferRun(CURL* curl, std::u16string_view url, std::u16string_view localPath,
-              const DownloadCallback& callback, std::int64_t resumeOffset, BodySink* sink)
-      : curl_(curl), url_(url), path_(ToPath(localPath)), callback_(callback), sink_(sink) {
+              const DownloadCallback& callback, std::int64_t resumeOffset, BodySink* sink,
+              ProxyChoice chooseProxy)
+      : curl_(curl),
+        url_(url),
+        path_(ToPath(localPath)),
+        callback_(callback),
+        sink_(sink),
+        chooseProxy_(std::move(chooseProxy)) {
     transfer_.offset = resumeOffset < 1 ? 0 : resumeOffset;
   }
 
@@ -92,7 +104,8 @@ class TransferRun {
   std::u16string url_;
   std::filesystem::path path_;
   const DownloadCallback& callback_;
-  BodySink* sink_;         // may be null
+  BodySink* sink_;  // may be null
+  ProxyChoice chooseProxy_;
   bool sinkLive_ = false;  // the sink has every byte of the file before transfer_.offset
   Transfer transfer_;
 
@@ -140,13 +153,17 @@ void TransferRun::Execute() {
   HttpUrl url;
   if (!SplitHttpUrl(url_, url)) throw PATCH::BAD_URL;
   if (curl_ == nullptr) throw NetworkFailure{CURLE_FAILED_INIT};
+  chooseProxy_(url_);
   Perform(url);
   if (stopped_ && !bodyOpen_ && IsRedirect(status_) && firstRequest_) {
     // One redirect, by hand, with the same offset: a resumed transfer asks
-    // for its range again.
+    // for its range again. Another host may need another proxy (a script
+    // chooses by host).
     firstRequest_ = false;
+    const std::u16string location = FromUtf8Lossy(location_);
     HttpUrl next;
-    if (!SplitHttpUrl(FromUtf8Lossy(location_), next)) throw PATCH::BAD_URL;
+    if (!SplitHttpUrl(location, next)) throw PATCH::BAD_URL;
+    chooseProxy_(location);
     Perform(next);
   }
   if (stopped_) {
@@ -449,8 +466,8 @@ int Downloader::Download(std::u16string_view url, std::u16string_view localPath,
                          const DownloadCallback& callback, std::int64_t resumeOffset,
                          BodySink* sink) {
   CURL* handle = impl_->Handle();
-  impl_->UseSystemProxy(url);
-  TransferRun run(handle, url, localPath, callback, resumeOffset, sink);
+  TransferRun run(handle, url, localPath, callback, resumeOffset, sink,
+                  [this](std::u16string_view address) { impl_->UseSystemProxy(address); });
   run.Run();
   return 0;
 }

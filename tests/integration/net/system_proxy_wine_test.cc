@@ -62,6 +62,7 @@ class SystemProxyWineTest : public ::testing::Test {
     for (const char* name : {"http_proxy", "https_proxy", "all_proxy", "no_proxy"}) unsetenv(name);
     for (const char* name : {"manual", "bypassed", "environment", "pac"})
       WriteFileBytes(root_ / name, std::string("bytes of ") + name);
+    WriteFileBytes(root_ / "moved", "bytes of hop");
   }
   void TearDown() override {
     unsetenv("http_proxy");
@@ -98,7 +99,12 @@ class SystemProxyWineTest : public ::testing::Test {
 
   const fs::path fetch_ = WindowsBuildTree() / "tests/windows/launcher-fetch.exe";
   TempDir root_;
-  NginxServer origin_{root_.path()};
+  NginxServer origin_{root_.path(), [] {
+                        NginxServer::Options options;
+                        options.extraServerConfig =
+                            "location = /hop { return 302 http://localhost:$server_port/moved; }";
+                        return options;
+                      }()};
   TempDir squidRoot_;
   WebServer squid_{WebServer::kSquid, squidRoot_.path()};
   TempDir local_;
@@ -123,6 +129,17 @@ TEST_F(SystemProxyWineTest, TheUsersProxySettingsCarryTheEnginesRequests) {
   Settings(5, "", "", origin_.BaseUrl() + "proxy.pac");
   EXPECT_TRUE(Fetch("pac"));
   EXPECT_TRUE(ProxySaw("pac")) << squid_.Log();
+
+  // A script that sends one host through the proxy and another direct: a
+  // redirect to the second host is asked for direct.
+  WriteFileBytes(root_ / "proxy.pac",
+                 "function FindProxyForURL(url, host) { return host == "
+                 "\"localhost\" ? \"DIRECT\" : \"PROXY " +
+                     squidAddress_ + "\"; }");
+  EXPECT_TRUE(Fetch("hop"));
+  EXPECT_TRUE(ProxySaw("hop")) << squid_.Log();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(squid_.Log().find("GET http://localhost:"), std::string::npos) << squid_.Log();
 
   // The environment wins over the settings, as on Linux.
   Settings(3, "127.0.0.1:1", "<-loopback>");
