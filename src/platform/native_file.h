@@ -100,7 +100,8 @@ bool RemoveNativeFile(const std::filesystem::path& path);
 // Makes a file writable again: the owner's write permission on POSIX, the
 // read-only (and every other) attribute cleared on Windows
 // (SetFileAttributesW with FILE_ATTRIBUTE_NORMAL). Nothing for a missing
-// file.
+// file or a symbolic link (a reparse point): what a link names is never
+// changed.
 void ClearFileAttributesNative(const std::filesystem::path& path);
 
 // The size of the file at `path`; -1 when it cannot be opened for reading or

@@ -214,9 +214,14 @@ bool SyncFileData(const std::filesystem::path& path) {
 bool RemoveNativeFile(const std::filesystem::path& path) { return ::unlink(path.c_str()) == 0; }
 
 void ClearFileAttributesNative(const std::filesystem::path& path) {
+  // A symbolic link is never followed: chmod would change the mode of
+  // whatever it names. fchmodat without following refuses a link that
+  // appears between the two calls.
   struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) return;
-  if ((info.st_mode & S_IWUSR) == 0) ::chmod(path.c_str(), (info.st_mode & 07777) | S_IWUSR);
+  if (::lstat(path.c_str(), &info) != 0 || S_ISLNK(info.st_mode)) return;
+  if ((info.st_mode & S_IWUSR) == 0) {
+    ::fchmodat(AT_FDCWD, path.c_str(), (info.st_mode & 07777) | S_IWUSR, AT_SYMLINK_NOFOLLOW);
+  }
 }
 
 std::int64_t NativeFileSize(const std::filesystem::path& path) {

@@ -167,7 +167,10 @@ bool RemoveNativeFile(const std::filesystem::path& path) {
 
 void ClearFileAttributesNative(const std::filesystem::path& path) {
   const std::wstring name = LongPath(path);
-  if (::GetFileAttributesW(name.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+  const DWORD attributes = ::GetFileAttributesW(name.c_str());
+  // A link (reparse point) is left alone, as on POSIX.
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+    return;
   ::SetFileAttributesW(name.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 

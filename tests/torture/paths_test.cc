@@ -125,6 +125,8 @@ TEST_F(PathsTest, PlantedSymbolicLinksAreNeverWrittenThrough) {
       {"fetched list", "config/patcher/FullList.sw", "precious.txt", false},
       {"kept incremental list", "config/patcher/inc.sw", "precious.txt", false},
       {"installed version", "config/patcher/version.sw", "precious.txt", false},
+      {"resume record", "config/patcher/ustate.sw", "precious.txt", false},
+      {"server's version answer", "config/patcher/newver.sw", "precious.txt", false},
   };
   for (const PlantedLink& link : links) {
     SCOPED_TRACE(link.what);
@@ -135,7 +137,9 @@ TEST_F(PathsTest, PlantedSymbolicLinksAreNeverWrittenThrough) {
     fs::create_directories(at.parent_path());
     fs::remove_all(at);
     fs::create_symlink(Outside(link.targetRel), at);
-    fs::permissions(Outside("precious.txt"), fs::perms::owner_read | fs::perms::owner_write,
+    // Read-only, so that a mode change made through the link shows.
+    fs::permissions(Outside("precious.txt"),
+                    fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read,
                     fs::perm_options::replace);
     const auto outside = testing::SnapshotTree(Outside());
 
