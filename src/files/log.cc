@@ -29,13 +29,24 @@ bool PathExists(std::u16string_view path) {
          !ec;
 }
 
+// Generation `to` takes the content of `from`. A generation that does not
+// exist yet (a fresh installation) is no failure: the older one then goes
+// too, so that each generation stays one older than the one before it.
+bool ShiftGeneration(const std::u16string& from, const std::u16string& to) {
+  if (!PathExists(from)) {
+    DeleteFileForced(to);
+    return false;
+  }
+  return CopyFileLogged(from, to, 0);
+}
+
 void RotateUpdateLog() {
   // Generations are copied, not moved: each copy replaces the next older
   // generation, oldest first, so generation 6's old content is dropped.
   for (int n = kUpdateLogGenerations; n >= 2; --n) {
-    CopyFileLogged(UpdateLogGenerationPath(n - 1), UpdateLogGenerationPath(n), 0);
+    ShiftGeneration(UpdateLogGenerationPath(n - 1), UpdateLogGenerationPath(n));
   }
-  bool saved = CopyFileLogged(UpdateLogPath, UpdateLogGenerationPath(1), 0);
+  bool saved = ShiftGeneration(UpdateLogPath, UpdateLogGenerationPath(1));
   // Restarting a log whose copy failed would throw away its lines with no
   // copy left anywhere; keep it and try again at the next size check.
   if (!saved && PathExists(UpdateLogPath)) return;
