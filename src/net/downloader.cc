@@ -30,8 +30,13 @@ namespace {
 
 constexpr std::int64_t kReadPiece = 4096;
 constexpr std::int64_t kProgressStep = 8192;
-// Write limit of a fresh download whose length was not announced.
+// Write limit of a download whose length was not announced.
 constexpr std::int64_t kUnknownLengthLimit = 0x40000000;
+// A fresh target is sized to its announced length up to this many bytes.
+// Where the file system cannot leave the space unwritten (NTFS without the
+// sparse mark, FAT), sizing writes zeros: one hostile header must not make
+// the launcher fill the disk before a byte of the body arrived.
+constexpr std::int64_t kReserveLimit = 64 << 20;
 constexpr const char* kAgent = "LiveUpdate Application";
 // What libcurl hands over per call at most; split into 4096-byte pieces
 // below, written with one call.
@@ -90,6 +95,7 @@ class TransferRun {
 
  private:
   void Execute();
+  void DropUnreceivedTail();
   void Perform(const HttpUrl& url);
   bool HeadersDone();
   void CreateTarget();
@@ -153,6 +159,7 @@ void TransferRun::Execute() {
   HttpUrl url;
   if (!SplitHttpUrl(url_, url)) throw PATCH::BAD_URL;
   if (curl_ == nullptr) throw NetworkFailure{CURLE_FAILED_INIT};
+  DropUnreceivedTail();
   chooseProxy_(url_);
   Perform(url);
   if (stopped_ && !bodyOpen_ && IsRedirect(status_) && firstRequest_) {
@@ -172,6 +179,19 @@ void TransferRun::Execute() {
     return;
   }
   transfer_.state = TRANSFER_DONE;
+}
+
+// A resumed target holds received data up to the resume offset; past it
+// lies at most a tail that was reserved and never received (its transfer
+// broke off, or the process was killed). That tail is cut before anything
+// else happens, so that whatever this transfer's outcome, the file never
+// holds bytes nobody sent and its digest reads only what arrived: a
+// terabyte announced once must not be read back by every later run.
+void TransferRun::DropUnreceivedTail() {
+  if (transfer_.offset <= 0) return;
+  TargetFile file;
+  if (!file.OpenForUpdate(path_)) return;  // the body step reports a missing file
+  if (file.Size() > transfer_.offset) file.Truncate(transfer_.offset);
 }
 
 void TransferRun::Perform(const HttpUrl& url) {
@@ -261,9 +281,9 @@ bool TransferRun::HeadersDone() {
 void TransferRun::CreateTarget() {
   transfer_.contentLength = std::max<std::int64_t>(announced_, 0);
   if (!file_.Create(path_)) throw PATCH::FILE_OPEN;
-  // Reserve the announced length up front; it is also the write limit.
-  if (transfer_.contentLength > 0 &&
-      !file_.WriteAt(transfer_.contentLength - 1, std::string_view("\0", 1))) {
+  // Reserve the announced length up front (as far as kReserveLimit).
+  const std::int64_t reserve = std::min(transfer_.contentLength, kReserveLimit);
+  if (reserve > 0 && !file_.WriteAt(reserve - 1, std::string_view("\0", 1))) {
     throw WriteFailure{};
   }
   Notify(DOWNLOAD_STARTED);
@@ -272,16 +292,20 @@ void TransferRun::CreateTarget() {
 
 void TransferRun::OpenBody() {
   if (!file_.OpenForUpdate(path_)) throw PATCH::FILE_OPEN;
-  limit_ = file_.Size();
-  // A file with nothing reserved past the offset was not sized (its fresh
-  // download announced no length, a chunked body): it may grow to the same
-  // limit as it could then, so a transfer cut short can be resumed.
-  if (limit_ <= 0 || (transfer_.offset > 0 && limit_ == transfer_.offset)) {
-    limit_ = std::max(limit_, kUnknownLengthLimit);
-  }
   // Checked before any data: a resume offset past the file's end fails even
   // when the server sends nothing.
-  if (transfer_.offset > limit_) throw PATCH::DATA_OVERRUN;
+  if (transfer_.offset > file_.Size()) throw PATCH::DATA_OVERRUN;
+  // The write limit is the length this body announced: the whole file for a
+  // fresh transfer, the rest of it for a resumed one. A body without a
+  // length may make the file grow to kUnknownLengthLimit, and a resumed one
+  // as far as it could when it began, so a transfer cut short resumes.
+  if (transfer_.offset == 0) {
+    limit_ = transfer_.contentLength > 0 ? transfer_.contentLength : kUnknownLengthLimit;
+  } else if (announced_ >= 0) {
+    limit_ = transfer_.offset + announced_;
+  } else {
+    limit_ = std::max(transfer_.offset, kUnknownLengthLimit);
+  }
   sinceEvent_ = 0;
   bodyOpen_ = true;
   StartSink();

@@ -39,6 +39,8 @@ class TargetFile {
   std::int64_t ReadAt(std::int64_t offset, char* buffer, std::size_t size) const;
   // Current size in bytes, or -1.
   std::int64_t Size() const;
+  // Cuts the file (opened for update) to `length` bytes. False on failure.
+  bool Truncate(std::int64_t length);
   void Close();
 
  private:

@@ -68,6 +68,10 @@ std::int64_t TargetFile::Size() const {
   return static_cast<std::int64_t>(st.st_size);
 }
 
+bool TargetFile::Truncate(std::int64_t length) {
+  return ftruncate(static_cast<int>(fd_), static_cast<off_t>(length)) == 0;
+}
+
 void TargetFile::Close() {
   if (is_open()) close(static_cast<int>(fd_));
   fd_ = kNone;

@@ -101,6 +101,13 @@ std::int64_t TargetFile::Size() const {
   return static_cast<std::int64_t>(size.QuadPart);
 }
 
+bool TargetFile::Truncate(std::int64_t length) {
+  FILE_END_OF_FILE_INFO end{};
+  end.EndOfFile.QuadPart = length;
+  return is_open() &&
+         ::SetFileInformationByHandle(AsHandle(fd_), FileEndOfFileInfo, &end, sizeof end) != 0;
+}
+
 void TargetFile::Close() {
   if (is_open()) ::CloseHandle(AsHandle(fd_));
   fd_ = kNone;

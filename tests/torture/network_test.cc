@@ -178,6 +178,31 @@ TEST_F(NetworkTest, ResumeAgainstAServerIgnoringTheRange) {
   ExpectRelease("after the ignored range");
 }
 
+// A terabyte announced once, the transfer cut: the next run, against an
+// honest server, resumes, never reads (or keeps) the reserved tail, and
+// finishes in its first attempt instead of digesting a terabyte of zeros
+// again on every run.
+TEST_F(NetworkTest, OneHostileLengthCostsNothingToLaterRuns) {
+  tree_.WriteSignedList(1, IncrementalList());
+  RouteBig(R"("content_length": 1099511627776, "trickle": {"chunk": 16384, "delay_ms": 1})");
+  env_.display.SetHook([](const DisplayCall& call) {
+    if (call.kind == DisplayCall::kFile && call.percent == 0 && BytesDone > 0) {
+      CancelRequested.store(1);
+    }
+  });
+  EXPECT_TRUE(testing::EndsCancelled([&] { RunIncremental(); }));
+  env_.display.SetHook({});
+  ASSERT_GT(BytesDone, 0);
+  ASSERT_LE(fs::file_size(env_.Config("tempfile.dat")), std::uintmax_t{64} << 20)
+      << "a header reserves at most 64 MiB";
+
+  RouteBig("");
+  fault_->ClearRequests();
+  EXPECT_EQ(RunIncremental(), 1);
+  EXPECT_EQ(BigRequests(), 1u) << "one resumed request; its digest passed";
+  ExpectRelease("after the hostile length");
+}
+
 TEST_F(NetworkTest, RedirectsAreFollowedOnceAndLocationCannotInjectHeaders) {
   const std::string real = ServedPath("data/big.bin");
   auto routes = [&](const std::string& first, const std::string& extra) {
