@@ -25,10 +25,12 @@ namespace fs = std::filesystem;
 std::set<fs::path> g_unsyncedDirectories;
 
 // The copy is synced before it takes the installed file's place, as a
-// decompressed staged file is before it is renamed into place.
+// decompressed staged file is before it is renamed into place, and its name
+// is made durable at once (this path is rare: a staging tree on another
+// file system).
 bool CopyThenRename(const fs::path& source, const fs::path& target) {
   FileReplacement copy(target);
-  if (!copy.is_open() || !copy.file().CopyFrom(source) || !copy.Commit(Durability::kSyncData)) {
+  if (!copy.is_open() || !copy.file().CopyFrom(source) || !copy.Commit(Durability::kDurable)) {
     return false;
   }
   std::error_code ec;
@@ -47,7 +49,11 @@ bool ReplaceWithStagedFile(std::u16string_view source, std::u16string_view targe
   const fs::path from = ToPath(source);
   const fs::path to = ToPath(target);
   bool crossDevice = false;
-  if (RenameReplacing(from, to, false, &crossDevice)) return true;
+  // Written through on Windows, where no directory can be synced: the
+  // install is on the disk before the call returns, so before version.sw
+  // can name the release. POSIX syncs each directory once for all files
+  // (SyncInstalledDirectories).
+  if (RenameReplacing(from, to, true, &crossDevice)) return true;
   return crossDevice && CopyThenRename(from, to);
 }
 
