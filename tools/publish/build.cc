@@ -230,7 +230,11 @@ class TreeBuilder {
     if (!WriteList("files.md5", ListKind::kFull, std::move(full))) return false;
 
     History history(snapshots_, index_);
-    const int reach = std::max(newest_ - history.oldest(), options_.maxDistance);
+    // Every client, however far behind (version 1 is the oldest a client
+    // can trust), finds the list for its distance: one that reaches below
+    // the oldest release kept names every file. A client that asked for a
+    // missing list would otherwise fail on every run.
+    const int reach = std::max(newest_ - 1, options_.maxDistance);
     if (reach < 1) progress_.Line("only one version: no incremental lists");
     if (history.oldest() > 1) {
       err_ << "note: versions before " << history.oldest()
@@ -288,15 +292,23 @@ class TreeBuilder {
     std::string problem;
     auto content = FormatList(kind, std::move(entries), options_.comment, problem);
     if (!content) return Error(name + ": " + problem);
+    const fs::path path = build_ / "patcher" / name;
+    // The lists that reach below the oldest release kept are all the same:
+    // signed once, then linked.
+    if (auto same = writtenLists_.find(*content); same != writtenLists_.end()) {
+      if (!LinkOrCopy(same->second, path)) return false;
+      listNames_.push_back(name);
+      return true;
+    }
     auto signedFile = MakeSignedFile(privatePem_, *content);
     if (!signedFile) return Error(name + ": signing failed");
-    const fs::path path = build_ / "patcher" / name;
     if (!WriteWholeFile(path, *signedFile)) return Error(path.string() + ": cannot write");
     // Checked with the public half before anything is served.
     if (!verifier_->VerifySignedFile(FromUtf8Lossy(path.string()))) {
       return Error(name + ": the signed list does not verify with the key's public half");
     }
     listNames_.push_back(name);
+    writtenLists_.emplace(std::move(*content), path);
     progress_.Line("signed " + name);
     return true;
   }
@@ -326,6 +338,7 @@ class TreeBuilder {
   std::map<std::string, std::string> digests_;     // compressed file -> its digest
   std::uint64_t compressedBytes_ = 0;
   std::vector<std::string> listNames_;
+  std::map<std::string, fs::path> writtenLists_;  // list content -> its signed file
 };
 
 }  // namespace

@@ -363,8 +363,9 @@ TEST_F(PublishBuildTest, MissingSnapshotGivesListsNamingEveryFile) {
   EXPECT_EQ(verify.status, 0) << verify.out;
 }
 
-// Releases 2..5 kept, clients of version 1 still about: lists beyond the
-// kept history (asked for with --max-distance) name every file.
+// Releases 2..5 kept, clients of version 1 still about: the lists beyond
+// the kept history are written all the same, and name every file; asked
+// for with --max-distance, lists reach further still.
 TEST_F(PublishBuildTest, PrunedHistoryReachesOlderClientsWithCompleteLists) {
   fs::remove_all(dir_ / "releases" / "1");
   ProcessResult result = RunPublish({"build", "--releases", (dir_ / "releases").string(), "--key",
@@ -374,7 +375,11 @@ TEST_F(PublishBuildTest, PrunedHistoryReachesOlderClientsWithCompleteLists) {
   EXPECT_NE(result.err.find("v-4.inc names every file"), std::string::npos) << result.err;
   EXPECT_EQ(result.err.find("v-3.inc names every file"), std::string::npos) << result.err;
   const fs::path srv = dir_ / "srv";
-  for (int n : {4, 5}) {
+  EXPECT_EQ(ReadFileBytes(srv / "patcher" / "v-4.inc"), ReadFileBytes(srv / "patcher" / "v-5.inc"));
+  Build();  // without --max-distance: the client of version 1 still has its list
+  EXPECT_TRUE(fs::exists(srv / "patcher" / "v-4.inc"));
+  EXPECT_FALSE(fs::exists(srv / "patcher" / "v-5.inc"));
+  for (int n : {4}) {
     const std::vector<ReadEntry> list =
         ReadList(srv / "patcher" / ("v-" + std::to_string(n) + ".inc"), false);
     State state = StateOf(history_[0]);
