@@ -63,6 +63,8 @@ TEXTS = {
     44: ("Patcher still running", "更新程序仍在运行"),
     45: ("Close it and retry", "请关闭后重试"),
     46: ("Patcher already running; nothing updated", "更新程序已在运行，未进行更新"),
+    47: ("Checking every file against the full list instead of ",
+         "改为按完整文件列表检查所有文件，未使用 "),
 }
 
 

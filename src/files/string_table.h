@@ -66,6 +66,9 @@ enum MessageSlot : int {
   MSG_PATCHER_STILL_RUNNING = 44,
   MSG_PATCHER_STILL_RUNNING_DETAIL = 45,
   MSG_LOG_PATCHER_RUNNING = 46,
+  // Logged with the list's name when the incremental list is missing or
+  // unusable and the update goes on from the full list.
+  MSG_LOG_INCREMENTAL_LIST_UNUSABLE = 47,
 };
 
 // The text of a slot.

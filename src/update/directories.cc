@@ -1,6 +1,7 @@
 #include "update/directories.h"
 
 #include <filesystem>
+#include <set>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -43,7 +44,90 @@ void RemoveEmptyDirectoriesBelow(const std::filesystem::path& directory) {
   RemoveDirectoryNative(directory);
 }
 
+// Removes `path` and, when it is a real directory, everything in it; links
+// are removed, never followed. Read-only files go too, like any forced
+// delete.
+void RemoveTreeNoFollow(const std::filesystem::path& path) {
+  const FileKind kind = FileKindNoFollow(path);
+  std::error_code ec;
+  if (kind == FileKind::kDirectory) {
+    std::vector<std::filesystem::path> children;
+    for (std::filesystem::directory_iterator it(path, ec), end; !ec && it != end;
+         it.increment(ec)) {
+      children.push_back(it->path());
+    }
+    for (const std::filesystem::path& child : children) RemoveTreeNoFollow(child);
+    RemoveDirectoryNative(path);
+  } else if (kind == FileKind::kLink) {
+    std::filesystem::remove(path, ec);  // the link itself, whatever it names
+  } else if (kind != FileKind::kMissing) {
+    ClearFileAttributesNative(path);
+    RemoveNativeFile(path);
+  }
+}
+
+// `path` without its trailing separators, so that a link named as a root is
+// seen as the link, not as the directory it points to.
+std::filesystem::path RootPath(std::u16string_view root) {
+  std::size_t length = root.size();
+  while (length > 1 && IsSeparator(root[length - 1])) --length;
+  return NativePrefix(root, length);
+}
+
 }  // namespace
+
+void RemoveDirectoryTree(std::u16string_view root) {
+  const std::filesystem::path top = RootPath(root);
+  if (FileKindNoFollow(top) == FileKind::kDirectory) RemoveTreeNoFollow(top);
+}
+
+void RemoveFilesUnderExcept(std::u16string_view root, const std::vector<std::u16string>& keep) {
+  const std::filesystem::path top = RootPath(root);
+  if (FileKindNoFollow(top) != FileKind::kDirectory) return;
+  if (keep.empty()) {
+    RemoveTreeNoFollow(top);
+    return;
+  }
+  std::set<std::filesystem::path> kept;
+  for (const std::u16string& path : keep)
+    kept.insert(NativePrefix(path, path.size()).lexically_normal());
+  std::vector<std::filesystem::path> leftovers;
+  std::error_code ec;
+  for (auto it = std::filesystem::recursive_directory_iterator(top, ec);
+       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+    const FileKind kind = FileKindNoFollow(it->path());
+    if (kind != FileKind::kDirectory && !kept.count(it->path().lexically_normal())) {
+      leftovers.push_back(it->path());
+    }
+  }
+  for (const std::filesystem::path& leftover : leftovers) RemoveTreeNoFollow(leftover);
+  RemoveEmptyDirectoriesBelow(top);
+}
+
+void RemoveLinkAtRoot(std::u16string_view root) {
+  const std::filesystem::path top = RootPath(root);
+  std::error_code ec;
+  if (FileKindNoFollow(top) == FileKind::kLink) std::filesystem::remove(top, ec);
+}
+
+void ClearObstaclesUnder(std::u16string_view root, std::u16string_view relative) {
+  if (FileKindNoFollow(RootPath(root)) != FileKind::kDirectory) return;
+  std::u16string joined(root);
+  const std::size_t rootLength = joined.size();
+  joined += relative;
+  for (std::size_t i = rootLength + 1; i < joined.size(); ++i) {
+    if (!IsSeparator(joined[i])) continue;
+    const std::filesystem::path prefix = NativePrefix(joined, i);
+    const FileKind kind = FileKindNoFollow(prefix);
+    if (kind == FileKind::kDirectory) continue;
+    // A file where a directory must be: it goes, and the rest of the path
+    // is created fresh. Anything else (a link) stays where it is.
+    if (kind == FileKind::kRegular) RemoveTreeNoFollow(prefix);
+    return;
+  }
+  const std::filesystem::path target = NativePrefix(joined, joined.size());
+  if (FileKindNoFollow(target) == FileKind::kDirectory) RemoveTreeNoFollow(target);
+}
 
 void CreateParentDirectories(std::u16string_view path) {
   // The recursive definition (parents first) walks the separators from the
@@ -60,11 +144,7 @@ void RemoveEmptyParentDirectories(std::u16string_view path) {
 }
 
 void RemoveEmptyDirectoryTree(std::u16string_view root) {
-  // Without its trailing separators, so that a link named as the root is
-  // seen as the link, not as the directory it points to.
-  std::size_t length = root.size();
-  while (length > 1 && IsSeparator(root[length - 1])) --length;
-  const std::filesystem::path top = NativePrefix(root, length);
+  const std::filesystem::path top = RootPath(root);
   if (FileKindNoFollow(top) == FileKind::kDirectory) RemoveEmptyDirectoriesBelow(top);
 }
 

@@ -7,7 +7,9 @@
 // file operation that follows.
 #pragma once
 
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace launcher {
 
@@ -31,6 +33,34 @@ void RemoveEmptyParentDirectories(std::u16string_view path);
 // alone. For a staging tree whose emptied directories and unfinished copies
 // an interrupted run left behind.
 void RemoveEmptyDirectoryTree(std::u16string_view root);
+
+// Removes the directory `root` (a path that may end in a separator) with
+// everything in it, without following a symbolic link: a link inside is
+// removed itself, and a `root` that is a link is left alone. For a staging
+// tree whose content no later pass can use.
+void RemoveDirectoryTree(std::u16string_view root);
+
+// A staging root is the launcher's own name: a symbolic link planted there
+// is removed (never followed), so that the directory created next is a real
+// one and nothing is staged wherever the link points.
+void RemoveLinkAtRoot(std::u16string_view root);
+
+// Removes every file inside the directory `root` but the files named in
+// `keep` (paths as root + relative path, the way the caller builds them),
+// without following a symbolic link, and then every directory that is left
+// empty, `root` included. For a staging tree after a pass: what it did not
+// install or keep for the next run is a leftover.
+void RemoveFilesUnderExcept(std::u16string_view root, const std::vector<std::u16string>& keep);
+
+// Makes room for a file at root + relative: a regular file that stands where
+// the path needs a directory is removed, and so is a real directory (with
+// everything in it) that stands where the path names the file. A symbolic
+// link is neither removed nor followed, so a path through one stays refused
+// (StaysInsideRoot), and nothing is done unless `root` itself is a real
+// directory. The caller makes sure that nothing it still needs lies
+// there: for ../patcher/, a list whose final state names a file never names
+// anything under it (ValidateListEntries).
+void ClearObstaclesUnder(std::u16string_view root, std::u16string_view relative);
 
 // True when joining `relative` (a sanitized decoded path) to `root` cannot
 // lead outside `root`: every component of `relative` before the last that

@@ -156,6 +156,11 @@ bool FetchListedFile(const ListedFile& entry, FetchVariant variant, int* fetched
   const DownloadCallback handler = fullList ? FullListProgress : IncrementalProgress;
   if (SharedDownloader == nullptr) SharedDownloader = std::make_unique<Downloader>();
 
+  // The staging tree is the launcher's own: whatever an older list left
+  // where this entry's copy belongs (a directory of that name, a file where
+  // it needs a directory) goes.
+  ClearObstaclesUnder(stagingRoot, entry.decodedPath);
+  CreateParentDirectories(stagingRoot + entry.decodedPath);
   const std::uint32_t first = EngineClock().TickCount();
   std::uint32_t last = first;
   for (int attempt = 0;; ++attempt) {

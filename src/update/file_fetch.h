@@ -34,6 +34,13 @@ enum class FetchVariant {
 // the bytes read. A symbolic link or a path through one is never current.
 bool IsInstalledFileCurrent(std::u16string_view decodedPath, std::string_view listDigest);
 
+// True when the staged copy stagingRoot + decodedPath exists and holds the
+// content `listDigest` names: the digest of its compressed form, taken as
+// for an installed file, equals it. For a copy this run did not stage
+// itself, which may belong to another list.
+bool IsStagedCopyCurrent(std::u16string_view stagingRoot, std::u16string_view decodedPath,
+                         std::string_view listDigest);
+
 // Brings the entry's decompressed file into the variant's staging tree.
 // Starts from BytesDone (the caller sets it, and Resuming for the incremental
 // variant). An entry gets a second attempt about 10 s after its first began;

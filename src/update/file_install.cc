@@ -62,6 +62,10 @@ bool InstallStagedFile(std::u16string_view decodedPath, std::u16string_view stag
   const std::u16string target = PatcherDirPath + std::u16string(decodedPath);
   const std::u16string source = std::u16string(stagingRoot) + std::u16string(decodedPath);
   bool installed = false;
+  // A directory where the release has this file, or a file where it needs
+  // a directory (the release changed one into the other), would block the
+  // rename for ever.
+  ClearObstaclesUnder(PatcherDirPath, decodedPath);
   if (StaysInsideRoot(PatcherDirPath, decodedPath) && StaysInsideRoot(stagingRoot, decodedPath)) {
     CreateParentDirectories(target);
     GuardedSection guard;

@@ -141,6 +141,11 @@ int UpdateFromFullList() {
     if (entryCount == 0) return 1;
     fetched.assign(static_cast<std::size_t>(entryCount), 0);
     RewindForPass(list);
+    // Nothing staged by an earlier run is used: every file is checked and
+    // fetched afresh. What a failed or killed run left (files, emptied
+    // directories, a directory where this list stages a file) goes first.
+    RemoveLinkAtRoot(CheckDirPath);
+    RemoveDirectoryTree(CheckDirPath);
     CreateParentDirectories(CheckDirPath);
 
     const bool checked = CheckPass(list, entryCount, superseded, fetched, fetchedCount);
@@ -167,11 +172,8 @@ int UpdateFromFullList() {
   SetTotalProgress(100);
   const bool recorded = WriteVersionFile();
   DeleteFileForced(TempFilePath);
-  // Every staged file is installed now. A run killed between an install and
-  // the removal of its emptied directory left that directory behind, and no
-  // later run stages anything there again: the whole tree goes, bottom-up.
-  RemoveEmptyDirectoryTree(CheckDirPath);
-  RemoveEmptyParentDirectories(CheckDirPath);
+  // Every staged file is installed now; whatever is left is a leftover.
+  RemoveDirectoryTree(CheckDirPath);
   SetDetailText(u"");
   return recorded ? 1 : 0;
 }

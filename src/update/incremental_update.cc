@@ -16,6 +16,8 @@
 #include "update/directories.h"
 #include "update/file_fetch.h"
 #include "update/file_install.h"
+#include "update/full_check.h"
+#include "update/full_list_update.h"
 #include "update/installed_check.h"
 #include "update/list_distance.h"
 #include "update/list_entry.h"
@@ -29,6 +31,11 @@ namespace launcher {
 namespace {
 
 int ListPercent(int done) { return EntryCount > 0 ? done * 100 / EntryCount : 100; }
+
+// "v-<distance>.inc" for a client `versionsBehind` versions behind.
+std::u16string ListName(int versionsBehind) {
+  return u"v-" + Widen(std::to_string(ListDistance(versionsBehind))) + u".inc";
+}
 
 // What the passes know about each entry, by its position among the entries.
 struct EntryMarks {
@@ -131,44 +138,56 @@ bool FetchPass(ListReader& list, EntryMarks& marks) {
   return true;
 }
 
+void DropStagedCopy(const std::u16string& path) {
+  DeleteFileUnder(TempDirPath, path);
+  RemoveEmptyParentDirectories(TempDirPath + path);
+}
+
 // Settles one add-or-replace entry of the apply pass. True when the
-// installed file is current afterwards. `refetch` is set when the staged
-// copy is missing and the installed file is not current: the fetch pass
-// resolves the entry to this same path, so fetching it again produces the
-// copy looked for here.
+// installed file holds the listed content afterwards. Otherwise `keep` is
+// set when a staged copy with that content is kept for the next run (its
+// install failed), and `refetch` when there is none: the fetch pass
+// resolves the entry to this same path, so fetching it again produces it.
 //
-// An entry staged by this run's fetch pass was found out of date moments ago
-// and its staged copy checked against the list digest, so it is installed
-// without compressing the installed file a second time. Any other entry, and
-// one whose staged copy has gone, is first checked: its staged copy may
-// belong to an older list, or not be needed at all.
-bool ApplyFile(const ListedFile& file, bool stagedNow, bool& refetch) {
+// A copy staged by this run's fetch pass had its digest checked against
+// this list moments ago, and the installed file was found out of date: it
+// is installed without another look. Any other staged copy may belong to
+// another list (a run killed before the server moved on, and the file went
+// back to an older content since), so it is installed only when its own
+// content proves to be the listed one. An installed file that cannot be
+// read is therefore never replaced by anything unchecked.
+bool ApplyFile(const ListedFile& file, bool stagedNow, bool& keep, bool& refetch) {
   const std::u16string& path = file.decodedPath;
+  keep = false;
   refetch = false;
   const bool staged = IsRegularFileNoFollow(TempDirPath + path);
-  if ((!stagedNow || !staged) && IsInstalledFileCurrent(path, file.listDigest)) {
-    FileOk = 1;  // the staged copy, if any, is not needed
-    DeleteFileUnder(TempDirPath, path);
-    RemoveEmptyParentDirectories(TempDirPath + path);
-    return true;
+  if (!(stagedNow && staged)) {
+    if (IsInstalledFileCurrent(path, file.listDigest)) {
+      FileOk = 1;
+      DropStagedCopy(path);  // not needed
+      return true;
+    }
+    if (!staged || !IsStagedCopyCurrent(TempDirPath, path, file.listDigest)) {
+      FileOk = 0;
+      DropStagedCopy(path);
+      refetch = true;
+      return false;
+    }
   }
   FileOk = 0;
-  if (InstallStagedFile(path, TempDirPath)) {
-    if (stagedNow) {
-      NoteInstalledFile(path, file.listDigest);  // checked against this list's digest
-    } else {
-      ForgetVerifiedFile(path);
-    }
-    return true;
+  if (!InstallStagedFile(path, TempDirPath)) {
+    keep = true;
+    return false;
   }
-  refetch = !staged;
-  return false;
+  NoteInstalledFile(path, file.listDigest);  // checked against this list's digest
+  return true;
 }
 
 // The apply pass: deletes the "-" entries and installs the staged files,
 // leaving superseded entries alone. False when any install failed.
 // `refetchFrom` receives the first entry whose fetch pass has to run again,
-// or -1.
+// or -1. Staged copies that no later run needs are gone afterwards: every
+// one but those of entries whose install failed.
 bool ApplyPass(ListReader& list, const EntryMarks& marks, int& refetchFrom) {
   RewindForPass(list);
   SetStatusText(Message(MSG_APPLYING));
@@ -183,6 +202,7 @@ bool ApplyPass(ListReader& list, const EntryMarks& marks, int& refetchFrom) {
     if (marks.stagedNow[i]) unchecked[i] = true;
   }
   LookAheadScope ahead(PlanInstalledChecks(IncStateFilePath, true, 0, &unchecked));
+  std::vector<std::u16string> kept;
   std::string line;
   while (list.NextEntry(line) == ListLine::kEntry) {
     ListedFile file;
@@ -200,23 +220,83 @@ bool ApplyPass(ListReader& list, const EntryMarks& marks, int& refetchFrom) {
     } else {
       SetStatusText(Message(MSG_INSTALLING));
       CreateParentDirectoriesUnder(PatcherDirPath, path);
+      bool keep = false;
       bool refetch = false;
-      if (!ApplyFile(file, EntryMarks::At(marks.stagedNow, EntriesDone), refetch)) {
+      if (!ApplyFile(file, EntryMarks::At(marks.stagedNow, EntriesDone), keep, refetch)) {
         allInstalled = false;
+        if (keep) kept.push_back(TempDirPath + path);
         if (refetch && refetchFrom < 0) refetchFrom = EntriesDone;
       }
     }
     ++EntriesDone;
     SetTotalProgress(ListPercent(EntriesDone));
   }
+  // What lies in temp/ now is a leftover: of an older list, of an entry
+  // found current, or of a run killed before the server moved on.
+  RemoveFilesUnderExcept(TempDirPath, kept);
   // The installs reach the disk before version.sw says they happened.
   return SyncInstalledDirectories() && allInstalled;
+}
+
+// The list for this client's distance is missing or unusable (a publisher
+// that keeps no lists that far back, a damaged kept list): the update goes
+// on from the signed full list in the same run, so the installation never
+// waits for a list that will not come.
+int UpdateFromFullListInstead() {
+  LogText(Message(MSG_LOG_LIST_UNUSABLE));
+  LogTextWithName(Message(MSG_LOG_INCREMENTAL_LIST_UNUSABLE),
+                  ListName(ServerVersion - LocalVersion));
+  DeleteFileForced(IncStateFilePath);
+  if (FetchFullList() == 0) return 0;
+  const int updated = UpdateFromFullList();
+  // Nothing staged for an incremental list is of use any more.
+  if (updated != 0) RemoveDirectoryTree(TempDirPath);
+  return updated;
+}
+
+enum class ListRun {
+  kApplied,     // every entry applied
+  kNotApplied,  // an install failed, or a staged copy was lost
+  kGivenUp,     // a file could not be fetched, or the list ended early
+  kUnusable,    // the list failed its signature check or validation
+};
+
+// Verifies inc.sw and runs its fetch and apply passes. The list is closed
+// on return.
+ListRun ApplyKeptList(int& refetchFrom) {
+  if (!CompiledInVerifier().VerifySignedFile(IncStateFilePath)) return ListRun::kUnusable;
+  ListReader list(IncStateFilePath);
+  // Every entry is checked before anything changes: a list that names a
+  // path outside its root is refused whole.
+  EntryMarks marks;
+  if (!list.is_open() || !ValidateListEntries(list, true, &marks.superseded))
+    return ListRun::kUnusable;
+
+  EntryCount = CountListEntries(list);
+  RewindForPass(list);
+  if (EntryCount == 0) return ListRun::kApplied;  // the list is complete as it stands
+  bool fetchDone = false;
+  marks.stagedNow.assign(static_cast<std::size_t>(EntryCount), false);
+  if (!SkipFinishedEntries(list, fetchDone)) return ListRun::kGivenUp;
+  SetTotalProgress(ListPercent(EntriesDone));
+  SetStatusText(Message(MSG_DOWNLOADING));
+  // A killed run may have left emptied directories where this list stages
+  // a file.
+  RemoveLinkAtRoot(TempDirPath);
+  RemoveEmptyDirectoryTree(TempDirPath);
+  CreateParentDirectories(TempDirPath);
+  const bool fetched = fetchDone || FetchPass(list, marks);
+  SaveVerifiedRecord(false);
+  if (!fetched) return ListRun::kGivenUp;
+  const bool applied = ApplyPass(list, marks, refetchFrom);
+  SaveVerifiedRecord(true);
+  return applied ? ListRun::kApplied : ListRun::kNotApplied;
 }
 
 }  // namespace
 
 std::u16string IncrementalListUrl(int versionsBehind) {
-  return PatchUrl + u"v-" + Widen(std::to_string(ListDistance(versionsBehind))) + u".inc";
+  return PatchUrl + ListName(versionsBehind);
 }
 
 int RunIncrementalUpdate() {
@@ -225,41 +305,19 @@ int RunIncrementalUpdate() {
   FetchListUnlessResuming();
 
   int refetchFrom = -1;
-  bool applied = false;
-  {
-    if (!CompiledInVerifier().VerifySignedFile(IncStateFilePath)) return ReportListUnusable();
-    ListReader list(IncStateFilePath);
-    // Every entry is checked before anything changes: a list that names a
-    // path outside its root is refused whole.
-    EntryMarks marks;
-    if (!list.is_open() || !ValidateListEntries(list, true, &marks.superseded))
-      return ReportListUnusable();
-
-    EntryCount = CountListEntries(list);
-    RewindForPass(list);
-    if (EntryCount > 0) {
-      bool fetchDone = false;
-      marks.stagedNow.assign(static_cast<std::size_t>(EntryCount), false);
-      if (!SkipFinishedEntries(list, fetchDone)) return 0;
-      SetTotalProgress(ListPercent(EntriesDone));
-      SetStatusText(Message(MSG_DOWNLOADING));
-      CreateParentDirectories(TempDirPath);
-      const bool fetched = fetchDone || FetchPass(list, marks);
-      SaveVerifiedRecord(false);
-      if (!fetched) return 0;
-      applied = ApplyPass(list, marks, refetchFrom);
-      SaveVerifiedRecord(true);
-    } else {
-      applied = true;  // nothing to change: the list is complete as it stands
-    }
-  }
-
-  if (!applied) {
-    // Keep inc.sw and ustate.sw: the next run repeats the apply pass, or
-    // fetches again from the first entry whose staged copy was lost.
-    if (refetchFrom >= 0) SaveUpdateState(ServerVersion, refetchFrom, 0, 0);
-    SetDetailText(u"");
-    return 0;
+  switch (ApplyKeptList(refetchFrom)) {
+    case ListRun::kUnusable:
+      return UpdateFromFullListInstead();
+    case ListRun::kGivenUp:
+      return 0;
+    case ListRun::kNotApplied:
+      // Keep inc.sw and ustate.sw: the next run repeats the apply pass, or
+      // fetches again from the first entry whose staged copy was lost.
+      if (refetchFrom >= 0) SaveUpdateState(ServerVersion, refetchFrom, 0, 0);
+      SetDetailText(u"");
+      return 0;
+    case ListRun::kApplied:
+      break;
   }
   SetTotalProgress(100);
   if (!WriteVersionFile()) {
@@ -268,11 +326,9 @@ int RunIncrementalUpdate() {
   }
   DeleteFileForced(UpdateStateFilePath);
   DeleteFileForced(IncStateFilePath);
-  // A list that staged nothing leaves temp/ empty, and a run killed between
-  // an install and the removal of its emptied directory left that directory
-  // behind: the whole tree of empty directories goes, bottom-up.
-  RemoveEmptyDirectoryTree(TempDirPath);
-  RemoveEmptyParentDirectories(TempDirPath);
+  // Every staged copy was installed or dropped by the apply pass; the
+  // directories they leave, and those a killed run left, go too.
+  RemoveDirectoryTree(TempDirPath);
   SetDetailText(u"");
   return 1;
 }

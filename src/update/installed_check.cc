@@ -16,6 +16,27 @@
 #include "update/verified_files.h"
 
 namespace launcher {
+namespace {
+
+// The digest of the compressed form of the file at `path`, into `digest`;
+// false when it cannot be read. The compression is one guarded section; its
+// digest is taken while compressing, so the compressed form of a large file
+// is never held in memory. The bar follows the bytes read; its end is shown
+// once the file has been read whole.
+bool DigestOfCompressedForm(const std::u16string& path, char* digest) {
+  SetFileProgress(0);
+  bool readable = false;
+  {
+    GuardedSection guard;
+    readable = DigestCompressedForm(path, digest, [](int percent) {
+      if (percent < 100) SetFileProgressInGuardedSection(percent);
+    });
+  }
+  if (readable) SetFileProgress(100);
+  return readable;
+}
+
+}  // namespace
 
 std::vector<std::u16string> PlanInstalledChecks(std::u16string_view listPath, bool incremental,
                                                 int skipEntries,
@@ -73,25 +94,20 @@ bool IsInstalledFileCurrent(std::u16string_view decodedPath, std::string_view li
   }
 
   char digest[kDigestTextCapacity] = {};
-  SetFileProgress(0);
-  bool readable = false;
-  {
-    // The compression of the installed file is one guarded section; its
-    // digest is taken while compressing, so the compressed form of a large
-    // file is never held in memory. The bar follows the bytes read; its end
-    // is shown below, once the file has been read whole.
-    GuardedSection guard;
-    readable = DigestCompressedForm(path, digest, [](int percent) {
-      if (percent < 100) SetFileProgressInGuardedSection(percent);
-    });
-  }
-  if (!readable) return false;
-  SetFileProgress(100);
+  if (!DigestOfCompressedForm(path, digest)) return false;
   FileStamp after;
   if (stamped && ReadFileStamp(ToPath(path), after) && after == stamp) {
     NoteVerifiedFile(decodedPath, stamp, digest);
   }
   return listDigest == std::string_view(digest);
+}
+
+bool IsStagedCopyCurrent(std::u16string_view stagingRoot, std::u16string_view decodedPath,
+                         std::string_view listDigest) {
+  const std::u16string path = std::u16string(stagingRoot) + std::u16string(decodedPath);
+  if (!StaysInsideRoot(stagingRoot, decodedPath) || !IsRegularFileNoFollow(path)) return false;
+  char digest[kDigestTextCapacity] = {};
+  return DigestOfCompressedForm(path, digest) && listDigest == std::string_view(digest);
 }
 
 }  // namespace launcher

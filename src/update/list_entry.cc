@@ -40,6 +40,25 @@ std::u16string_view FileKey(std::u16string_view decodedPath) {
   return decodedPath;
 }
 
+// True when a file the list leaves in place (the last entry for its path
+// adds or replaces it) lies inside another such file, as "a" and "a/b": no
+// tree can hold both, so no run could ever apply the list.
+struct LastEntry {
+  std::size_t index;  // of the last entry naming the file
+  bool present;       // that entry adds or replaces it
+};
+
+bool FileInsideAnother(const std::unordered_map<std::u16string, LastEntry>& files) {
+  for (const auto& [path, last] : files) {
+    if (!last.present) continue;
+    for (std::size_t i = path.find(u'/'); i != std::u16string::npos; i = path.find(u'/', i + 1)) {
+      auto it = files.find(path.substr(0, i));
+      if (it != files.end() && it->second.present) return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 void RewindForPass(ListReader& reader) {
@@ -74,27 +93,27 @@ bool ValidateListEntries(ListReader& reader, bool incremental, std::vector<bool>
   const std::string savedDir = CurrentListDir;
   RewindForPass(reader);
   if (superseded != nullptr) superseded->clear();
-  // File -> index of the last entry naming it so far.
-  std::unordered_map<std::u16string, std::size_t> lastEntry;
+  std::unordered_map<std::u16string, LastEntry> files;  // by FileKey
   bool ok = true;
   std::string line;
   ListLine kind = ListLine::kEnd;
-  while (ok && (kind = reader.NextEntry(line)) == ListLine::kEntry) {
+  for (std::size_t index = 0; ok && (kind = reader.NextEntry(line)) == ListLine::kEntry; ++index) {
     ListedFile file;
     ListEntryTokens tokens;
     std::u16string decoded;
     ok = SplitToListedFile(line, incremental, file, tokens) &&
          DecodeChecked(tokens.pathToken, decoded, nullptr);
-    if (!ok || superseded == nullptr) continue;
-    const std::size_t index = superseded->size();
-    superseded->push_back(false);
-    auto [it, first] = lastEntry.try_emplace(std::u16string(FileKey(decoded)), index);
-    if (!first) {
-      (*superseded)[it->second] = true;
-      it->second = index;
+    if (!ok) continue;
+    const LastEntry entry{index, file.operation != '-'};
+    auto [it, first] = files.try_emplace(std::u16string(FileKey(decoded)), entry);
+    if (superseded != nullptr) {
+      superseded->push_back(false);
+      if (!first) (*superseded)[it->second.index] = true;
     }
+    it->second = entry;
   }
   if (ok && kind == ListLine::kOverlong) ok = false;
+  if (ok && FileInsideAnother(files)) ok = false;
   CurrentListDir = savedDir;
   reader.Rewind();
   return ok;

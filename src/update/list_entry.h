@@ -43,7 +43,9 @@ bool ReadListedFileQuietly(std::string_view line, bool incremental, ListedFile& 
 
 // Reads the whole list once before anything is changed and answers whether
 // every entry is well formed: two tokens within their limits, a path that
-// decodes to valid UTF-8 and stays inside its root, and no overlong line.
+// decodes to valid UTF-8 and stays inside its root, and no overlong line;
+// and whether its final state can exist: no file it leaves in place lies
+// inside another one (as "a" and "a/b").
 // Entries are read as every pass reads them (from RewindForPass), so no pass
 // can meet an entry that was not checked. CurrentListDir is left as it was;
 // the reader is rewound.

@@ -164,14 +164,18 @@ TEST_F(FullListTest, FailedMoveLeavesVersionUnwrittenAndTheStagedFileInCheck) {
   Publish(6, {{"a.txt", "a6"}, {"b/c.txt", "c6"}});
   StartServer();
   Install({{"a.txt", "a5"}});
-  // A directory stands where the file b/c.txt belongs: its move must fail.
-  WriteFileBytes(env_.Patcher("b/c.txt/keep.me"), "keep");
+  // The directory of b/c.txt is a symbolic link, never installed through:
+  // its move must fail.
+  fs::create_directories(env_.Patcher("elsewhere"));
+  WriteFileBytes(env_.Patcher("elsewhere/keep.me"), "keep");
+  fs::create_directory_symlink(env_.Patcher("elsewhere"), env_.Patcher("b"));
   WriteFileBytes(env_.Config("version.sw"), "5\r\n");
 
   RunFullCheck(0);
 
   EXPECT_EQ(ReadFileBytes(env_.Patcher("a.txt")), "a6");  // the pass went on
-  EXPECT_EQ(ReadFileBytes(env_.Patcher("b/c.txt/keep.me")), "keep");
+  EXPECT_EQ(ReadFileBytes(env_.Patcher("elsewhere/keep.me")), "keep");
+  EXPECT_FALSE(fs::exists(env_.Patcher("elsewhere/c.txt")));
   EXPECT_EQ(ReadFileBytes(env_.Config("version.sw")), "5\r\n");
   EXPECT_EQ(ReadFileBytes(env_.Config("Check/b/c.txt")), "c6");
   EXPECT_EQ(Statuses().back(), Msg(MSG_FULL_CHECK_FAILED));
@@ -179,12 +183,31 @@ TEST_F(FullListTest, FailedMoveLeavesVersionUnwrittenAndTheStagedFileInCheck) {
             std::string::npos)
       << testing::Narrow(env_.ErrorLog());
 
-  // Once the obstacle is gone the next full check completes.
-  fs::remove_all(env_.Patcher("b/c.txt"));
+  // Once the link is gone the next full check completes.
+  fs::remove(env_.Patcher("b"));
   NewRun();
   RunFullCheck(0);
   EXPECT_EQ(Statuses().back(), Msg(MSG_FULL_CHECK_DONE));
   EXPECT_EQ(ReadFileBytes(env_.Config("version.sw")), "6\r\n");
+  EXPECT_FALSE(fs::exists(env_.Config("Check")));
+}
+
+// A release that turns a directory into a file and a file into a directory,
+// reached by the full check because version.sw is gone: the old directory
+// and the old file stand in the way of the new files, and a killed run left
+// an empty staging directory where this list stages a file. One run finishes.
+TEST_F(FullListTest, ReleaseThatSwapsAFileAndADirectoryFinishesInOneRun) {
+  const Release release = {{"data/x", "x is a file now"}, {"data/y/inner.bin", "y holds a file"}};
+  Publish(3, release);
+  StartServer();
+  Install({{"data/x/old.bin", "x was a directory"}, {"data/y", "y was a file"}});
+  fs::create_directories(env_.Config("Check/data/x"));
+
+  RunNormalUpdate();
+
+  EXPECT_EQ(Statuses().back(), Msg(MSG_FULL_CHECK_DONE));
+  EXPECT_EQ(Installed(), release);
+  EXPECT_EQ(ReadFileBytes(env_.Config("version.sw")), "3\r\n");
   EXPECT_FALSE(fs::exists(env_.Config("Check")));
 }
 

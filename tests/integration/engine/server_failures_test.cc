@@ -2,6 +2,8 @@
 // the server's answers are missing or do not fit the installation.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "files/string_table.h"
 #include "integration/engine/engine_fixture.h"
 #include "update/full_check.h"
@@ -126,6 +128,32 @@ TEST_F(ServerFailuresTest, MissingOrZeroServerVersion) {
     EXPECT_EQ(Requests().size(), before + 2);  // product id and version only
     EXPECT_EQ(ReadFileBytes(env_.Config("Listver.sw")), "2\r\n");
     EXPECT_EQ(ReadFileBytes(env_.Config("FullList.sw")), "an old list");
+  }
+}
+
+// The list for the client's distance is missing (pruned by hand, a partial
+// upload) or does not verify: the run goes on from the full list at once and
+// says why, instead of failing now and on every later run.
+TEST_F(ServerFailuresTest, MissingOrBrokenIncrementalListFallsBackToTheFullList) {
+  StartServer();
+  const fs::path list = served_ / "patcher" / "v-1.inc";
+  for (const bool missing : {true, false}) {
+    SCOPED_TRACE(missing ? "missing" : "broken");
+    if (missing) {
+      fs::remove(list);
+    } else {
+      WriteFileBytes(list, "+00000000000000000000000000000000 /YS50eHQ=\n");
+    }
+    Install({{"a.txt", "a2"}});
+    WriteFileBytes(env_.Config("version.sw"), "2\r\n");
+    NewRun();
+    RunNormalUpdate();
+    EXPECT_EQ(Statuses().back(), Msg(MSG_UPDATE_DONE));
+    EXPECT_EQ(Installed(), (Release{{"a.txt", "a3"}}));
+    EXPECT_EQ(ReadFileBytes(env_.Config("version.sw")), "3\r\n");
+    const auto log = Log();
+    EXPECT_NE(std::find(log.begin(), log.end(), "S47 v-1.inc"), log.end());
+    EXPECT_FALSE(fs::exists(env_.Config("inc.sw")));
   }
 }
 

@@ -161,19 +161,27 @@ TEST_F(IncrementalFaultsTest, StaleListIsDroppedBeforeTheNewOneIsFetched) {
   EXPECT_TRUE(FileRequests().empty());
 }
 
+// A directory of ../patcher/ that is a symbolic link is never installed
+// through: the install fails, and the next run repeats it.
+void BlockWithALink(const fs::path& at) {
+  fs::create_directories(at.parent_path() / "elsewhere");
+  fs::create_directory_symlink(at.parent_path() / "elsewhere", at);
+}
+
 TEST_F(IncrementalFaultsTest, FailedInstallKeepsTheStateAndTheNextRunFinishes) {
-  const Release to = {{"a.txt", "new a"}, {"b.txt", "new b"}, {"c.txt", "new c"}};
+  const Release to = {{"a.txt", "new a"}, {"b/b.txt", "new b"}, {"c.txt", "new c"}};
   tree_.WriteSignedList(1, tree_.DiffList({}, to));
-  fs::create_directories(env_.Patcher("b.txt/blocker"));  // a directory where a file goes
+  BlockWithALink(env_.Patcher("b"));
   EXPECT_EQ(Run(), 0);
   EXPECT_FALSE(fs::exists(env_.Config("version.sw"))) << "no success recorded for a failed install";
   EXPECT_TRUE(fs::exists(env_.Config("inc.sw")));
   EXPECT_EQ(ReadFileBytes(env_.Config("ustate.sw")), "101 3 0 0\r\r\n");
   EXPECT_EQ(ReadFileBytes(env_.Patcher("a.txt")), "new a");
-  EXPECT_EQ(ReadFileBytes(env_.Config("temp/b.txt")), "new b") << "the staged copy waits";
+  EXPECT_EQ(ReadFileBytes(env_.Config("temp/b/b.txt")), "new b") << "the staged copy waits";
   const std::size_t fetched = FileRequests().size();
 
-  fs::remove_all(env_.Patcher("b.txt"));
+  fs::remove(env_.Patcher("b"));
+  fs::remove_all(env_.Patcher("elsewhere"));
   EXPECT_EQ(Run(), 1);
   EXPECT_EQ(Installed(), to);
   EXPECT_EQ(FileRequests().size(), fetched) << "the second run only repeats the apply pass";
@@ -181,12 +189,13 @@ TEST_F(IncrementalFaultsTest, FailedInstallKeepsTheStateAndTheNextRunFinishes) {
 }
 
 TEST_F(IncrementalFaultsTest, LostStagedCopyIsFetchedAgain) {
-  const Release to = {{"a.txt", "new a"}, {"b.txt", "new b"}};
+  const Release to = {{"a.txt", "new a"}, {"b/b.txt", "new b"}};
   tree_.WriteSignedList(1, tree_.DiffList({}, to));
-  fs::create_directories(env_.Patcher("b.txt/blocker"));
+  BlockWithALink(env_.Patcher("b"));
   EXPECT_EQ(Run(), 0);
-  fs::remove_all(env_.Patcher("b.txt"));
-  fs::remove(env_.Config("temp/b.txt"));
+  fs::remove(env_.Patcher("b"));
+  fs::remove_all(env_.Patcher("elsewhere"));
+  fs::remove(env_.Config("temp/b/b.txt"));
   EXPECT_EQ(Run(), 0) << "nothing to install for b.txt";
   EXPECT_EQ(ReadFileBytes(env_.Config("ustate.sw")), "101 1 0 0\r\r\n") << "rewound to b.txt";
   EXPECT_EQ(Run(), 1);
@@ -203,6 +212,23 @@ TEST_F(IncrementalFaultsTest, StagedCopyOfAnOlderListIsDroppedNotInstalled) {
   EXPECT_EQ(Run(), 1);
   EXPECT_EQ(Installed(), to);
   EXPECT_FALSE(fs::exists(env_.Config("temp")));
+
+  // A resumed run whose fetch pass is past x.txt, with the installed copy
+  // gone meanwhile (deleted, quarantined): the stale copy is still not
+  // installed, and x.txt is fetched again. Leftovers of other paths go too.
+  fs::remove(env_.Patcher("x.txt"));
+  fs::remove(env_.Config("version.sw"));
+  WriteFileBytes(env_.Config("temp/x.txt"), "stale from an older list");
+  WriteFileBytes(env_.Config("temp/old/gone.txt"), "named by no entry");
+  WriteFileBytes(env_.Config("inc.sw"), ReadFileBytes(tree_.root() / "patcher" / "v-1.inc"));
+  WriteFileBytes(env_.Config("ustate.sw"), "101 2 0 0\r\r\n");
+  EXPECT_EQ(Run(), 0);
+  EXPECT_FALSE(fs::exists(env_.Patcher("x.txt")));
+  EXPECT_FALSE(fs::exists(env_.Config("version.sw")));
+  EXPECT_EQ(ReadFileBytes(env_.Config("ustate.sw")), "101 0 0 0\r\r\n") << "rewound to x.txt";
+  EXPECT_FALSE(fs::exists(env_.Config("temp/old/gone.txt")));
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(Installed(), to);
 }
 
 // Lists the format allows though the publisher never writes them: one file

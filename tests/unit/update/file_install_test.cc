@@ -125,15 +125,23 @@ TEST_F(InstallTest, FailedInstallKeepsTheOldFileAndLogsBothPaths) {
                             u"../patcher/./data/main.exe\r\n"),
             std::u16string::npos)
       << "error log lacks the move failure";
+}
 
-  // A directory in the way cannot be replaced either; the staged file stays
-  // for the next run.
-  fs::create_directories(Patcher("dir.bin"));
-  WriteFileBytes(Patcher("dir.bin/inner"), "i");
+// A release that turns a directory into a file, or a file into a directory:
+// what stands in the way inside ../patcher/ goes, or the rename would fail
+// on every run.
+TEST_F(InstallTest, DirectoryOrFileInTheWayIsRemoved) {
+  fs::create_directories(Patcher("dir.bin/deeper"));
+  WriteFileBytes(Patcher("dir.bin/deeper/inner"), "i");
   WriteFileBytes(Staged("dir.bin"), "file");
-  EXPECT_FALSE(InstallStagedFile(u"./dir.bin", TempDirPath));
-  EXPECT_EQ(ReadFileBytes(Patcher("dir.bin/inner")), "i");
-  EXPECT_EQ(ReadFileBytes(Staged("dir.bin")), "file");
+  EXPECT_TRUE(InstallStagedFile(u"./dir.bin", TempDirPath));
+  EXPECT_EQ(ReadFileBytes(Patcher("dir.bin")), "file");
+
+  WriteFileBytes(Patcher("was.file"), "old");
+  WriteFileBytes(Staged("was.file/now/inside.bin"), "inside");
+  EXPECT_TRUE(InstallStagedFile(u"./was.file/now/inside.bin", TempDirPath));
+  EXPECT_EQ(ReadFileBytes(Patcher("was.file/now/inside.bin")), "inside");
+  EXPECT_TRUE(ErrorLog().empty());
 }
 
 TEST_F(InstallTest, NeverWritesThroughASymbolicLink) {
