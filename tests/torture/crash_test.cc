@@ -5,18 +5,14 @@
 // its old or its new content, no file of both releases is missing, nothing
 // appears outside the installation's directories, and the last run ends
 // with the release byte for byte.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <random>
 #include <string>
 #include <thread>
 
+#include "torture/headless_run.h"
 #include "torture/torture_bed.h"
 
 namespace launcher {
@@ -27,92 +23,6 @@ using testing::ReadFileBytes;
 using testing::Release;
 using testing::WriteFileBytes;
 using testing::WriteUtf16Lines;
-
-// The launcher as a child process with its display on a pipe.
-class HeadlessRun {
- public:
-  explicit HeadlessRun(const fs::path& launcherDir) {
-    int fds[2];
-    if (::pipe(fds) != 0) return;
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::dup2(fds[1], 1);
-      const int null = ::open("/dev/null", O_WRONLY);
-      if (null >= 0) ::dup2(null, 2);
-      ::close(fds[0]);
-      const std::string binary =
-          std::string(LAUNCHER_BINARY_DIR) + "/tests/integration/engine/launcher-headless";
-      ::execl(binary.c_str(), binary.c_str(), "--dir", launcherDir.c_str(), "FullCheck",
-              static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-    ::close(fds[1]);
-    out_ = fds[0];
-  }
-  ~HeadlessRun() {
-    Kill();
-    if (out_ >= 0) ::close(out_);
-  }
-  bool started() const { return pid_ > 0; }
-
-  // Reads the display lines until one equals `line`; false on a time-out
-  // or when the process ended first.
-  bool WaitForLine(const std::string& line, int timeoutMs) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < end) {
-      std::size_t nl;
-      while ((nl = buffer_.find('\n')) != std::string::npos) {
-        const std::string got = buffer_.substr(0, nl);
-        buffer_.erase(0, nl + 1);
-        if (got == line) return true;
-      }
-      pollfd p{out_, POLLIN, 0};
-      if (::poll(&p, 1, 50) > 0) {
-        char chunk[4096];
-        const ssize_t n = ::read(out_, chunk, sizeof chunk);
-        if (n <= 0) return false;
-        buffer_.append(chunk, static_cast<std::size_t>(n));
-      }
-    }
-    return false;
-  }
-  // Waits up to `ms` for the process to end by itself.
-  bool WaitExit(int ms) {
-    for (int waited = 0; waited <= ms; waited += 2) {
-      DrainOutput();
-      int status = 0;
-      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        exited_ = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-        return true;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return false;
-  }
-  void Kill() {
-    if (pid_ <= 0) return;
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
-  bool exited_cleanly() const { return exited_; }
-
- private:
-  // Keeps the pipe from filling while nobody reads it.
-  void DrainOutput() {
-    pollfd p{out_, POLLIN, 0};
-    while (::poll(&p, 1, 0) > 0) {
-      char chunk[4096];
-      if (::read(out_, chunk, sizeof chunk) <= 0) break;
-    }
-  }
-
-  pid_t pid_ = -1;
-  int out_ = -1;
-  std::string buffer_;
-  bool exited_ = false;
-};
 
 class CrashTest : public testing::TortureBed {
  protected:
@@ -176,7 +86,7 @@ TEST_F(CrashTest, KilledAnywhereOrDuringTheInstallPassTheNextRunFinishes) {
   int killedInInstall = 0;
   for (int round = 0; round < 2 * rounds; ++round) {
     const bool duringInstall = round % 2 == 1;
-    HeadlessRun run(root() / "launcher");
+    testing::HeadlessRun run(root() / "launcher", {"FullCheck"});
     ASSERT_TRUE(run.started());
     if (duringInstall) {
       if (run.WaitForLine("status: INSTALLING", 60000)) {
@@ -200,7 +110,7 @@ TEST_F(CrashTest, KilledAnywhereOrDuringTheInstallPassTheNextRunFinishes) {
   }
   EXPECT_GE(killedInInstall, rounds / 2) << "the install pass was rarely reached";
 
-  HeadlessRun last(root() / "launcher");
+  testing::HeadlessRun last(root() / "launcher", {"FullCheck"});
   ASSERT_TRUE(last.WaitExit(120000));
   EXPECT_TRUE(last.exited_cleanly());
   CheckTree("after the last run");
