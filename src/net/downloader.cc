@@ -72,12 +72,13 @@ class TransferRun {
 
   TransferRun(CURL* curl, std::u16string_view url, std::u16string_view localPath,
               const DownloadCallback& callback, std::int64_t resumeOffset, BodySink* sink,
-              ProxyChoice chooseProxy)
+              std::int64_t sizeCap, ProxyChoice chooseProxy)
       : curl_(curl),
         url_(url),
         path_(ToPath(localPath)),
         callback_(callback),
         sink_(sink),
+        sizeCap_(sizeCap),
         chooseProxy_(std::move(chooseProxy)) {
     transfer_.offset = resumeOffset < 1 ? 0 : resumeOffset;
   }
@@ -105,6 +106,7 @@ class TransferRun {
   std::filesystem::path path_;
   const DownloadCallback& callback_;
   BodySink* sink_;  // may be null
+  std::int64_t sizeCap_;  // the most bytes the target may hold; negative: no cap
   ProxyChoice chooseProxy_;
   bool sinkLive_ = false;  // the sink has every byte of the file before transfer_.offset
   Transfer transfer_;
@@ -253,6 +255,11 @@ bool TransferRun::HeadersDone() {
   // A server that ignores the range sends the whole file: start again from
   // its first byte rather than writing it at the resume offset.
   if (transfer_.offset > 0 && code == 200) transfer_.offset = 0;
+  // An answer longer than the cap is refused before a byte of it is taken,
+  // and before the target is sized to what the server claims.
+  if (sizeCap_ >= 0 && announced_ >= 0 && announced_ > sizeCap_ - transfer_.offset) {
+    throw PATCH::DATA_OVERRUN;
+  }
   if (transfer_.offset == 0) CreateTarget();
   OpenBody();
   return true;
@@ -279,6 +286,7 @@ void TransferRun::OpenBody() {
   if (limit_ <= 0 || (transfer_.offset > 0 && limit_ == transfer_.offset)) {
     limit_ = std::max(limit_, kUnknownLengthLimit);
   }
+  if (sizeCap_ >= 0) limit_ = std::min(limit_, sizeCap_);
   // Checked before any data: a resume offset past the file's end fails even
   // when the server sends nothing.
   if (transfer_.offset > limit_) throw PATCH::DATA_OVERRUN;
@@ -439,9 +447,9 @@ void Downloader::Impl::Configure(CURL* c) const {
   // wire.
   curl_easy_setopt(c, CURLOPT_USERAGENT, kAgent);
   curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, options.connectTimeoutMs);
-  // Receive time-out: the transfer ends when less than one byte a second
-  // arrived for the whole period.
-  curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  // Receive time-out and minimum rate: the transfer ends when less than the
+  // rate arrived on average over the whole period.
+  curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, std::max(1L, options.lowSpeedBytesPerSecond));
   curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME,
                    std::max(1L, (options.receiveTimeoutMs + 999) / 1000));
   // Proxies come from the standard environment variables; any scheme of
@@ -464,9 +472,9 @@ Downloader::~Downloader() = default;
 
 int Downloader::Download(std::u16string_view url, std::u16string_view localPath,
                          const DownloadCallback& callback, std::int64_t resumeOffset,
-                         BodySink* sink) {
+                         BodySink* sink, std::int64_t sizeCap) {
   CURL* handle = impl_->Handle();
-  TransferRun run(handle, url, localPath, callback, resumeOffset, sink,
+  TransferRun run(handle, url, localPath, callback, resumeOffset, sink, sizeCap,
                   [this](std::u16string_view address) { impl_->UseSystemProxy(address); });
   run.Run();
   return 0;

@@ -1,6 +1,7 @@
 #include "update/installed_check.h"
 
 #include "crypto/md5_digest.h"
+#include "crypto/sha256_digest.h"
 #include "files/paths.h"
 #include "files/utf16.h"
 #include "pack/pack.h"
@@ -13,9 +14,62 @@
 #include "update/list_entry.h"
 #include "update/list_file.h"
 #include "update/list_path.h"
+#include "update/transfer_plan.h"
 #include "update/verified_files.h"
 
 namespace launcher {
+namespace {
+
+void ShowSettled() {
+  SetFileProgress(0);
+  SetFileProgress(100);
+}
+
+// The check against a release manifest: the installed file's own size and
+// SHA-256, which cost one read and no compression. Asked in the same order
+// as the compressed-form check: the record, the look-ahead, the file.
+bool MatchesSignedEntry(std::u16string_view decodedPath, const std::u16string& path,
+                        const ManifestEntry& signedEntry) {
+  FileStamp stamp;
+  const bool stamped = ReadFileStamp(ToPath(path), stamp);
+  if (stamped && static_cast<std::int64_t>(stamp.size) != signedEntry.installedSize) {
+    ShowSettled();  // another size: no need to read it
+    return false;
+  }
+  if (const std::string* recorded = stamped ? AskVerifiedSha256(decodedPath, stamp) : nullptr) {
+    ShowSettled();
+    return *recorded == signedEntry.installedSha256;
+  }
+  LookAheadAnswer answer;
+  DigestLookAhead* ahead = ActiveLookAhead();
+  if (ahead != nullptr && ahead->kind() == AheadDigest::kInstalledSha256 &&
+      ahead->Take(path, answer) && stamped && answer.stamp == stamp) {
+    ShowSettled();
+    NoteVerifiedSha256(decodedPath, stamp, answer.digest);
+    return answer.digest == signedEntry.installedSha256;
+  }
+  std::string hex;
+  std::uint64_t size = 0;
+  bool readable = false;
+  SetFileProgress(0);
+  {
+    // One guarded section, as the compression of the other check.
+    GuardedSection guard;
+    readable = Sha256File(path, hex, size, [](int percent) {
+      if (percent < 100) SetFileProgressInGuardedSection(percent);
+    });
+  }
+  if (!readable) return false;
+  SetFileProgress(100);
+  FileStamp after;
+  if (stamped && ReadFileStamp(ToPath(path), after) && after == stamp) {
+    NoteVerifiedSha256(decodedPath, stamp, hex);
+  }
+  return static_cast<std::int64_t>(size) == signedEntry.installedSize &&
+         hex == signedEntry.installedSha256;
+}
+
+}  // namespace
 
 std::vector<std::u16string> PlanInstalledChecks(std::u16string_view listPath, bool incremental,
                                                 int skipEntries,
@@ -52,6 +106,15 @@ std::vector<std::u16string> PlanInstalledChecks(std::u16string_view listPath, bo
 bool IsInstalledFileCurrent(std::u16string_view decodedPath, std::string_view listDigest) {
   const std::u16string path = PatcherDirPath + std::u16string(decodedPath);
   if (!StaysInsideRoot(PatcherDirPath, decodedPath) || !IsRegularFileNoFollow(path)) return false;
+  // With a release manifest the file is checked against what the manifest
+  // gives for it; the list's digest of the compressed form vouches for the
+  // download only.
+  ManifestEntry signedEntry;
+  if (SignedEntryFor(decodedPath, signedEntry)) {
+    const bool current = MatchesSignedEntry(decodedPath, path, signedEntry);
+    if (current) NoteFoundCurrent(decodedPath);
+    return current;
+  }
   FileStamp stamp;
   const bool stamped = ReadFileStamp(ToPath(path), stamp);
 
