@@ -286,7 +286,10 @@ void TransferRun::OpenBody() {
   if (limit_ <= 0 || (transfer_.offset > 0 && limit_ == transfer_.offset)) {
     limit_ = std::max(limit_, kUnknownLengthLimit);
   }
-  if (sizeCap_ >= 0) limit_ = std::min(limit_, sizeCap_);
+  // A capped transfer writes up to the cap, whatever size an earlier,
+  // unsized attempt left the file at: bytes it wrote after its last
+  // progress event would otherwise leave the resumed body no room.
+  if (sizeCap_ >= 0) limit_ = sizeCap_;
   // Checked before any data: a resume offset past the file's end fails even
   // when the server sends nothing.
   if (transfer_.offset > limit_) throw PATCH::DATA_OVERRUN;
