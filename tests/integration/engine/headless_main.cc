@@ -8,6 +8,9 @@
 // SIGINT or SIGTERM, on Windows Ctrl+C, Ctrl+Break or closing the console)
 // prints "closing" and acts as closing the window.
 //
+// launcher-headless-signed is the same program holding the test release key,
+// as a launcher built with release keys (crypto/release_keys.h).
+//
 // Usage: launcher-headless [--dir <launcher directory>] [FullCheck] [/update]
 // The command line is split as the launcher splits its own
 // (ProcessCommandLine: on Windows the whole line from GetCommandLineW). The
@@ -22,8 +25,12 @@
 
 #include "files/paths.h"
 #include "files/string_table.h"
+#include "crypto/release_keys.h"
 #include "files/utf16.h"
 #include "headless_wait.h"
+#ifdef LAUNCHER_HEADLESS_RELEASE_KEY
+#include "headless_release_keys.h"
+#endif
 #include "platform/command_line.h"
 #include "seam/cancel.h"
 #include "seam/status_display.h"
@@ -97,6 +104,10 @@ int main(int argc, char** argv) {
   }
   const Switches switches = ParseSwitches(switchArgs);
 
+#ifdef LAUNCHER_HEADLESS_RELEASE_KEY
+  static const ReleaseKeys releaseKeys({kHeadlessReleaseKeyPem});
+  SetReleaseKeys(&releaseKeys);
+#endif
   LoadStringTable(StringTablePath);
   PrintingDisplay display(switches.updateMode != 0);
   g_launcherWindow = &display;
