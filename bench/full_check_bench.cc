@@ -132,7 +132,9 @@ void WriteMixedFile(const fs::path& path, std::size_t mib, unsigned seed) {
   }
 }
 
-fs::path KeyFile(const char* name) { return fs::path(LAUNCHER_SOURCE_DIR) / "resources/keys" / name; }
+fs::path KeyFile(const char* name) {
+  return fs::path(LAUNCHER_SOURCE_DIR) / "resources/keys" / name;
+}
 
 int CheckMain(const char* launcherDir, const char* baseUrl, bool statement) {
   // The launcher built with the test release key, for the statement's run.
@@ -319,9 +321,10 @@ int main(int argc, char** argv) {
       "tree %.2f GiB: full check best %.2f s, md5sum best %.2f s, ratio %.2fx (goal <= 3)\n", gib,
       bestCheck, bestMd5, bestCheck / bestMd5);
   if (statement) {
-    std::printf("with a statement: full check best %.2f s, openssl sha256 best %.2f s, ratio %.2fx "
-                "(goal <= 1), against md5sum %.2fx (goal <= 0.5)\n",
-                bestCheck, bestSha, bestCheck / bestSha, bestCheck / bestMd5);
+    std::printf(
+        "with a statement: full check best %.2f s, openssl sha256 best %.2f s, ratio %.2fx "
+        "(goal <= 1), against md5sum %.2fx (goal <= 0.5)\n",
+        bestCheck, bestSha, bestCheck / bestSha, bestCheck / bestMd5);
   }
   std::printf("peak RSS: full check %.1f MiB (goal < 64), md5sum %.1f MiB\n",
               static_cast<double>(rssCheck) / 1024.0, static_cast<double>(rssMd5) / 1024.0);

@@ -53,8 +53,8 @@ int main(int argc, char** argv) {
   std::mt19937_64 rng(7);
   std::map<std::string, launcher::ManifestEntry> entries;
   for (int i = 0; i < files; ++i) {
-    const std::string path = "data" + std::to_string(i % 40) + "/models/asset_" +
-                             std::to_string(100000 + i) + ".pak";
+    const std::string path =
+        "data" + std::to_string(i % 40) + "/models/asset_" + std::to_string(100000 + i) + ".pak";
     const auto installed = static_cast<std::int64_t>(rng() % (8 << 20));
     entries[path] = {installed / 2 + 1, RandomHex(rng), installed, RandomHex(rng)};
   }
@@ -69,13 +69,15 @@ int main(int argc, char** argv) {
   statement.files.push_back({"patcher/manifest", static_cast<std::int64_t>(manifest.size()),
                              launcher::Sha256Hex(manifest)});
   for (int n = 1; n <= 30; ++n) {
-    statement.files.push_back({"patcher/v-" + std::to_string(n * 7) + ".inc", 50000, RandomHex(rng)});
+    statement.files.push_back(
+        {"patcher/v-" + std::to_string(n * 7) + ".inc", 50000, RandomHex(rng)});
   }
   const auto pair = launcher::GenerateEd25519KeyPair();
   const auto key = launcher::Ed25519PublicKey::FromPem(pair->publicPem);
   const std::string body = launcher::FormatStatementBody(statement);
   const std::string text =
-      body + launcher::FormatSignatureLine(key->key_id(), *launcher::Ed25519Sign(pair->privatePem, body));
+      body +
+      launcher::FormatSignatureLine(key->key_id(), *launcher::Ed25519Sign(pair->privatePem, body));
   const launcher::ReleaseKeys keys({pair->publicPem});
 
   bool ok = true;
@@ -108,9 +110,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "statement_bench: a check failed\n");
     return 1;
   }
-  std::printf("files %d: statement %zu bytes (%zu lists named), manifest %zu bytes (%.1f bytes a file)\n",
-              files, text.size(), statement.files.size() - 1, manifest.size(),
-              static_cast<double>(manifest.size()) / files);
+  std::printf(
+      "files %d: statement %zu bytes (%zu lists named), manifest %zu bytes (%.1f bytes a file)\n",
+      files, text.size(), statement.files.size() - 1, manifest.size(),
+      static_cast<double>(manifest.size()) / files);
   std::printf("verify statement %.1f us, manifest hash+read %.2f ms, look up every file %.2f ms\n",
               statementUs, manifestUs / 1000.0, lookupUs / 1000.0);
   return 0;

@@ -124,8 +124,7 @@ std::optional<std::string> Ed25519Sign(std::string_view privatePem, std::string_
   std::string signature(kEd25519SignatureBytes, '\0');
   std::size_t length = signature.size();
   if (EVP_DigestSign(ctx.get(), reinterpret_cast<unsigned char*>(signature.data()), &length,
-                     reinterpret_cast<const unsigned char*>(message.data()),
-                     message.size()) != 1 ||
+                     reinterpret_cast<const unsigned char*>(message.data()), message.size()) != 1 ||
       length != kEd25519SignatureBytes) {
     return std::nullopt;
   }

@@ -105,7 +105,7 @@ class TransferRun {
   std::u16string url_;
   std::filesystem::path path_;
   const DownloadCallback& callback_;
-  BodySink* sink_;  // may be null
+  BodySink* sink_;        // may be null
   std::int64_t sizeCap_;  // the most bytes the target may hold; negative: no cap
   ProxyChoice chooseProxy_;
   bool sinkLive_ = false;  // the sink has every byte of the file before transfer_.offset

@@ -59,8 +59,9 @@ LookAheadAnswer DigestLookAhead::Compute(const std::u16string& path, const Diges
   FileStamp before;
   if (!IsRegularFileNoFollow(path) || !ReadFileStamp(ToPath(path), before)) return answer;
   std::string text;
-  const bool read = owner.kind_ == AheadDigest::kInstalledSha256 ? InstalledSha256(path, owner, text)
-                                                                 : CompressedMd5(path, owner, text);
+  const bool read = owner.kind_ == AheadDigest::kInstalledSha256
+                        ? InstalledSha256(path, owner, text)
+                        : CompressedMd5(path, owner, text);
   // A file that changed while it was read has no answer here; the worker
   // reads it again.
   if (!read || !ReadFileStamp(ToPath(path), answer.stamp) || !(answer.stamp == before)) {

@@ -201,8 +201,9 @@ class StatementReader {
 }  // namespace
 
 const BoundFile* ReleaseStatement::Find(std::string_view path) const {
-  const auto it = std::lower_bound(files.begin(), files.end(), path,
-                                   [](const BoundFile& f, std::string_view p) { return f.path < p; });
+  const auto it =
+      std::lower_bound(files.begin(), files.end(), path,
+                       [](const BoundFile& f, std::string_view p) { return f.path < p; });
   return it != files.end() && it->path == path ? &*it : nullptr;
 }
 

@@ -32,8 +32,8 @@ struct BoundFile {
 struct ReleaseStatement {
   int product = 0;
   int version = 0;
-  std::int64_t signedAt = 0;   // seconds since 1970 UTC
-  std::int64_t expiresAt = 0;  // seconds since 1970 UTC
+  std::int64_t signedAt = 0;     // seconds since 1970 UTC
+  std::int64_t expiresAt = 0;    // seconds since 1970 UTC
   std::vector<BoundFile> files;  // sorted by path, each path once
 
   // The entry for `path`, or null.
@@ -58,9 +58,9 @@ struct SignedStatement {
 bool ParseReleaseStatement(std::string_view bytes, SignedStatement& out, std::string& problem);
 
 enum class SignatureCheck {
-  kValid,                // a trusted key signed it, and no trusted key's signature fails
-  kNoTrustedSignature,   // no signature names a trusted key
-  kBadSignature,         // a signature naming a trusted key does not verify
+  kValid,               // a trusted key signed it, and no trusted key's signature fails
+  kNoTrustedSignature,  // no signature names a trusted key
+  kBadSignature,        // a signature naming a trusted key does not verify
 };
 
 // Checks the signatures against `keys`. Signatures by keys the set does not

@@ -40,8 +40,8 @@ std::int64_t InstalledSize(const std::u16string& decodedPath) {
 }
 
 struct Plan {
-  std::int64_t transfer = 0;       // compressed bytes to fetch
-  std::int64_t installed = 0;      // installed bytes to stage
+  std::int64_t transfer = 0;   // compressed bytes to fetch
+  std::int64_t installed = 0;  // installed bytes to stage
   std::int64_t largestCompressed = 0;
 };
 
@@ -84,8 +84,8 @@ bool PlanList(const std::u16string& listPath, bool incremental, int skipEntries,
 }
 
 bool RoomFor(std::int64_t needed) {
-  for (const std::u16string& dir : {TempFilePath.substr(0, TempFilePath.rfind(u'/') + 1),
-                                     PatcherDirPath}) {
+  for (const std::u16string& dir :
+       {TempFilePath.substr(0, TempFilePath.rfind(u'/') + 1), PatcherDirPath}) {
     const std::int64_t free = FreeDiskBytes(dir);
     if (free >= 0 && free < needed) return false;
   }
@@ -117,7 +117,8 @@ bool PrepareSignedPass(const std::u16string& listPath, bool incremental, int ski
     return false;
   }
   // A resumed transfer has part of its file already.
-  if (incremental && BytesDone > 0) plan.transfer = std::max<std::int64_t>(0, plan.transfer - BytesDone);
+  if (incremental && BytesDone > 0)
+    plan.transfer = std::max<std::int64_t>(0, plan.transfer - BytesDone);
   if (!RoomFor(plan.installed + plan.largestCompressed + kSpareDiskBytes)) {
     ForgetTransferPlan();
     g_spaceShort = true;

@@ -74,7 +74,9 @@ extern int Resuming;
 
 // --- Known from a signed release statement ----------------------------------
 
+// clang-format off
 extern std::int64_t KnownTransferTotal;  // bytes the current pass will transfer, from a signed statement; -1 when unknown
+// clang-format on
 
 // Puts everything the list above says is reset back to its start value and
 // drops the downloader: what a test gets as a fresh process. Not while a

@@ -55,15 +55,15 @@ std::string FormatUtcTime(std::int64_t t) {
   const unsigned month = mp < 10 ? mp + 3 : mp - 9;
   const std::int64_t year = static_cast<std::int64_t>(yoe) + era * 400 + (month <= 2 ? 1 : 0);
   char text[64];
-  std::snprintf(text, sizeof text, "%04lld-%02u-%02uT%02d:%02d:%02dZ",
-                static_cast<long long>(year), month, day, static_cast<int>(rest / 3600),
-                static_cast<int>(rest / 60 % 60), static_cast<int>(rest % 60));
+  std::snprintf(text, sizeof text, "%04lld-%02u-%02uT%02d:%02d:%02dZ", static_cast<long long>(year),
+                month, day, static_cast<int>(rest / 3600), static_cast<int>(rest / 60 % 60),
+                static_cast<int>(rest % 60));
   return text;
 }
 
 bool ParseUtcTime(std::string_view text, std::int64_t& unixSeconds) {
-  if (text.size() != 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' ||
-      text[13] != ':' || text[16] != ':' || text[19] != 'Z') {
+  if (text.size() != 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' ||
+      text[16] != ':' || text[19] != 'Z') {
     return false;
   }
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
@@ -75,9 +75,9 @@ bool ParseUtcTime(std::string_view text, std::int64_t& unixSeconds) {
       hour > 23 || minute > 59 || second > 59) {
     return false;
   }
-  unixSeconds = DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) *
-                    kDaySeconds +
-                hour * 3600 + minute * 60 + second;
+  unixSeconds =
+      DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * kDaySeconds +
+      hour * 3600 + minute * 60 + second;
   return true;
 }
 

@@ -31,9 +31,9 @@ void SignedRepo::Publish(int version, const ReleaseFiles& files, const std::stri
       fs::copy(entry.path(), releases / entry.path().filename(), fs::copy_options::recursive);
     }
   }
-  std::vector<std::string> args = {"build", "--releases", releases.string(), "--key",
-                                   TestPrivateKeyPath().string(), "--pid", "1",
-                                   "--out", Tree(name).string()};
+  std::vector<std::string> args = {
+      "build", "--releases", releases.string(),  "--key", TestPrivateKeyPath().string(), "--pid",
+      "1",     "--out",      Tree(name).string()};
   for (int key : keys) {
     args.push_back("--release-key");
     args.push_back(TestReleaseKeyPath(key).string());
@@ -44,7 +44,8 @@ void SignedRepo::Publish(int version, const ReleaseFiles& files, const std::stri
   }
   const ProcessResult result = RunPublish(args);
   if (result.status != 0) {
-    ADD_FAILURE() << "launcher-publish build of " << name << " failed:\n" << result.out << result.err;
+    ADD_FAILURE() << "launcher-publish build of " << name << " failed:\n"
+                  << result.out << result.err;
   }
   fs::remove_all(releases);
 }

@@ -37,11 +37,16 @@ const Release& TrustBed::R(int version) {
   }();
   static const Release none;
   switch (version) {
-    case 1: return r1;
-    case 2: return r2;
-    case 3: return r3;
-    case 4: return r4;
-    default: return none;
+    case 1:
+      return r1;
+    case 2:
+      return r2;
+    case 3:
+      return r3;
+    case 4:
+      return r4;
+    default:
+      return none;
   }
 }
 

@@ -63,9 +63,8 @@ TEST_F(TrustTest, FrozenServerWithAnExpiredStatementIsRefused) {
 
   // The operator's cron job re-signs release 2's statement for 30 days.
   Serve("2");
-  const ProcessResult refreshed =
-      RunPublish({"refresh", Served().string(), "--release-key", TestReleaseKeyPath(1).string(),
-                  "--expires", "30d"});
+  const ProcessResult refreshed = RunPublish({"refresh", Served().string(), "--release-key",
+                                              TestReleaseKeyPath(1).string(), "--expires", "30d"});
   ASSERT_EQ(refreshed.status, 0) << refreshed.err;
   EXPECT_TRUE(RunNormal());
   ExpectState(R(2), 2, 2);

@@ -65,8 +65,9 @@ TEST_F(TrustTransferTest, BodyPastItsSignedSizeStopsAtThatSize) {
   Install("1", 1);
   Serve("2");
   const std::int64_t signedSize = Signed("data/b.bin").compressedSize;
-  for (const char* route : {R"({"content_length": 1099511627776, "body_size": 30000})",
-                            R"({"body_size": 300000})", R"({"chunked": true, "body_size": 300000})"}) {
+  for (const char* route :
+       {R"({"content_length": 1099511627776, "body_size": 30000})", R"({"body_size": 300000})",
+        R"({"chunked": true, "body_size": 300000})"}) {
     SCOPED_TRACE(route);
     EXPECT_FALSE(RunAgainst(FileTarget("data/b.bin"), route));
     EXPECT_TRUE(Logged(MSG_DOWNLOAD_ERROR_3)) << "the transfer stops at the signed size";
@@ -80,8 +81,9 @@ TEST_F(TrustTransferTest, BodyPastItsSignedSizeStopsAtThatSize) {
 TEST_F(TrustTransferTest, StatementWithoutEndIsCutAtItsCap) {
   Install("1", 1);
   Serve("2");
-  for (const char* route : {R"({"body_size": 5000000, "content_length": false})",
-                            R"({"body_size": 5000000})", R"({"chunked": true, "body_size": 5000000})"}) {
+  for (const char* route :
+       {R"({"body_size": 5000000, "content_length": false})", R"({"body_size": 5000000})",
+        R"({"chunked": true, "body_size": 5000000})"}) {
     SCOPED_TRACE(route);
     EXPECT_FALSE(RunAgainst("/patcher/statement", route));
     EXPECT_TRUE(LastStatusIs(MSG_RELEASE_NOT_TRUSTED));

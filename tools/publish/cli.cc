@@ -235,7 +235,8 @@ int VerifyTree(const Arguments& args, std::ostream& out, std::ostream& err) {
     return Usage(err, "verify-tree needs SERVERDIR --pubkey PUBLIC.pem");
   }
   std::vector<fs::path> releaseKeys;
-  for (const std::string& file : args.GetAll("release-pubkey")) releaseKeys.push_back(PathArg(file));
+  for (const std::string& file : args.GetAll("release-pubkey"))
+    releaseKeys.push_back(PathArg(file));
   return VerifyServerTree(PathArg(args.positional[0]), PathArg(*key), out, releaseKeys);
 }
 

@@ -35,7 +35,8 @@ bool CheckWritten(const fs::path& path, const std::vector<std::string>& privateP
     return false;
   }
   if (CheckStatementSignatures(read, *PublicHalves(privatePems)) != SignatureCheck::kValid) {
-    problem = path.string() + ": the written statement does not verify with the keys' public halves";
+    problem =
+        path.string() + ": the written statement does not verify with the keys' public halves";
     return false;
   }
   return true;
@@ -60,11 +61,24 @@ std::optional<std::int64_t> ParseLifetime(const std::string& text) {
   std::int64_t unit = 86400;
   std::string digits = text;
   switch (text.back()) {
-    case 'd': unit = 86400; digits.pop_back(); break;
-    case 'h': unit = 3600; digits.pop_back(); break;
-    case 'm': unit = 60; digits.pop_back(); break;
-    case 's': unit = 1; digits.pop_back(); break;
-    default: break;
+    case 'd':
+      unit = 86400;
+      digits.pop_back();
+      break;
+    case 'h':
+      unit = 3600;
+      digits.pop_back();
+      break;
+    case 'm':
+      unit = 60;
+      digits.pop_back();
+      break;
+    case 's':
+      unit = 1;
+      digits.pop_back();
+      break;
+    default:
+      break;
   }
   std::int64_t count = 0;
   const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), count);
@@ -96,7 +110,8 @@ std::optional<std::vector<std::string>> LoadReleaseKeys(const std::vector<fs::pa
     }
     pems.push_back(std::move(pem));
   }
-  if (pems.size() == 2 && Ed25519PublicPemFromPrivate(pems[0]) == Ed25519PublicPemFromPrivate(pems[1])) {
+  if (pems.size() == 2 &&
+      Ed25519PublicPemFromPrivate(pems[0]) == Ed25519PublicPemFromPrivate(pems[1])) {
     problem = "the two release keys are the same key";
     return std::nullopt;
   }

@@ -107,7 +107,8 @@ class ReleaseChecker {
     }
     for (const std::string& list : in_.lists) {
       if (read_.statement.Find("patcher/" + list) == nullptr) {
-        problem_("patcher/" + list + ": not named by the statement; launchers with release keys "
+        problem_("patcher/" + list +
+                 ": not named by the statement; launchers with release keys "
                  "will not fetch it");
       }
     }

@@ -22,7 +22,6 @@ namespace launcher::publish {
 // Prints one line per problem and a summary to `out`. Returns 0 when the
 // tree is sound, 1 otherwise.
 int VerifyServerTree(const std::filesystem::path& root, const std::filesystem::path& publicKey,
-                     std::ostream& out,
-                     const std::vector<std::filesystem::path>& releaseKeys = {});
+                     std::ostream& out, const std::vector<std::filesystem::path>& releaseKeys = {});
 
 }  // namespace launcher::publish

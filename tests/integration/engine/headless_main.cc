@@ -23,9 +23,9 @@
 #include <string>
 #include <thread>
 
+#include "crypto/release_keys.h"
 #include "files/paths.h"
 #include "files/string_table.h"
-#include "crypto/release_keys.h"
 #include "files/utf16.h"
 #include "headless_wait.h"
 #ifdef LAUNCHER_HEADLESS_RELEASE_KEY

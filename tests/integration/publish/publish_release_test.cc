@@ -40,8 +40,14 @@ class PublishReleaseTest : public ::testing::Test {
   }
 
   ProcessResult Build(const std::vector<std::string>& extra) {
-    std::vector<std::string> args = {"build", "--releases", (dir_ / "releases").string(), "--key",
-                                     TestPrivateKeyPath().string(), "--pid", "7", "--out",
+    std::vector<std::string> args = {"build",
+                                     "--releases",
+                                     (dir_ / "releases").string(),
+                                     "--key",
+                                     TestPrivateKeyPath().string(),
+                                     "--pid",
+                                     "7",
+                                     "--out",
                                      tree().string()};
     args.insert(args.end(), extra.begin(), extra.end());
     return RunPublish(args);
@@ -141,10 +147,10 @@ TEST_F(PublishReleaseTest, RefreshResignsOnlyWhatItSignedBefore) {
   // Another key alone may not re-sign it; with the current one it joins
   // (a rotation), and the next key verifies it too.
   EXPECT_EQ(RunPublish({"refresh", tree().string(), "--release-key", Key(2)}).status, 1);
-  ASSERT_EQ(RunPublish({"refresh", tree().string(), "--release-key", Key(1), "--release-key",
-                        Key(2)})
-                .status,
-            0);
+  ASSERT_EQ(
+      RunPublish({"refresh", tree().string(), "--release-key", Key(1), "--release-key", Key(2)})
+          .status,
+      0);
   EXPECT_EQ(ReadStatement(tree(), 2).signatures.size(), 2u);
 
   // A served list or statement changed on the server is never signed again.

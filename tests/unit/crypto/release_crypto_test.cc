@@ -74,8 +74,9 @@ TEST(ReleaseCryptoTest, Ed25519MatchesTheRfcVectorAndRefusesChanges) {
   EXPECT_TRUE(Ed25519PublicKey::FromPem(pair->publicPem)->Verify("statement", *made));
   EXPECT_FALSE(Ed25519PublicKey::FromPem(other->publicPem)->Verify("statement", *made));
   // Keys of another type are not Ed25519 keys.
-  EXPECT_EQ(Ed25519PublicKey::FromPem("-----BEGIN PUBLIC KEY-----\nMFwwDQYJ\n-----END PUBLIC KEY-----\n"),
-            nullptr);
+  EXPECT_EQ(
+      Ed25519PublicKey::FromPem("-----BEGIN PUBLIC KEY-----\nMFwwDQYJ\n-----END PUBLIC KEY-----\n"),
+      nullptr);
   EXPECT_FALSE(Ed25519Sign(pair->publicPem, "x"));
 }
 
@@ -106,8 +107,8 @@ TEST(ReleaseCryptoTest, Base64DecodesOnlyTheCanonicalForm) {
   EXPECT_EQ(Base64Encode("any carnal pleas"), "YW55IGNhcm5hbCBwbGVhcw==");
   EXPECT_EQ(Base64Decode("YW55IGNhcm5hbCBwbGVhcw==").value_or("-"), "any carnal pleas");
   EXPECT_EQ(Base64Decode("").value_or("-"), "");
-  for (const char* bad : {"YW55IGNhcm5hbCBwbGVhcw=", "YW55IGNhcm5hbCBwbGVhcx==", " YW55",
-                          "YW5 5", "YW55IGNhcm5hbCBwbGVhcw==\n"}) {
+  for (const char* bad : {"YW55IGNhcm5hbCBwbGVhcw=", "YW55IGNhcm5hbCBwbGVhcx==", " YW55", "YW5 5",
+                          "YW55IGNhcm5hbCBwbGVhcw==\n"}) {
     EXPECT_FALSE(Base64Decode(bad)) << bad;
   }
 }

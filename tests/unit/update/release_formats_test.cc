@@ -22,7 +22,8 @@ ReleaseStatement Statement() {
   s.version = 42;
   s.signedAt = 1700000000;
   s.expiresAt = 1700000000 + 7 * 86400;
-  s.files = {{"patcher/v-1.inc", 300, kSha}, {"patcher/files.md5", 1200, kSha},
+  s.files = {{"patcher/v-1.inc", 300, kSha},
+             {"patcher/files.md5", 1200, kSha},
              {"patcher/manifest", 5000, kSha}};
   return s;
 }
@@ -40,7 +41,8 @@ Key MakeKey() {
 
 std::string Signed(const std::string& body, const std::vector<const Key*>& keys) {
   std::string text = body;
-  for (const Key* key : keys) text += FormatSignatureLine(key->id, *Ed25519Sign(key->pair.privatePem, body));
+  for (const Key* key : keys)
+    text += FormatSignatureLine(key->id, *Ed25519Sign(key->pair.privatePem, body));
   return text;
 }
 
@@ -60,8 +62,11 @@ TEST(ReleaseFormatsTest, StatementReadsBackExactlyAsWritten) {
   const std::string body = FormatStatementBody(Statement());
   EXPECT_EQ(body,
             "release-statement 1\nproduct 17\nversion 42\nsigned 2023-11-14T22:13:20Z\n"
-            "expires 2023-11-21T22:13:20Z\nfile 1200 " + kSha + " patcher/files.md5\n"
-            "file 5000 " + kSha + " patcher/manifest\nfile 300 " + kSha + " patcher/v-1.inc\nend\n");
+            "expires 2023-11-21T22:13:20Z\nfile 1200 " +
+                kSha +
+                " patcher/files.md5\n"
+                "file 5000 " +
+                kSha + " patcher/manifest\nfile 300 " + kSha + " patcher/v-1.inc\nend\n");
   const Key key = MakeKey();
   SignedStatement read;
   std::string problem;

@@ -126,9 +126,9 @@ TEST(VerifiedFilesTest, KeepsBothDigestsOfOneStampAndReadsTheOlderForm) {
   EXPECT_EQ(loaded.FindSha256(u"./a.bin", changed), nullptr);
 
   // A record written before SHA-256 was kept (MD5 column only) still reads.
-  std::string body = "verified-files 1\n" + kDigest + " 1234 " +
-                     std::to_string(stamp.modifiedNs) + " " + std::to_string(stamp.changedNs) +
-                     " 99 7 " + std::to_string(stamp.changedNs + kSecond) + " ./old.bin\n";
+  std::string body = "verified-files 1\n" + kDigest + " 1234 " + std::to_string(stamp.modifiedNs) +
+                     " " + std::to_string(stamp.changedNs) + " 99 7 " +
+                     std::to_string(stamp.changedNs + kSecond) + " ./old.bin\n";
   body += "end " + Md5Hex(body) + "\n";
   VerifiedFiles old;
   ASSERT_TRUE(old.Parse(body));
