@@ -14,6 +14,7 @@
 #include "update/list_entry.h"
 #include "update/list_file.h"
 #include "update/list_path.h"
+#include "update/release_trust.h"
 #include "update/transfer_plan.h"
 #include "update/verified_files.h"
 
@@ -78,6 +79,7 @@ std::vector<std::u16string> PlanInstalledChecks(std::u16string_view listPath, bo
   ListReader list{std::u16string(listPath)};
   if (!list.is_open()) return paths;
   const std::string savedDir = CurrentListDir;
+  const bool manifest = ActiveManifest() != nullptr;
   std::string line;
   for (int i = 0; i < skipEntries; ++i) {
     if (list.NextEntry(line) != ListLine::kEntry) return paths;
@@ -92,9 +94,12 @@ std::vector<std::u16string> PlanInstalledChecks(std::u16string_view listPath, bo
     }
     if (!StaysInsideRoot(PatcherDirPath, file.decodedPath)) continue;
     const std::u16string path = PatcherDirPath + file.decodedPath;
+    // What the record answers is not read again; with a release manifest
+    // the file is checked by its SHA-256, which the record may hold alone.
     FileStamp stamp;
     if (ReadFileStamp(ToPath(path), stamp) &&
-        AskVerifiedRecord(file.decodedPath, stamp) != nullptr) {
+        (manifest ? AskVerifiedSha256(file.decodedPath, stamp)
+                  : AskVerifiedRecord(file.decodedPath, stamp)) != nullptr) {
       continue;
     }
     paths.push_back(path);

@@ -11,9 +11,13 @@ fs::path TestReleaseKeyPath(int which) {
          (which == 2 ? "test-release2-private.pem" : "test-release-private.pem");
 }
 
+fs::path TestReleasePublicKeyPath(int which) {
+  return fs::path(LAUNCHER_SOURCE_DIR) / "resources" / "keys" /
+         (which == 2 ? "test-release2-public.pem" : "test-release-public.pem");
+}
+
 std::string TestReleasePublicPem(int which) {
-  return ReadFileBytes(fs::path(LAUNCHER_SOURCE_DIR) / "resources" / "keys" /
-                       (which == 2 ? "test-release2-public.pem" : "test-release-public.pem"));
+  return ReadFileBytes(TestReleasePublicKeyPath(which));
 }
 
 SignedRepo::SignedRepo() { fs::create_directories(dir_ / "trees"); }

@@ -19,7 +19,8 @@
 
 namespace launcher::testing {
 
-std::filesystem::path TestReleaseKeyPath(int which);  // private half, 1 or 2
+std::filesystem::path TestReleaseKeyPath(int which);        // private half, 1 or 2
+std::filesystem::path TestReleasePublicKeyPath(int which);  // public half
 std::string TestReleasePublicPem(int which);
 
 class SignedRepo {

@@ -16,38 +16,22 @@ namespace fs = std::filesystem;
 SignedRepo* TrustBed::repo_ = nullptr;
 
 const Release& TrustBed::R(int version) {
-  static const Release r1 = {
-      {"a.txt", "one"}, {"data/b.bin", NoiseBytes(20000, 1)}, {"c.txt", "shared"}};
-  static const Release r2 = [] {
-    Release r = r1;
-    r["data/b.bin"] = NoiseBytes(20000, 2);
-    r["d.txt"] = "new in two";
+  // R1; R2 changes b.bin, adds d.txt; R3 changes a.txt, drops c.txt; R4
+  // changes b.bin again.
+  static const std::vector<Release> releases = [] {
+    std::vector<Release> r(5);
+    r[1] = {{"a.txt", "one"}, {"data/b.bin", NoiseBytes(20000, 1)}, {"c.txt", "shared"}};
+    r[2] = r[1];
+    r[2]["data/b.bin"] = NoiseBytes(20000, 2);
+    r[2]["d.txt"] = "new in two";
+    r[3] = r[2];
+    r[3]["a.txt"] = "three";
+    r[3].erase("c.txt");
+    r[4] = r[3];
+    r[4]["data/b.bin"] = NoiseBytes(20000, 4);
     return r;
   }();
-  static const Release r3 = [] {
-    Release r = r2;
-    r["a.txt"] = "three";
-    r.erase("c.txt");
-    return r;
-  }();
-  static const Release r4 = [] {
-    Release r = r3;
-    r["data/b.bin"] = NoiseBytes(20000, 4);
-    return r;
-  }();
-  static const Release none;
-  switch (version) {
-    case 1:
-      return r1;
-    case 2:
-      return r2;
-    case 3:
-      return r3;
-    case 4:
-      return r4;
-    default:
-      return none;
-  }
+  return releases.at(static_cast<std::size_t>(version));
 }
 
 void TrustBed::SetUpTestSuite() {

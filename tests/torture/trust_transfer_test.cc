@@ -96,20 +96,14 @@ TEST_F(TrustTransferTest, StatementWithoutEndIsCutAtItsCap) {
 }
 
 TEST_F(TrustTransferTest, SlowRetrievalIsAbandonedThenRetriedThenGivenUp) {
-  // The limits: the Parts' receive time-out without release keys, a minimum
-  // rate with them, and either set for a slow link in update.cfg.
+  // Without release keys the limit stays the receive time-out.
   {
     ScopedReleaseKeys none({});
     EXPECT_EQ(EngineDownloaderOptions().lowSpeedBytesPerSecond, 1);
     EXPECT_EQ(EngineDownloaderOptions().receiveTimeoutMs, 90000);
   }
-  EXPECT_EQ(EngineDownloaderOptions().lowSpeedBytesPerSecond, kSignedLowSpeedBytesPerSecond);
-  EXPECT_EQ(EngineDownloaderOptions().receiveTimeoutMs, kSignedLowSpeedSeconds * 1000);
-  WriteUtf16Lines(env_.Config("update.cfg"), {"LowSpeedLimit 8192", "LowSpeedTime 1",
-                                              "LowSpeedTime 0"});  // out of range: ignored
-  EXPECT_EQ(EngineDownloaderOptions().lowSpeedBytesPerSecond, 8192);
-  EXPECT_EQ(EngineDownloaderOptions().receiveTimeoutMs, 1000);
-
+  // A slow link's settings, here a test's: 8 KiB a second over 1 s.
+  WriteUtf16Lines(env_.Config("update.cfg"), {"LowSpeedLimit 8192", "LowSpeedTime 1"});
   Install("1", 1);
   Serve("2");
   const std::string target = FileTarget("data/b.bin");

@@ -1,5 +1,5 @@
 // The release statement and the release manifest as bytes: what the writer
-// makes, what the reader takes, what it refuses, and which signatures count.
+// makes, what the reader takes and refuses, and which signatures count.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -16,50 +16,24 @@ namespace {
 
 const std::string kSha(64, 'a');
 
-ReleaseStatement Statement() {
-  ReleaseStatement s;
-  s.product = 17;
-  s.version = 42;
-  s.signedAt = 1700000000;
-  s.expiresAt = 1700000000 + 7 * 86400;
+struct Key {
+  Ed25519KeyPair pair = *GenerateEd25519KeyPair();
+  std::string id = Ed25519PublicKey::FromPem(pair.publicPem)->key_id();
+  std::string Line(const std::string& body) const {
+    return FormatSignatureLine(id, *Ed25519Sign(pair.privatePem, body));
+  }
+};
+
+std::string Body() {
+  ReleaseStatement s{17, 42, 1700000000, 1700000000 + 7 * 86400, {}};
   s.files = {{"patcher/v-1.inc", 300, kSha},
              {"patcher/files.md5", 1200, kSha},
              {"patcher/manifest", 5000, kSha}};
-  return s;
+  return FormatStatementBody(s);
 }
 
-struct Key {
-  Ed25519KeyPair pair;
-  std::string id;
-};
-
-Key MakeKey() {
-  Key key{*GenerateEd25519KeyPair(), {}};
-  key.id = Ed25519PublicKey::FromPem(key.pair.publicPem)->key_id();
-  return key;
-}
-
-std::string Signed(const std::string& body, const std::vector<const Key*>& keys) {
-  std::string text = body;
-  for (const Key* key : keys)
-    text += FormatSignatureLine(key->id, *Ed25519Sign(key->pair.privatePem, body));
-  return text;
-}
-
-SignatureCheck Check(const std::string& text, const std::vector<const Key*>& trusted) {
-  std::vector<std::string_view> pems;
-  for (const Key* key : trusted) pems.push_back(key->pair.publicPem);
-  SignedStatement read;
-  std::string problem;
-  if (!ParseReleaseStatement(text, read, problem)) {
-    ADD_FAILURE() << problem;
-    return SignatureCheck::kBadSignature;
-  }
-  return CheckStatementSignatures(read, ReleaseKeys(pems));
-}
-
-TEST(ReleaseFormatsTest, StatementReadsBackExactlyAsWritten) {
-  const std::string body = FormatStatementBody(Statement());
+TEST(ReleaseFormatsTest, StatementReadsBackAndOnlyTrustedSignaturesCount) {
+  const std::string body = Body();
   EXPECT_EQ(body,
             "release-statement 1\nproduct 17\nversion 42\nsigned 2023-11-14T22:13:20Z\n"
             "expires 2023-11-21T22:13:20Z\nfile 1200 " +
@@ -67,48 +41,35 @@ TEST(ReleaseFormatsTest, StatementReadsBackExactlyAsWritten) {
                 " patcher/files.md5\n"
                 "file 5000 " +
                 kSha + " patcher/manifest\nfile 300 " + kSha + " patcher/v-1.inc\nend\n");
-  const Key key = MakeKey();
+  const Key current, next;
   SignedStatement read;
   std::string problem;
-  ASSERT_TRUE(ParseReleaseStatement(Signed(body, {&key}), read, problem)) << problem;
+  ASSERT_TRUE(ParseReleaseStatement(body + current.Line(body), read, problem)) << problem;
   EXPECT_EQ(read.signedPart, body);
-  EXPECT_EQ(read.statement.product, 17);
   EXPECT_EQ(read.statement.version, 42);
-  EXPECT_EQ(read.statement.expiresAt - read.statement.signedAt, 7 * 86400);
   ASSERT_NE(read.statement.Find("patcher/v-1.inc"), nullptr);
   EXPECT_EQ(read.statement.Find("patcher/v-1.inc")->size, 300);
-  EXPECT_EQ(read.statement.Find("patcher/v-2.inc"), nullptr);
-}
-
-TEST(ReleaseFormatsTest, SignaturesOfTrustedKeysDecideAndRotationWorks) {
-  const Key current = MakeKey(), next = MakeKey(), stranger = MakeKey();
-  const std::string body = FormatStatementBody(Statement());
-  EXPECT_EQ(Check(Signed(body, {&current}), {&current}), SignatureCheck::kValid);
-  // Signed by both while rotating: launchers with either key take it.
-  EXPECT_EQ(Check(Signed(body, {&current, &next}), {&current}), SignatureCheck::kValid);
-  EXPECT_EQ(Check(Signed(body, {&current, &next}), {&next}), SignatureCheck::kValid);
-  EXPECT_EQ(Check(Signed(body, {&next}), {&current, &next}), SignatureCheck::kValid);
-  EXPECT_EQ(Check(Signed(body, {&stranger}), {&current, &next}),
+  EXPECT_EQ(CheckStatementSignatures(read, ReleaseKeys({next.pair.publicPem})),
             SignatureCheck::kNoTrustedSignature);
-  // A changed byte, and a trusted signature that fails beside one that holds.
-  std::string changed = Signed(body, {&current});
-  changed[changed.find("version 42") + 9] = '3';
-  EXPECT_EQ(Check(changed, {&current}), SignatureCheck::kBadSignature);
-  const std::string forged = body + FormatSignatureLine(current.id, std::string(64, 'x')) +
-                             FormatSignatureLine(next.id, *Ed25519Sign(next.pair.privatePem, body));
-  EXPECT_EQ(Check(forged, {&current, &next}), SignatureCheck::kBadSignature);
+  // A trusted key's signature that fails is not saved by another that holds.
+  const std::string forged =
+      body + FormatSignatureLine(current.id, std::string(64, 'x')) + next.Line(body);
+  ASSERT_TRUE(ParseReleaseStatement(forged, read, problem)) << problem;
+  EXPECT_EQ(CheckStatementSignatures(read, ReleaseKeys({next.pair.publicPem})),
+            SignatureCheck::kValid);
+  EXPECT_EQ(
+      CheckStatementSignatures(read, ReleaseKeys({current.pair.publicPem, next.pair.publicPem})),
+      SignatureCheck::kBadSignature);
 }
 
 TEST(ReleaseFormatsTest, AnythingButTheDocumentedFormIsRefused) {
-  const Key key = MakeKey();
-  const std::string body = FormatStatementBody(Statement());
-  const std::string good = Signed(body, {&key});
+  const std::string body = Body();
+  const std::string sig = Key().Line(body);
+  const std::string good = body + sig;
   const auto replaced = [&](const std::string& from, const std::string& to) {
     std::string text = good;
-    text.replace(text.find(from), from.size(), to);
-    return text;
+    return text.replace(text.find(from), from.size(), to);
   };
-  const std::string sig = good.substr(body.size());
   const std::vector<std::pair<std::string, std::string>> bad = {
       {"CR LF line ends", replaced("product 17\n", "product 17\r\n")},
       {"no end line", replaced("end\n", "")},
@@ -119,9 +80,7 @@ TEST(ReleaseFormatsTest, AnythingButTheDocumentedFormIsRefused) {
       {"file lines out of order", replaced("patcher/v-1.inc", "patcher/a.inc")},
       {"no full list", replaced("patcher/files.md5", "patcher/files.mdx")},
       {"upper-case digest", replaced(kSha, std::string(64, 'A'))},
-      {"a path leaving the tree", replaced("patcher/v-1.inc", "patcher/../v-1.inc")},
       {"no signature", body},
-      {"three signatures", good + sig + sig},
       {"two signatures by one key", good + sig},
       {"text after the signatures", good + "x\n"},
       {"no final line end", good.substr(0, good.size() - 1)},
@@ -131,56 +90,44 @@ TEST(ReleaseFormatsTest, AnythingButTheDocumentedFormIsRefused) {
     SignedStatement read;
     std::string problem;
     EXPECT_FALSE(ParseReleaseStatement(text, read, problem)) << what;
-    EXPECT_FALSE(problem.empty()) << what;
   }
   // A line of a keyword this reader does not know is an extension: passed over.
   SignedStatement read;
   std::string problem;
-  const std::string extended = replaced("end\n", "delta-index 3 something\nend\n");
-  EXPECT_TRUE(ParseReleaseStatement(extended, read, problem)) << problem;
-}
+  EXPECT_TRUE(ParseReleaseStatement(replaced("end\n", "delta-index 3 x\nend\n"), read, problem))
+      << problem;
 
-TEST(ReleaseFormatsTest, UtcTimesConvertBothWays) {
   std::int64_t t = -1;
-  ASSERT_TRUE(ParseUtcTime("1970-01-01T00:00:00Z", t));
-  EXPECT_EQ(t, 0);
   ASSERT_TRUE(ParseUtcTime("2000-02-29T23:59:59Z", t));
   EXPECT_EQ(t, 951868799);
-  EXPECT_EQ(FormatUtcTime(951868799), "2000-02-29T23:59:59Z");
   EXPECT_EQ(FormatUtcTime(4102444800), "2100-01-01T00:00:00Z");
-  for (const char* bad : {"2100-02-29T00:00:00Z", "2024-13-01T00:00:00Z", "2024-01-01 00:00:00Z",
-                          "2024-01-01T24:00:00Z", "2024-01-01T00:00:00", "1969-12-31T23:59:59Z"}) {
-    EXPECT_FALSE(ParseUtcTime(bad, t)) << bad;
+  for (const char* time :
+       {"2100-02-29T00:00:00Z", "2024-01-01T24:00:00Z", "1969-12-31T23:59:59Z"}) {
+    EXPECT_FALSE(ParseUtcTime(time, t)) << time;
   }
 }
 
 TEST(ReleaseFormatsTest, ManifestFindsEveryPathAndRefusesDisorder) {
-  std::map<std::string, ManifestEntry> entries;
-  entries["data/a b.bin"] = {10, kSha, 20, std::string(64, 'b')};
-  entries["main.exe"] = {1, kSha, 2, kSha};
-  entries["data/c.bin"] = {0, kSha, 0, kSha};
-  const std::string text = ReleaseManifest::Format(entries);
-  EXPECT_EQ(text.substr(0, text.find('\n', 19) + 1),
-            "release-manifest 1\n10 " + kSha + " 20 " + std::string(64, 'b') + " data/a b.bin\n");
+  const std::map<std::string, ManifestEntry> entries = {
+      {"data/a b.bin", {10, kSha, 20, std::string(64, 'b')}},
+      {"data/c.bin", {0, kSha, 0, kSha}},
+      {"main.exe", {1, kSha, 2, kSha}}};
   ReleaseManifest manifest;
   std::string problem;
-  ASSERT_TRUE(manifest.Parse(text, problem)) << problem;
-  EXPECT_EQ(manifest.size(), 3u);
+  ASSERT_TRUE(manifest.Parse(ReleaseManifest::Format(entries), problem)) << problem;
   ManifestEntry entry;
   ASSERT_TRUE(manifest.Find(std::u16string_view(u"./data/a b.bin"), entry));
   EXPECT_EQ(entry.installedSize, 20);
   EXPECT_EQ(entry.installedSha256, std::string(64, 'b'));
   EXPECT_TRUE(manifest.Find(std::string_view("main.exe"), entry));
   EXPECT_FALSE(manifest.Find(std::string_view("data"), entry));
-  EXPECT_FALSE(manifest.Find(std::string_view("zzz"), entry));
 
-  const std::string line2 = "1 " + kSha + " 2 " + kSha + " ";
-  for (const std::string& bad :
-       {std::string("release-manifest 2\n"), "release-manifest 1\n" + line2 + "b\n" + line2 + "a\n",
-        "release-manifest 1\n" + line2 + "a\n" + line2 + "a\n",
-        "release-manifest 1\n" + line2 + "../a\n", "release-manifest 1\n" + line2 + "a",
-        "release-manifest 1\n-1 " + kSha + " 2 " + kSha + " a\n"}) {
-    EXPECT_FALSE(manifest.Parse(bad, problem)) << bad;
+  const std::string line = "1 " + kSha + " 2 " + kSha + " ";
+  for (const std::string& text :
+       {std::string("release-manifest 2\n"), "release-manifest 1\n" + line + "b\n" + line + "a\n",
+        "release-manifest 1\n" + line + "a\n" + line + "a\n",
+        "release-manifest 1\n" + line + "../a\n", "release-manifest 1\n" + line + "a"}) {
+    EXPECT_FALSE(manifest.Parse(text, problem)) << text;
     EXPECT_EQ(manifest.size(), 0u);
   }
 }
