@@ -62,7 +62,7 @@ bool ServerProductIdMatches() {
   // ../config/ may not exist on a fresh installation; without it the fetch
   // could never land and the server would look unreachable for ever.
   CreateParentDirectories(PidFilePath);
-  FetchFresh(PidUrl, PidFilePath);
+  FetchNumberFile(PidUrl, PidFilePath);
   int serverPid = 0;
   if (!ReadAndDeleteServerFile(PidFilePath, serverPid)) {
     ShowAndLog(MSG_SERVER_INFO_MISSING);
@@ -81,7 +81,7 @@ bool ServerProductIdMatches() {
 
 int FetchFullList() {
   CreateParentDirectories(NewVersionFilePath);
-  FetchFresh(PatchUrl + u"version", NewVersionFilePath);
+  FetchNumberFile(PatchUrl + u"version", NewVersionFilePath);
   ReadAndDeleteServerFile(NewVersionFilePath, ServerVersion);
   UseSignedVersion(ServerVersion);
   if (ServerVersion == 0) return 0;

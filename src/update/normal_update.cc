@@ -33,7 +33,7 @@ UpdateKind ChooseUpdateKind() {
   ServerVersion = 0;
   LocalVersion = 0;
   CreateParentDirectories(NewVersionFilePath);
-  FetchFresh(PatchUrl + u"version", NewVersionFilePath);
+  FetchNumberFile(PatchUrl + u"version", NewVersionFilePath);
   ReadNumberFile(NewVersionFilePath, ServerVersion);
   DeleteFileForced(NewVersionFilePath);
   UseSignedVersion(ServerVersion);

@@ -118,6 +118,14 @@ void UseSignedVersion(int& version) {
   version = g_statement->version;
 }
 
+void FetchNumberFile(const std::u16string& url, const std::u16string& localPath) {
+  if (ReleaseStatementsRequired()) {
+    FetchCapped(url, localPath, kNumberFileCap);
+  } else {
+    FetchFresh(url, localPath);
+  }
+}
+
 void FetchReleaseFile(std::string_view treePath, const std::u16string& localPath) {
   const std::u16string url = ServerBaseUrl + Widen(treePath);
   if (!g_statement) {

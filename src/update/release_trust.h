@@ -50,6 +50,16 @@ void UseSignedVersion(int& version);
 // as FetchFresh.
 void FetchReleaseFile(std::string_view treePath, const std::u16string& localPath);
 
+// The most bytes the product-id and version files may have with release
+// keys: each holds a number. They carry no signature, so nothing signed can
+// give their size; a fixed cap still keeps an endless answer off the disk.
+inline constexpr std::int64_t kNumberFileCap = 4096;
+
+// Fetches the unsigned product-id or version file afresh into `localPath`:
+// with release keys, at most kNumberFileCap bytes (a longer answer is
+// logged and leaves no file); without, as FetchFresh.
+void FetchNumberFile(const std::u16string& url, const std::u16string& localPath);
+
 // True when there is no accepted statement, or `localPath` holds exactly the
 // file the statement names `treePath` (so a file kept from an earlier run
 // can be used again).

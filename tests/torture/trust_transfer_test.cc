@@ -78,12 +78,12 @@ TEST_F(TrustTransferTest, BodyPastItsSignedSizeStopsAtThatSize) {
   ExpectRecovery("2", 2);
 }
 
-TEST_F(TrustTransferTest, StatementWithoutEndIsCutAtItsCap) {
+TEST_F(TrustTransferTest, StatementOrProductIdWithoutEndIsCutAtItsCap) {
   Install("1", 1);
   Serve("2");
   for (const char* route :
-       {R"({"body_size": 5000000, "content_length": false})", R"({"body_size": 5000000})",
-        R"({"chunked": true, "body_size": 5000000})"}) {
+       {R"({"body_size": 1000000, "content_length": false})", R"({"body_size": 1000000})",
+        R"({"chunked": true, "body_size": 1000000})"}) {
     SCOPED_TRACE(route);
     EXPECT_FALSE(RunAgainst("/patcher/statement", route));
     EXPECT_TRUE(LastStatusIs(MSG_RELEASE_NOT_TRUSTED));
@@ -91,6 +91,11 @@ TEST_F(TrustTransferTest, StatementWithoutEndIsCutAtItsCap) {
     EXPECT_FALSE(fs::exists(env_.Config("statement.sw")));
     ExpectState(R(1), 1, 1);
   }
+  // The unsigned product-id file has a small cap of its own.
+  EXPECT_FALSE(RunAgainst("/info/pid",
+                          R"({"body": "1\n", "extra_bytes": 1000000, "content_length": false})"));
+  EXPECT_TRUE(LastStatusIs(MSG_SERVER_INFO_MISSING));
+  EXPECT_TRUE(Logged(MSG_DOWNLOAD_ERROR_3));
   UseNginx();
   ExpectRecovery("2", 2);
 }
