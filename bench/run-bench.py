@@ -35,10 +35,10 @@ from pathlib import Path
 
 SOURCE = Path(__file__).resolve().parent.parent
 TARGETS = ["download_bench", "connection_bench", "full_check_bench", "incremental_bench", "publish_bench",
-           "digest_bench", "window_probe", "launcher-publish", "update_kill_harness"]
-BENCHMARKS = ["download", "connections", "full_check", "incremental", "resume", "small_files", "publish",
-              "digest",
-              "window"]
+           "digest_bench", "window_probe", "launcher-publish", "update_kill_harness",
+           "statement_bench"]
+BENCHMARKS = ["download", "connections", "full_check", "full_check_statement", "statement",
+              "incremental", "resume", "small_files", "publish", "digest", "window"]
 
 ACTIVE = set()      # process groups still running
 LOAD_SAMPLES = []   # 1-minute load average, sampled around every run
@@ -237,6 +237,50 @@ class Bench:
                              fmt(stats([md5[n] for n in runs])), ratio, "<= 1.0",
                              ratio[0] <= 1.0, max(check[n][1] for n in runs) / 1024,
                              "full check/md5sum, warm page cache"))
+
+    # The same full check with a release statement: installed files checked
+    # by the SHA-256 of their installed form, against md5sum and against
+    # openssl dgst -sha256 over the same files.
+    def full_check_statement(self):
+        files = 16
+        mib = max(1, self.scale // files)
+        r = run([self.exe("full_check_bench"), "--files", files, "--mib", mib, "--runs",
+                 self.runs, "--statement"], self.limit(180 + 200 * self.gib * self.runs),
+                self.logs / "full_check_statement.log", env=self.env)
+        check = {int(n): (float(s), int(k)) for n, s, k in
+                 re.findall(r"run (\d+) full check\s+([\d.]+) s\s+peak RSS (\d+) KiB", r.output)}
+        md5 = {int(n): float(s) for n, s in re.findall(r"run (\d+) md5sum\s+([\d.]+) s", r.output)}
+        sha = {int(n): float(s) for n, s in
+               re.findall(r"run (\d+) openssl sha256\s+([\d.]+) s", r.output)}
+        runs = sorted(set(check) & set(md5) & set(sha))
+        if r.status != 0 or not runs:
+            return self.failed("full check with a statement", r)
+        peak = max(check[n][1] for n in runs) / 1024
+        ours = fmt(stats([check[n][0] for n in runs]))
+        ratio = stats([check[n][0] / md5[n] for n in runs])
+        self.rows.append(Row(f"full check with a statement, unchanged {files * mib} MiB tree (s)",
+                             ours, fmt(stats([md5[n] for n in runs])), ratio, "<= 0.5",
+                             ratio[0] <= 0.5, peak, "full check/md5sum, warm page cache"))
+        ratio = stats([check[n][0] / sha[n] for n in runs])
+        self.rows.append(Row("the same against openssl dgst -sha256 (s)", ours,
+                             fmt(stats([sha[n] for n in runs])), ratio, "<= 1.0", ratio[0] <= 1.0,
+                             peak, "full check/openssl sha256"))
+
+    # The statement and manifest of 10,000 files: sizes and verify times.
+    def statement(self):
+        r = run([self.exe("statement_bench"), "--files", 10000], self.limit(120),
+                self.logs / "statement.log", env=self.env)
+        sizes = re.search(r"statement (\d+) bytes .*manifest (\d+) bytes", r.output)
+        times = re.search(r"verify statement ([\d.]+) us, manifest hash\+read ([\d.]+) ms, "
+                          r"look up every file ([\d.]+) ms", r.output)
+        if r.status != 0 or not sizes or not times:
+            return self.failed("release statement", r)
+        self.rows.append(Row("release statement for 10,000 files: bytes; verify (us)",
+                             f"{sizes.group(1)}; {times.group(1)}",
+                             note="parse + Ed25519 signature"))
+        self.rows.append(Row("release manifest for 10,000 files: bytes; hash + read (ms)",
+                             f"{sizes.group(2)}; {times.group(2)}",
+                             note=f"every file looked up once: {times.group(3)} ms"))
 
     # Incremental update of large files against curl + zstd -d, one fresh
     # installation per run.

@@ -65,6 +65,22 @@ TEXTS = {
     46: ("Patcher already running; nothing updated", "更新程序已在运行，未进行更新"),
     47: ("Checking every file against the full list instead of ",
          "改为按完整文件列表检查所有文件，未使用 "),
+    49: ("Release not trusted", "版本信息不可信"),
+    50: ("Release statement refused: missing, unreadable, not signed by a trusted key, or for another product",
+         "版本声明被拒绝：缺失、无法读取、未由受信任的密钥签名或属于其他产品"),
+    51: ("Server release expired", "服务器版本声明已过期"),
+    52: ("The server's release statement has expired; nothing was updated",
+         "服务器的版本声明已过期，未进行更新"),
+    53: ("Release statement refused: its version is below the version trusted before",
+         "版本声明被拒绝：其版本低于此前信任的版本"),
+    54: ("The version file disagrees with the signed release statement; using the signed version ",
+         "版本文件与已签名的版本声明不一致，使用已签名的版本 "),
+    55: ("Not enough disk space", "磁盘空间不足"),
+    56: ("Not enough free disk space for the update; nothing was fetched",
+         "磁盘可用空间不足以进行更新，未下载任何文件"),
+    57: ("A list names a file the release manifest does not: ", "列表中的文件不在版本清单中："),
+    58: ("Release statement verified for version ", "版本声明已验证，版本 "),
+    59: ("A file does not match the release statement: ", "文件与版本声明不符："),
 }
 
 

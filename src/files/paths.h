@@ -26,6 +26,9 @@ extern const std::u16string UpdateStateFilePath;  // ../config/patcher/ustate.sw
 extern const std::u16string FullListFilePath;     // ../config/patcher/FullList.sw
 extern const std::u16string ListVersionFilePath;  // ../config/patcher/Listver.sw
 extern const std::u16string VerifiedFilesPath;    // ../config/patcher/verified.sw
+extern const std::u16string StatementFilePath;    // ../config/patcher/statement.sw
+extern const std::u16string ManifestFilePath;     // ../config/patcher/manifest.sw
+extern const std::u16string TrustedVersionPath;   // ../config/patcher/trusted.sw
 extern const std::u16string TempDirPath;          // ../config/patcher/temp/
 extern const std::u16string CheckDirPath;         // ../config/patcher/Check/
 extern const std::u16string PatcherDirPath;       // ../patcher/

@@ -69,6 +69,18 @@ enum MessageSlot : int {
   // Logged with the list's name when the incremental list is missing or
   // unusable and the update goes on from the full list.
   MSG_LOG_INCREMENTAL_LIST_UNUSABLE = 47,
+  // The release statement, its manifest and the room for an update.
+  MSG_RELEASE_NOT_TRUSTED = 49,
+  MSG_LOG_STATEMENT_REFUSED = 50,
+  MSG_STATEMENT_EXPIRED = 51,
+  MSG_LOG_STATEMENT_EXPIRED = 52,
+  MSG_LOG_STATEMENT_ROLLBACK = 53,
+  MSG_LOG_VERSION_DISAGREES = 54,
+  MSG_DISK_SPACE_LOW = 55,
+  MSG_LOG_DISK_SPACE_LOW = 56,
+  MSG_LOG_NOT_IN_MANIFEST = 57,
+  MSG_LOG_STATEMENT_ACCEPTED = 58,
+  MSG_LOG_FILE_NOT_BOUND = 59,
 };
 
 // The text of a slot.

@@ -77,12 +77,13 @@ class TransferRun {
 
   TransferRun(CURL* curl, std::u16string_view url, std::u16string_view localPath,
               const DownloadCallback& callback, std::int64_t resumeOffset, BodySink* sink,
-              ProxyChoice chooseProxy)
+              std::int64_t sizeCap, ProxyChoice chooseProxy)
       : curl_(curl),
         url_(url),
         path_(ToPath(localPath)),
         callback_(callback),
         sink_(sink),
+        sizeCap_(sizeCap),
         chooseProxy_(std::move(chooseProxy)) {
     transfer_.offset = resumeOffset < 1 ? 0 : resumeOffset;
   }
@@ -110,7 +111,8 @@ class TransferRun {
   std::u16string url_;
   std::filesystem::path path_;
   const DownloadCallback& callback_;
-  BodySink* sink_;  // may be null
+  BodySink* sink_;        // may be null
+  std::int64_t sizeCap_;  // the most bytes the target may hold; negative: no cap
   ProxyChoice chooseProxy_;
   bool sinkLive_ = false;  // the sink has every byte of the file before transfer_.offset
   Transfer transfer_;
@@ -273,6 +275,11 @@ bool TransferRun::HeadersDone() {
   // A server that ignores the range sends the whole file: start again from
   // its first byte rather than writing it at the resume offset.
   if (transfer_.offset > 0 && code == 200) transfer_.offset = 0;
+  // An answer longer than the cap is refused before a byte of it is taken,
+  // and before the target is sized to what the server claims.
+  if (sizeCap_ >= 0 && announced_ >= 0 && announced_ > sizeCap_ - transfer_.offset) {
+    throw PATCH::DATA_OVERRUN;
+  }
   if (transfer_.offset == 0) CreateTarget();
   OpenBody();
   return true;
@@ -306,6 +313,9 @@ void TransferRun::OpenBody() {
   } else {
     limit_ = std::max(transfer_.offset, kUnknownLengthLimit);
   }
+  // A capped transfer never writes past its signed size, whatever the
+  // server announces.
+  if (sizeCap_ >= 0) limit_ = std::min(limit_, sizeCap_);
   sinceEvent_ = 0;
   bodyOpen_ = true;
   StartSink();
@@ -463,9 +473,9 @@ void Downloader::Impl::Configure(CURL* c) const {
   // wire.
   curl_easy_setopt(c, CURLOPT_USERAGENT, kAgent);
   curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, options.connectTimeoutMs);
-  // Receive time-out: the transfer ends when less than one byte a second
-  // arrived for the whole period.
-  curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  // Receive time-out and minimum rate: the transfer ends when less than the
+  // rate arrived on average over the whole period.
+  curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, std::max(1L, options.lowSpeedBytesPerSecond));
   curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME,
                    std::max(1L, (options.receiveTimeoutMs + 999) / 1000));
   // Proxies come from the standard environment variables; any scheme of
@@ -488,9 +498,9 @@ Downloader::~Downloader() = default;
 
 int Downloader::Download(std::u16string_view url, std::u16string_view localPath,
                          const DownloadCallback& callback, std::int64_t resumeOffset,
-                         BodySink* sink) {
+                         BodySink* sink, std::int64_t sizeCap) {
   CURL* handle = impl_->Handle();
-  TransferRun run(handle, url, localPath, callback, resumeOffset, sink,
+  TransferRun run(handle, url, localPath, callback, resumeOffset, sink, sizeCap,
                   [this](std::u16string_view address) { impl_->UseSystemProxy(address); });
   run.Run();
   return 0;

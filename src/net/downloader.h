@@ -115,8 +115,12 @@ class Downloader {
   struct Options {
     long connectTimeoutMs = 60000;
     // The transfer ends (state 5, CURLE_OPERATION_TIMEDOUT) when less than
-    // one byte a second arrived over this period; whole seconds, rounded up.
+    // lowSpeedBytesPerSecond bytes a second arrived on average over this
+    // period; whole seconds, rounded up. The default (one byte a second over
+    // 90 s) is a receive time-out; a higher rate abandons a transfer that a
+    // server keeps alive with a trickle.
     long receiveTimeoutMs = 90000;
+    long lowSpeedBytesPerSecond = 1;
     // Certificate authorities for "https" addresses; empty means the
     // system's store. Verification itself is always on.
     std::string caFile;
@@ -132,9 +136,16 @@ class Downloader {
   // (the target is created at the announced length). Returns 0 in every case;
   // the outcome reaches the callback only. `sink`, when given, sees the
   // target's content as it is written (BodySink above).
+  //
+  // `sizeCap` >= 0 bounds the target: it never holds more than that many
+  // bytes. An answer that announces more (counting the resume offset) fails
+  // with DATA_OVERRUN before the file is created or sized, and a body that
+  // runs past the cap fails like one that runs past its announced length.
+  // A negative cap leaves the limits above (the announced length, or 1 GiB
+  // when none was announced).
   int Download(std::u16string_view url, std::u16string_view localPath,
                const DownloadCallback& callback, std::int64_t resumeOffset,
-               BodySink* sink = nullptr);
+               BodySink* sink = nullptr, std::int64_t sizeCap = -1);
 
  private:
   class Impl;

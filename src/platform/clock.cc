@@ -1,5 +1,7 @@
 #include "platform/clock.h"
 
+#include <chrono>
+
 namespace launcher {
 namespace {
 
@@ -13,6 +15,12 @@ SystemClock g_systemClock;
 Clock* g_engineClock = &g_systemClock;
 
 }  // namespace
+
+std::int64_t Clock::SystemUnixTime() {
+  // The system clock counts from 1970 UTC on every platform (C++20).
+  const auto now = std::chrono::system_clock::now().time_since_epoch();
+  return std::chrono::duration_cast<std::chrono::seconds>(now).count();
+}
 
 Clock& EngineClock() { return *g_engineClock; }
 

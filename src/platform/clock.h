@@ -1,6 +1,8 @@
-// The engine's clock: a millisecond tick count and a sleep, behind one small
-// interface so that tests can run the pauses and retry timing of the update
-// in simulated time. Production code uses the steady system clock.
+// The engine's clock: a millisecond tick count, a sleep and the wall-clock
+// time, behind one small interface so that tests can run the pauses and
+// retry timing of the update in simulated time and set the date (an expired
+// release statement, a player's clock an hour off). Production code uses the
+// steady system clock and the system's time of day.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +15,11 @@ class Clock {
   // Milliseconds since an arbitrary start; wraps modulo 2^32 like a tick count.
   virtual std::uint32_t TickCount() = 0;
   virtual void Sleep(std::uint32_t milliseconds) = 0;
+  // Seconds since 1970-01-01 00:00:00 UTC, as the system's clock says.
+  virtual std::int64_t UnixTime() { return SystemUnixTime(); }
+
+ protected:
+  static std::int64_t SystemUnixTime();
 };
 
 // The process-wide clock used by the engine. Never null.
@@ -31,6 +38,7 @@ class ForwardingClock : public Clock {
   explicit ForwardingClock(Clock& target) : target_(target) {}
   std::uint32_t TickCount() override { return target_.TickCount(); }
   void Sleep(std::uint32_t milliseconds) override { target_.Sleep(milliseconds); }
+  std::int64_t UnixTime() override { return target_.UnixTime(); }
 
  private:
   Clock& target_;

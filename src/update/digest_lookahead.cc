@@ -4,15 +4,19 @@
 #include <system_error>
 
 #include "crypto/md5_digest.h"
+#include "crypto/sha256_digest.h"
+#include "files/regular_file.h"
 #include "files/utf16.h"
 #include "pack/pack_format.h"
 #include "seam/cancel.h"
 #include "update/directories.h"
+#include "update/release_trust.h"
 
 namespace launcher {
 namespace {
 
 constexpr unsigned kMaxHelpers = 8;
+constexpr std::size_t kShaReadPiece = 128 * 1024;
 
 std::atomic<int> g_forcedHelpers{-1};
 // Worker thread only.
@@ -20,8 +24,12 @@ DigestLookAhead* g_active = nullptr;
 
 }  // namespace
 
-DigestLookAhead::DigestLookAhead(std::vector<std::u16string> paths, unsigned helpers)
-    : paths_(std::move(paths)), slots_(paths_.size(), Slot::kWaiting), answers_(paths_.size()) {
+DigestLookAhead::DigestLookAhead(std::vector<std::u16string> paths, unsigned helpers,
+                                 AheadDigest kind)
+    : paths_(std::move(paths)),
+      kind_(kind),
+      slots_(paths_.size(), Slot::kWaiting),
+      answers_(paths_.size()) {
   const auto count = static_cast<unsigned>(std::min<std::size_t>(helpers, paths_.size()));
   for (unsigned i = 0; i < count; ++i) {
     try {
@@ -50,24 +58,53 @@ LookAheadAnswer DigestLookAhead::Compute(const std::u16string& path, const Diges
   LookAheadAnswer answer;
   FileStamp before;
   if (!IsRegularFileNoFollow(path) || !ReadFileStamp(ToPath(path), before)) return answer;
+  std::string text;
+  const bool read = owner.kind_ == AheadDigest::kInstalledSha256
+                        ? InstalledSha256(path, owner, text)
+                        : CompressedMd5(path, owner, text);
+  // A file that changed while it was read has no answer here; the worker
+  // reads it again.
+  if (!read || !ReadFileStamp(ToPath(path), answer.stamp) || !(answer.stamp == before)) {
+    return answer;
+  }
+  answer.digest = std::move(text);
+  answer.readable = true;
+  return answer;
+}
+
+bool DigestLookAhead::CompressedMd5(const std::u16string& path, const DigestLookAhead& owner,
+                                    std::string& text) {
   Md5Digest digest;
   const bool read = CompressFileToSink(path, FrozenPackParameters(),
                                        [&](const unsigned char* data, std::size_t size) {
                                          digest.Update(data, size);
                                          return !owner.Stopping();
                                        });
-  // A file that changed while it was read has no answer here; the worker
-  // reads it again.
-  if (!read || !ReadFileStamp(ToPath(path), answer.stamp) || !(answer.stamp == before)) {
-    return answer;
-  }
+  if (!read) return false;
   digest.Final();
-  char text[kDigestTextCapacity] = {};
+  char hex[kDigestTextCapacity] = {};
   unsigned capacity = static_cast<unsigned>(kDigestTextCapacity);
-  digest.ToHex(text, capacity);
-  answer.digest = text;
-  answer.readable = true;
-  return answer;
+  digest.ToHex(hex, capacity);
+  text = hex;
+  return true;
+}
+
+bool DigestLookAhead::InstalledSha256(const std::u16string& path, const DigestLookAhead& owner,
+                                      std::string& text) {
+  RegularFile file(path);
+  if (!file.is_open()) return false;
+  file.AdviseSequential();
+  Sha256Digest digest;
+  std::vector<unsigned char> buffer(kShaReadPiece);
+  for (;;) {
+    if (owner.Stopping()) return false;
+    const std::int64_t n = file.ReadFull(buffer.data(), buffer.size());
+    if (n < 0) return false;
+    digest.Update(buffer.data(), static_cast<std::size_t>(n));
+    if (static_cast<std::size_t>(n) < buffer.size()) break;
+  }
+  text = digest.FinalHex();
+  return !text.empty();
 }
 
 void DigestLookAhead::Help() {
@@ -134,7 +171,10 @@ void SetLookAheadHelpersForTesting(int helpers) { g_forcedHelpers.store(helpers)
 DigestLookAhead* ActiveLookAhead() { return g_active; }
 
 LookAheadScope::LookAheadScope(std::vector<std::u16string> paths)
-    : ahead_(std::move(paths), LookAheadHelpers()), previous_(g_active) {
+    : ahead_(std::move(paths), LookAheadHelpers(),
+             ActiveManifest() != nullptr ? AheadDigest::kInstalledSha256
+                                         : AheadDigest::kCompressedMd5),
+      previous_(g_active) {
   g_active = &ahead_;
 }
 

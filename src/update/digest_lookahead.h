@@ -26,6 +26,12 @@
 
 namespace launcher {
 
+// What the helpers compute: the MD5 of a file's compressed form (what the
+// lists give), or, when a release manifest is loaded, the SHA-256 of the
+// installed file itself, which the manifest gives and which costs no
+// compression.
+enum class AheadDigest { kCompressedMd5, kInstalledSha256 };
+
 struct LookAheadAnswer {
   bool readable = false;  // the file was read to its end
   std::string digest;     // text form, when readable
@@ -38,7 +44,8 @@ class DigestLookAhead {
 
   // `paths`: the installed files the worker will ask about, in its order.
   // Starts `helpers` threads, fewer when the list is short; none for 0.
-  DigestLookAhead(std::vector<std::u16string> paths, unsigned helpers);
+  DigestLookAhead(std::vector<std::u16string> paths, unsigned helpers,
+                  AheadDigest kind = AheadDigest::kCompressedMd5);
   // Stops the helpers and waits for them to leave their current read.
   ~DigestLookAhead();
   DigestLookAhead(const DigestLookAhead&) = delete;
@@ -51,6 +58,7 @@ class DigestLookAhead {
   bool Take(std::u16string_view path, LookAheadAnswer& answer);
 
   std::size_t helpers() const { return threads_.size(); }
+  AheadDigest kind() const { return kind_; }
   // Tests: waits until the helpers have finished the first `count` files.
   void WaitForAnswersForTesting(std::size_t count);
 
@@ -60,8 +68,13 @@ class DigestLookAhead {
   void Help();
   bool Stopping() const;
   static LookAheadAnswer Compute(const std::u16string& path, const DigestLookAhead& owner);
+  static bool CompressedMd5(const std::u16string& path, const DigestLookAhead& owner,
+                            std::string& text);
+  static bool InstalledSha256(const std::u16string& path, const DigestLookAhead& owner,
+                              std::string& text);
 
   const std::vector<std::u16string> paths_;
+  const AheadDigest kind_;
   std::vector<Slot> slots_;               // guarded by mutex_
   std::vector<LookAheadAnswer> answers_;  // slot i's answer once kDone
   std::size_t nextToClaim_ = 0;           // guarded by mutex_
@@ -79,7 +92,8 @@ unsigned LookAheadHelpers();
 void SetLookAheadHelpersForTesting(int helpers);
 
 // The look-ahead the worker's "is it current?" checks consult, if any: set
-// for the life of a pass by LookAheadScope.
+// for the life of a pass by LookAheadScope, which computes SHA-256 answers
+// when a release manifest is loaded and MD5 answers otherwise.
 DigestLookAhead* ActiveLookAhead();
 
 class LookAheadScope {

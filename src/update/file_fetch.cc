@@ -1,6 +1,7 @@
 #include "update/file_fetch.h"
 
 #include "crypto/md5_digest.h"
+#include "crypto/sha256_digest.h"
 #include "files/file_ops.h"
 #include "files/log.h"
 #include "files/paths.h"
@@ -14,6 +15,7 @@
 #include "update/download_digest.h"
 #include "update/download_unpack.h"
 #include "update/state_files.h"
+#include "update/transfer_plan.h"
 #include "update/update_state.h"
 
 namespace launcher {
@@ -115,17 +117,33 @@ bool MayStage(const std::u16string& stagingRoot, const std::u16string& decodedPa
 // cut, so its data are synced before the resume record moves past it. A copy
 // under Check/ is only installed by the run that staged it: its sync waits,
 // with every other one, until just before the install pass.
+// With a release manifest the compressed form must also have the size and
+// the SHA-256 the manifest gives: an MD5 collision with the listed digest
+// installs nothing.
+bool MatchesSignedForm(const ManifestEntry* signedEntry, std::int64_t fileSize,
+                       const DownloadDigest& streamed, bool streamedWhole) {
+  if (signedEntry == nullptr) return true;
+  if (fileSize != signedEntry->compressedSize) return false;
+  std::string hex = streamedWhole ? streamed.sha256() : std::string();
+  std::uint64_t size = 0;
+  if (hex.empty() && !Sha256File(TempFilePath, hex, size)) return false;
+  return hex == signedEntry->compressedSha256;
+}
+
 void CheckAndStage(const ListedFile& entry, const std::u16string& stagingRoot, bool syncNow,
-                   DownloadDigest& streamed, DownloadUnpack* unpacked) {
+                   DownloadDigest& streamed, DownloadUnpack* unpacked,
+                   const ManifestEntry* signedEntry) {
   char digest[kDigestTextCapacity] = {};
   const std::int64_t fileSize = QueryFileSize(TempFilePath);
-  if (streamed.Finish(fileSize, digest)) {
+  const bool streamedWhole = streamed.Finish(fileSize, digest);
+  if (streamedWhole) {
     SetFileProgress(0);
     SetFileProgress(100);
   } else {
     DigestFile(TempFilePath, digest, ShowFileProgress);
   }
-  if (entry.listDigest != digest) {
+  if (entry.listDigest != digest ||
+      !MatchesSignedForm(signedEntry, fileSize, streamed, streamedWhole)) {
     FileOk = 0;
     return;
   }
@@ -155,6 +173,13 @@ bool FetchListedFile(const ListedFile& entry, FetchVariant variant, int* fetched
   const std::u16string url = PatchFilesUrl + Widen(entry.expandedPath);
   const DownloadCallback handler = fullList ? FullListProgress : IncrementalProgress;
   if (SharedDownloader == nullptr) SharedDownloader = std::make_unique<Downloader>();
+  // With a release manifest, no download of the entry may pass the size it
+  // gives, and a kept partial file longer than that is no start.
+  ManifestEntry signedEntry;
+  const bool isSigned = SignedEntryFor(entry.decodedPath, signedEntry);
+  const std::int64_t sizeCap = isSigned ? signedEntry.compressedSize : -1;
+  if (isSigned && BytesDone > sizeCap) BytesDone = 0;
+  NoteTransferStarting(entry.decodedPath);
 
   // The staging tree is the launcher's own: whatever an older list left
   // where this entry's copy belongs (a directory of that name, a file where
@@ -177,18 +202,19 @@ bool FetchListedFile(const ListedFile& entry, FetchVariant variant, int* fetched
 
     DownloadFinished = false;
     TransferCutShort = false;
-    DownloadDigest streamed;
+    DownloadDigest streamed(ByteStage::kDefaultInlineBytes, isSigned);
     std::unique_ptr<DownloadUnpack> unpacked;
     if (MayStage(stagingRoot, entry.decodedPath)) {
       unpacked = std::make_unique<DownloadUnpack>(stagingRoot + entry.decodedPath);
     }
     BodySinks sinks(streamed, unpacked.get());
-    SharedDownloader->Download(url, TempFilePath, handler, BytesDone, &sinks);
+    SharedDownloader->Download(url, TempFilePath, handler, BytesDone, &sinks, sizeCap);
     if (DownloadFinished) {
       if (TransferCutShort) {
         FileOk = 0;  // fails like a wrong digest: the next attempt starts afresh
       } else {
-        CheckAndStage(entry, stagingRoot, !fullList, streamed, unpacked.get());
+        CheckAndStage(entry, stagingRoot, !fullList, streamed, unpacked.get(),
+                      isSigned ? &signedEntry : nullptr);
       }
       BytesDone = 0;  // a complete transfer was checked: the next one starts afresh
     } else {

@@ -11,8 +11,11 @@
 #include "seam/cancel.h"
 #include "seam/status_display.h"
 #include "update/directories.h"
+#include "update/engine_downloader.h"
 #include "update/full_list_update.h"
+#include "update/release_trust.h"
 #include "update/state_files.h"
+#include "update/transfer_plan.h"
 #include "update/update_state.h"
 
 namespace launcher {
@@ -59,7 +62,7 @@ bool ServerProductIdMatches() {
   // ../config/ may not exist on a fresh installation; without it the fetch
   // could never land and the server would look unreachable for ever.
   CreateParentDirectories(PidFilePath);
-  FetchFresh(PidUrl, PidFilePath);
+  FetchNumberFile(PidUrl, PidFilePath);
   int serverPid = 0;
   if (!ReadAndDeleteServerFile(PidFilePath, serverPid)) {
     ShowAndLog(MSG_SERVER_INFO_MISSING);
@@ -78,14 +81,17 @@ bool ServerProductIdMatches() {
 
 int FetchFullList() {
   CreateParentDirectories(NewVersionFilePath);
-  FetchFresh(PatchUrl + u"version", NewVersionFilePath);
+  FetchNumberFile(PatchUrl + u"version", NewVersionFilePath);
   ReadAndDeleteServerFile(NewVersionFilePath, ServerVersion);
+  UseSignedVersion(ServerVersion);
   if (ServerVersion == 0) return 0;
 
   LogText(Message(MSG_LOG_FETCHING_LIST));
   SetStatusText(Message(MSG_FETCHING_LIST));
-  // Deleted first, so that a failed fetch leaves no old list to be trusted.
-  FetchFresh(PatchUrl + u"files.md5", FullListFilePath);
+  // Deleted first, so that a failed fetch leaves no old list to be trusted;
+  // with a release statement, fetched only up to its signed size and kept
+  // only with its signed digest.
+  FetchReleaseFile("patcher/files.md5", FullListFilePath);
   WriteNumberFile(ListVersionFilePath, ServerVersion);
   // Whether the list arrived is for its signature check to tell.
   return 1;
@@ -99,8 +105,8 @@ int RunFullCheck(int /*unused*/) {
   LogText(Message(MSG_FULL_CHECK_START));
   SetTotalProgress(0);
 
-  SharedDownloader = std::make_unique<Downloader>();
-  if (!ServerProductIdMatches()) return 0;
+  SharedDownloader = NewEngineDownloader();
+  if (!ServerProductIdMatches() || !AcceptReleaseStatement()) return 0;
 
   if (FetchFullList() == 0) {
     ShowAndLog(MSG_SERVER_INFO_INVALID);
@@ -108,7 +114,11 @@ int RunFullCheck(int /*unused*/) {
     return 0;
   }
   LogText(Message(MSG_LOG_FULL_CHECK_RUN));
-  ShowAndLog(UpdateFromFullList() != 0 ? MSG_FULL_CHECK_DONE : MSG_FULL_CHECK_FAILED);
+  if (UpdateFromFullList() != 0) {
+    ShowAndLog(MSG_FULL_CHECK_DONE);
+  } else {
+    ShowAndLog(DiskSpaceWasShort() ? MSG_DISK_SPACE_LOW : MSG_FULL_CHECK_FAILED);
+  }
   SetDetailText(u"");
   return 0;
 }

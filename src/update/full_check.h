@@ -19,8 +19,10 @@ namespace launcher {
 int RunFullCheck(int unused);
 
 // Fetches the server's version file into ServerVersion (kept as it was when
-// the file is missing or holds no number), then, when a version is known,
-// the full list into "FullList.sw" and ServerVersion into "Listver.sw".
+// the file is missing or holds no number; with an accepted release
+// statement, the statement's version), then, when a version is known, the
+// full list into "FullList.sw" (with a statement, only up to its signed size
+// and kept only with its signed digest) and ServerVersion into "Listver.sw".
 // 1 when the list fetch was attempted, 0 when no server version is known.
 // Needs SharedDownloader.
 int FetchFullList();

@@ -18,6 +18,7 @@
 #include "update/list_entry.h"
 #include "update/list_file.h"
 #include "update/state_files.h"
+#include "update/transfer_plan.h"
 #include "update/update_state.h"
 #include "update/verified_files.h"
 
@@ -139,6 +140,7 @@ int UpdateFromFullList() {
 
     entryCount = CountListEntries(list);
     if (entryCount == 0) return 1;
+    if (!PrepareSignedPass(FullListFilePath, false, 0, superseded)) return 0;
     fetched.assign(static_cast<std::size_t>(entryCount), 0);
     RewindForPass(list);
     // Nothing staged by an earlier run is used: every file is checked and

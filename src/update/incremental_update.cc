@@ -23,7 +23,9 @@
 #include "update/list_entry.h"
 #include "update/list_file.h"
 #include "update/list_path.h"
+#include "update/release_trust.h"
 #include "update/state_files.h"
+#include "update/transfer_plan.h"
 #include "update/update_state.h"
 #include "update/verified_files.h"
 
@@ -74,9 +76,18 @@ void RestoreResumeState() {
 // failed fetch can never leave an earlier version's list to be applied under
 // the new version number.
 void FetchListUnlessResuming() {
-  if (StateVersion == ServerVersion && QueryFileSize(IncStateFilePath) >= 0) return;
+  const std::string treePath =
+      "patcher/v-" + std::to_string(ListDistance(ServerVersion - LocalVersion)) + ".inc";
+  if (StateVersion == ServerVersion && QueryFileSize(IncStateFilePath) >= 0 &&
+      HoldsReleaseFile(IncStateFilePath, treePath)) {
+    return;
+  }
   StateEntries = 0;
   BytesDone = 0;
+  if (AcceptedStatement() != nullptr) {
+    FetchReleaseFile(treePath, IncStateFilePath);
+    return;
+  }
   DeleteFileForced(IncStateFilePath);
   if (SharedDownloader == nullptr) SharedDownloader = std::make_unique<Downloader>();
   SharedDownloader->Download(IncrementalListUrl(ServerVersion - LocalVersion), IncStateFilePath,
@@ -274,6 +285,8 @@ ListRun ApplyKeptList(int& refetchFrom) {
 
   EntryCount = CountListEntries(list);
   RewindForPass(list);
+  if (!PrepareSignedPass(IncStateFilePath, true, StateEntries, marks.superseded))
+    return ListRun::kGivenUp;
   if (EntryCount == 0) return ListRun::kApplied;  // the list is complete as it stands
   bool fetchDone = false;
   marks.stagedNow.assign(static_cast<std::size_t>(EntryCount), false);

@@ -1,6 +1,7 @@
 #include "update/installed_check.h"
 
 #include "crypto/md5_digest.h"
+#include "crypto/sha256_digest.h"
 #include "files/paths.h"
 #include "files/utf16.h"
 #include "pack/pack.h"
@@ -13,6 +14,8 @@
 #include "update/list_entry.h"
 #include "update/list_file.h"
 #include "update/list_path.h"
+#include "update/release_trust.h"
+#include "update/transfer_plan.h"
 #include "update/verified_files.h"
 
 namespace launcher {
@@ -36,6 +39,61 @@ bool DigestOfCompressedForm(const std::u16string& path, char* digest) {
   return readable;
 }
 
+// The SHA-256 and size of the file at `path`; false when it cannot be read.
+// One guarded section, as the compression of the other check; the bar as
+// there.
+bool Sha256OfFile(const std::u16string& path, std::string& hex, std::uint64_t& size) {
+  SetFileProgress(0);
+  bool readable = false;
+  {
+    GuardedSection guard;
+    readable = Sha256File(path, hex, size, [](int percent) {
+      if (percent < 100) SetFileProgressInGuardedSection(percent);
+    });
+  }
+  if (readable) SetFileProgress(100);
+  return readable;
+}
+
+void ShowSettled() {
+  SetFileProgress(0);
+  SetFileProgress(100);
+}
+
+// The check against a release manifest: the installed file's own size and
+// SHA-256, which cost one read and no compression. Asked in the same order
+// as the compressed-form check: the record, the look-ahead, the file.
+bool MatchesSignedEntry(std::u16string_view decodedPath, const std::u16string& path,
+                        const ManifestEntry& signedEntry) {
+  FileStamp stamp;
+  const bool stamped = ReadFileStamp(ToPath(path), stamp);
+  if (stamped && static_cast<std::int64_t>(stamp.size) != signedEntry.installedSize) {
+    ShowSettled();  // another size: no need to read it
+    return false;
+  }
+  if (const std::string* recorded = stamped ? AskVerifiedSha256(decodedPath, stamp) : nullptr) {
+    ShowSettled();
+    return *recorded == signedEntry.installedSha256;
+  }
+  LookAheadAnswer answer;
+  DigestLookAhead* ahead = ActiveLookAhead();
+  if (ahead != nullptr && ahead->kind() == AheadDigest::kInstalledSha256 &&
+      ahead->Take(path, answer) && stamped && answer.stamp == stamp) {
+    ShowSettled();
+    NoteVerifiedSha256(decodedPath, stamp, answer.digest);
+    return answer.digest == signedEntry.installedSha256;
+  }
+  std::string hex;
+  std::uint64_t size = 0;
+  if (!Sha256OfFile(path, hex, size)) return false;
+  FileStamp after;
+  if (stamped && ReadFileStamp(ToPath(path), after) && after == stamp) {
+    NoteVerifiedSha256(decodedPath, stamp, hex);
+  }
+  return static_cast<std::int64_t>(size) == signedEntry.installedSize &&
+         hex == signedEntry.installedSha256;
+}
+
 }  // namespace
 
 std::vector<std::u16string> PlanInstalledChecks(std::u16string_view listPath, bool incremental,
@@ -45,6 +103,7 @@ std::vector<std::u16string> PlanInstalledChecks(std::u16string_view listPath, bo
   ListReader list{std::u16string(listPath)};
   if (!list.is_open()) return paths;
   const std::string savedDir = CurrentListDir;
+  const bool manifest = ActiveManifest() != nullptr;
   std::string line;
   for (int i = 0; i < skipEntries; ++i) {
     if (list.NextEntry(line) != ListLine::kEntry) return paths;
@@ -59,9 +118,12 @@ std::vector<std::u16string> PlanInstalledChecks(std::u16string_view listPath, bo
     }
     if (!StaysInsideRoot(PatcherDirPath, file.decodedPath)) continue;
     const std::u16string path = PatcherDirPath + file.decodedPath;
+    // What the record answers is not read again; with a release manifest
+    // the file is checked by its SHA-256, which the record may hold alone.
     FileStamp stamp;
     if (ReadFileStamp(ToPath(path), stamp) &&
-        AskVerifiedRecord(file.decodedPath, stamp) != nullptr) {
+        (manifest ? AskVerifiedSha256(file.decodedPath, stamp)
+                  : AskVerifiedRecord(file.decodedPath, stamp)) != nullptr) {
       continue;
     }
     paths.push_back(path);
@@ -73,6 +135,15 @@ std::vector<std::u16string> PlanInstalledChecks(std::u16string_view listPath, bo
 bool IsInstalledFileCurrent(std::u16string_view decodedPath, std::string_view listDigest) {
   const std::u16string path = PatcherDirPath + std::u16string(decodedPath);
   if (!StaysInsideRoot(PatcherDirPath, decodedPath) || !IsRegularFileNoFollow(path)) return false;
+  // With a release manifest the file is checked against what the manifest
+  // gives for it; the list's digest of the compressed form vouches for the
+  // download only.
+  ManifestEntry signedEntry;
+  if (SignedEntryFor(decodedPath, signedEntry)) {
+    const bool current = MatchesSignedEntry(decodedPath, path, signedEntry);
+    if (current) NoteFoundCurrent(decodedPath);
+    return current;
+  }
   FileStamp stamp;
   const bool stamped = ReadFileStamp(ToPath(path), stamp);
 
@@ -106,6 +177,15 @@ bool IsStagedCopyCurrent(std::u16string_view stagingRoot, std::u16string_view de
                          std::string_view listDigest) {
   const std::u16string path = std::u16string(stagingRoot) + std::u16string(decodedPath);
   if (!StaysInsideRoot(stagingRoot, decodedPath) || !IsRegularFileNoFollow(path)) return false;
+  // With a release manifest the copy must be the installed form it signs.
+  ManifestEntry signedEntry;
+  if (SignedEntryFor(decodedPath, signedEntry)) {
+    std::string hex;
+    std::uint64_t size = 0;
+    return Sha256OfFile(path, hex, size) &&
+           static_cast<std::int64_t>(size) == signedEntry.installedSize &&
+           hex == signedEntry.installedSha256;
+  }
   char digest[kDigestTextCapacity] = {};
   return DigestOfCompressedForm(path, digest) && listDigest == std::string_view(digest);
 }

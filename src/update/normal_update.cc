@@ -11,9 +11,12 @@
 #include "seam/cancel.h"
 #include "seam/status_display.h"
 #include "update/directories.h"
+#include "update/engine_downloader.h"
 #include "update/full_check.h"
 #include "update/incremental_update.h"
+#include "update/release_trust.h"
 #include "update/state_files.h"
+#include "update/transfer_plan.h"
 #include "update/update_state.h"
 
 namespace launcher {
@@ -30,9 +33,10 @@ UpdateKind ChooseUpdateKind() {
   ServerVersion = 0;
   LocalVersion = 0;
   CreateParentDirectories(NewVersionFilePath);
-  FetchFresh(PatchUrl + u"version", NewVersionFilePath);
+  FetchNumberFile(PatchUrl + u"version", NewVersionFilePath);
   ReadNumberFile(NewVersionFilePath, ServerVersion);
   DeleteFileForced(NewVersionFilePath);
+  UseSignedVersion(ServerVersion);
   if (ServerVersion == 0) return UpdateKind::ServerVersionUnknown;
 
   // A missing "version.sw" and one without a number both leave 0, which
@@ -49,10 +53,10 @@ int RunNormalUpdate() {
   SetStatusText(Message(MSG_UPDATE_START));
   LogText(Message(MSG_UPDATE_START));
 
-  SharedDownloader = std::make_unique<Downloader>();
-  // Without a matching product id the bars and the detail line keep what
-  // they show.
-  if (!ServerProductIdMatches()) return 0;
+  SharedDownloader = NewEngineDownloader();
+  // Without a matching product id, or a release statement to go on with,
+  // the bars and the detail line keep what they show.
+  if (!ServerProductIdMatches() || !AcceptReleaseStatement()) return 0;
 
   switch (ChooseUpdateKind()) {
     case UpdateKind::UpToDate:
@@ -68,7 +72,11 @@ int RunNormalUpdate() {
       RunFullCheck(0);
       break;
     case UpdateKind::IncrementalNeeded:
-      ReportOutcome(RunIncrementalUpdate() != 0 ? MSG_UPDATE_DONE : MSG_UPDATE_FAILED);
+      if (RunIncrementalUpdate() != 0) {
+        ReportOutcome(MSG_UPDATE_DONE);
+      } else {
+        ReportOutcome(DiskSpaceWasShort() ? MSG_DISK_SPACE_LOW : MSG_UPDATE_FAILED);
+      }
       break;
   }
 

@@ -3,7 +3,8 @@
 // incremental update, or the full check. Ends by filling both bars.
 //
 // Runs on the update worker thread, started by the driver when the launcher
-// was started without "FullCheck". Creates SharedDownloader; sets
+// was started without "FullCheck". With release keys the release statement
+// is checked right after the product-id handshake (release_trust.h). Creates SharedDownloader; sets
 // ServerVersion and LocalVersion. May end the worker by throwing
 // WorkerCancelled at any check point.
 #pragma once
@@ -22,7 +23,8 @@ enum class UpdateKind : int {
 int RunNormalUpdate();
 
 // Fetches the server's version file and reads "version.sw" (which is only
-// read, never removed). Sets ServerVersion and LocalVersion (0 when unknown).
+// read, never removed). Sets ServerVersion and LocalVersion (0 when unknown);
+// with an accepted release statement ServerVersion is the statement's.
 // Needs SharedDownloader.
 UpdateKind ChooseUpdateKind();
 

@@ -5,6 +5,8 @@
 #include "files/string_table.h"
 #include "seam/cancel.h"
 #include "update/list_path.h"
+#include "update/release_trust.h"
+#include "update/transfer_plan.h"
 #include "update/verified_files.h"
 
 namespace launcher {
@@ -23,6 +25,7 @@ int EntryCount = 0;
 int StateEntries = 0;
 int StateVersion = 0;
 int Resuming = 0;
+std::int64_t KnownTransferTotal = -1;
 
 void ResetEngineStateForTesting() {
   LocalPid = 1;
@@ -38,6 +41,9 @@ void ResetEngineStateForTesting() {
   StateEntries = 0;
   StateVersion = 0;
   Resuming = 0;
+  KnownTransferTotal = -1;
+  ForgetReleaseStatement();
+  ForgetTransferPlan();
   CurrentListDir.clear();
   PendingLogLine.clear();
   SetServerBaseUrl(DefaultServerBaseUrl);

@@ -12,6 +12,8 @@
 //   written by the worker (reset by ResetEngineStateForTesting)
 //     the fields below                                  update/update_state.h
 //     CurrentListDir                                    update/list_path.h
+//     the accepted release statement and its manifest   update/release_trust.h
+//     the transfer plan of a pass                       update/transfer_plan.h
 //     PendingLogLine                                    files/log.h
 //     ServerBaseUrl, PidUrl, PatchUrl, PatchFilesUrl    files/paths.h
 //   shared by the two threads (reset too)
@@ -22,6 +24,7 @@
 //     g_launcherWindow (the display)                    seam/status_display.h
 //     the engine clock (SetEngineClock)                 platform/clock.h
 //     the patcher control (SetPatcherControl)           update/patcher_control.h
+//     the release keys (SetReleaseKeys)                 crypto/release_keys.h
 //   constants: the path table (files/paths.h) and the compiled-in key.
 #pragma once
 
@@ -68,6 +71,12 @@ extern int StateEntries;
 extern int StateVersion;
 // 1 when the current entry's fetch starts from a non-zero BytesDone.
 extern int Resuming;
+
+// --- Known from a signed release statement ----------------------------------
+
+// clang-format off
+extern std::int64_t KnownTransferTotal;  // bytes the current pass will transfer, from a signed statement; -1 when unknown
+// clang-format on
 
 // Puts everything the list above says is reset back to its start value and
 // drops the downloader: what a test gets as a fresh process. Not while a

@@ -14,11 +14,15 @@
 #include "files/utf16.h"
 #include "platform/clock.h"
 #include "seam/cancel.h"
+#include "update/transfer_plan.h"
 
 namespace launcher {
 namespace {
 
-constexpr std::string_view kHeader = "verified-files 1\n";
+// Version 2 adds the SHA-256 column; a version 1 record (MD5 only) is still
+// read.
+constexpr std::string_view kHeader = "verified-files 2\n";
+constexpr std::string_view kHeaderV1 = "verified-files 1\n";
 constexpr std::string_view kTrailer = "end ";
 constexpr std::int64_t kSecondNs = 1000000000;
 // Fine stamps come from the system tick (at most 10 ms on Linux, 15.6 ms on
@@ -28,11 +32,12 @@ constexpr std::int64_t kCoarseGranularityNs = 2 * kSecondNs;
 // A record this large is not one the launcher wrote for any real list.
 constexpr std::uintmax_t kMaxRecordBytes = 64u << 20;
 
-bool IsDigestText(std::string_view text) {
-  return text.size() == 32 && std::all_of(text.begin(), text.end(), [](char c) {
-           return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
-         });
+bool IsLowerHex(std::string_view text) {
+  return std::all_of(text.begin(), text.end(),
+                     [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
+
+bool IsDigestText(std::string_view text) { return text.size() == 32 && IsLowerHex(text); }
 
 // Reads one decimal number up to the next blank; advances `text`.
 template <typename T>
@@ -43,10 +48,26 @@ bool TakeNumber(std::string_view& text, T& value) {
   return true;
 }
 
-bool ParseEntry(std::string_view line, std::string& path, VerifiedEntry& entry) {
-  if (line.size() < 33 || line[32] != ' ' || !IsDigestText(line.substr(0, 32))) return false;
-  entry.digest = std::string(line.substr(0, 32));
-  line.remove_prefix(33);
+// One digest column: its text, or "-" for none. Advances `line`.
+bool TakeDigest(std::string_view& line, std::size_t length, std::string& digest) {
+  const std::size_t space = line.find(' ');
+  if (space == std::string_view::npos) return false;
+  const std::string_view word = line.substr(0, space);
+  if (word == "-") {
+    digest.clear();
+  } else if (word.size() == length && IsLowerHex(word)) {
+    digest = std::string(word);
+  } else {
+    return false;
+  }
+  line.remove_prefix(space + 1);
+  return true;
+}
+
+bool ParseEntry(std::string_view line, bool withSha256, std::string& path, VerifiedEntry& entry) {
+  if (!TakeDigest(line, 32, entry.digest)) return false;
+  if (withSha256 && !TakeDigest(line, 64, entry.sha256)) return false;
+  if (entry.digest.empty() && entry.sha256.empty()) return false;
   FileStamp& s = entry.stamp;
   if (!TakeNumber(line, s.size) || !TakeNumber(line, s.modifiedNs) ||
       !TakeNumber(line, s.changedNs) || !TakeNumber(line, s.fileId) ||
@@ -89,7 +110,8 @@ std::string VerifiedFiles::Format(std::int64_t nowNs) const {
   for (const auto* item : sorted) {
     const VerifiedEntry& e = item->second;
     const FileStamp& s = e.stamp;
-    text += e.digest + ' ' + std::to_string(s.size) + ' ' + std::to_string(s.modifiedNs) + ' ' +
+    text += (e.digest.empty() ? "-" : e.digest) + ' ' + (e.sha256.empty() ? "-" : e.sha256) + ' ' +
+            std::to_string(s.size) + ' ' + std::to_string(s.modifiedNs) + ' ' +
             std::to_string(s.changedNs) + ' ' + std::to_string(s.fileId) + ' ' +
             std::to_string(s.volumeId) + ' ' +
             std::to_string(e.recordedNs != 0 ? e.recordedNs : nowNs) + ' ' + item->first + '\n';
@@ -104,8 +126,9 @@ bool VerifiedFiles::Parse(std::string_view text) {
   // The trailer holds the digest of everything before it: a record cut
   // short, or changed by anything but the launcher, is dropped whole.
   const std::size_t trailerSize = kTrailer.size() + 33;
-  if (text.size() < kHeader.size() + trailerSize || text.substr(0, kHeader.size()) != kHeader ||
-      text.back() != '\n') {
+  const bool v2 = text.substr(0, kHeader.size()) == kHeader;
+  if (text.size() < kHeader.size() + trailerSize ||
+      (!v2 && text.substr(0, kHeaderV1.size()) != kHeaderV1) || text.back() != '\n') {
     return false;
   }
   const std::string_view body = text.substr(0, text.size() - trailerSize);
@@ -120,7 +143,7 @@ bool VerifiedFiles::Parse(std::string_view text) {
     if (end == std::string_view::npos) break;
     std::string path;
     VerifiedEntry entry;
-    if (!ParseEntry(rest.substr(0, end), path, entry)) {
+    if (!ParseEntry(rest.substr(0, end), v2, path, entry)) {
       Clear();
       return false;
     }
@@ -143,28 +166,54 @@ bool VerifiedFiles::Save(std::u16string_view path) {
   return true;
 }
 
-const std::string* VerifiedFiles::Find(std::u16string_view relativePath,
-                                       const FileStamp& stamp) const {
+const VerifiedEntry* VerifiedFiles::Trusted(std::u16string_view relativePath,
+                                            const FileStamp& stamp) const {
   const auto found = entries_.find(ToUtf8(relativePath));
   if (found == entries_.end()) return nullptr;
   const VerifiedEntry& entry = found->second;
   if (entry.recordedNs == 0 || !(entry.stamp == stamp) || IsRacilyClean(entry)) return nullptr;
-  return &entry.digest;
+  return &entry;
+}
+
+const std::string* VerifiedFiles::Find(std::u16string_view relativePath,
+                                       const FileStamp& stamp) const {
+  const VerifiedEntry* entry = Trusted(relativePath, stamp);
+  return entry != nullptr && !entry->digest.empty() ? &entry->digest : nullptr;
+}
+
+const std::string* VerifiedFiles::FindSha256(std::u16string_view relativePath,
+                                             const FileStamp& stamp) const {
+  const VerifiedEntry* entry = Trusted(relativePath, stamp);
+  return entry != nullptr && !entry->sha256.empty() ? &entry->sha256 : nullptr;
+}
+
+VerifiedEntry* VerifiedFiles::Entry(std::u16string_view relativePath, const FileStamp& stamp) {
+  std::string key = ToUtf8(relativePath);
+  // A line break would end the entry early; such a path is simply not
+  // recorded and gets checked by content every time.
+  if (key.empty() || key.find_first_of("\r\n") != std::string::npos) return nullptr;
+  VerifiedEntry& entry = entries_[std::move(key)];
+  // Digests known for another stamp describe content that may be gone.
+  if (!(entry.stamp == stamp)) {
+    entry.digest.clear();
+    entry.sha256.clear();
+  }
+  entry.stamp = stamp;
+  entry.recordedNs = 0;
+  dirty_ = true;
+  return &entry;
 }
 
 void VerifiedFiles::Record(std::u16string_view relativePath, const FileStamp& stamp,
                            std::string_view digest) {
-  std::string key = ToUtf8(relativePath);
-  // A line break would end the entry early; such a path is simply not
-  // recorded and gets checked by content every time.
-  if (key.empty() || key.find_first_of("\r\n") != std::string::npos || !IsDigestText(digest)) {
-    return;
-  }
-  VerifiedEntry& entry = entries_[std::move(key)];
-  entry.stamp = stamp;
-  entry.digest = std::string(digest);
-  entry.recordedNs = 0;
-  dirty_ = true;
+  if (!IsDigestText(digest)) return;
+  if (VerifiedEntry* entry = Entry(relativePath, stamp)) entry->digest = std::string(digest);
+}
+
+void VerifiedFiles::RecordSha256(std::u16string_view relativePath, const FileStamp& stamp,
+                                 std::string_view sha256) {
+  if (sha256.size() != 64 || !IsLowerHex(sha256)) return;
+  if (VerifiedEntry* entry = Entry(relativePath, stamp)) entry->sha256 = std::string(sha256);
 }
 
 void VerifiedFiles::Forget(std::u16string_view relativePath) {
@@ -208,15 +257,31 @@ const std::string* AskVerifiedRecord(std::u16string_view decodedPath, const File
   return g_trusted ? g_record.Find(decodedPath, stamp) : nullptr;
 }
 
+const std::string* AskVerifiedSha256(std::u16string_view decodedPath, const FileStamp& stamp) {
+  return g_trusted ? g_record.FindSha256(decodedPath, stamp) : nullptr;
+}
+
 void NoteVerifiedFile(std::u16string_view decodedPath, const FileStamp& stamp,
                       std::string_view digest) {
   g_record.Record(decodedPath, stamp, digest);
+}
+
+void NoteVerifiedSha256(std::u16string_view decodedPath, const FileStamp& stamp,
+                        std::string_view sha256) {
+  g_record.RecordSha256(decodedPath, stamp, sha256);
 }
 
 void NoteInstalledFile(std::u16string_view decodedPath, std::string_view digest) {
   FileStamp stamp;
   if (ReadFileStamp(ToPath(PatcherDirPath + std::u16string(decodedPath)), stamp)) {
     g_record.Record(decodedPath, stamp, digest);
+    // The file came from a compressed form whose SHA-256 the signed
+    // manifest gave: its content is the one the manifest describes.
+    ManifestEntry signedEntry;
+    if (SignedEntryFor(decodedPath, signedEntry) &&
+        static_cast<std::int64_t>(stamp.size) == signedEntry.installedSize) {
+      g_record.RecordSha256(decodedPath, stamp, signedEntry.installedSha256);
+    }
   } else {
     g_record.Forget(decodedPath);
   }

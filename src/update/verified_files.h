@@ -1,8 +1,10 @@
 // The record of verified files ("verified.sw", format in docs/formats.md):
-// for each relative path of ../patcher/ whose compressed-form digest the
-// launcher has computed, or whose file it installed itself, the file's stamp
-// (size, time stamps, identity) at that moment and the digest. While the
-// stamp on disk still equals the recorded one, the recorded digest answers
+// for each relative path of ../patcher/ whose digest the launcher has
+// computed, or whose file it installed itself, the file's stamp (size, time
+// stamps, identity) at that moment and the digests known for that content:
+// the MD5 of its compressed form (what the lists give) and the SHA-256 of
+// the file itself (what a release manifest gives), either or both. While the
+// stamp on disk still equals the recorded one, a recorded digest answers
 // "is it current?" without reading the file.
 //
 // The record is only ever a shortcut. A missing, unreadable or damaged
@@ -27,7 +29,8 @@ namespace launcher {
 
 struct VerifiedEntry {
   FileStamp stamp;
-  std::string digest;           // text form of the compressed form's MD5
+  std::string digest;           // text form of the compressed form's MD5, or empty
+  std::string sha256;           // text form of the file's SHA-256, or empty
   std::int64_t recordedNs = 0;  // when the entry was saved; 0 until then
 };
 
@@ -57,7 +60,13 @@ class VerifiedFiles {
   // The digest recorded for `relativePath` when `stamp` equals the recorded
   // stamp and the entry is not racily clean; null otherwise.
   const std::string* Find(std::u16string_view relativePath, const FileStamp& stamp) const;
+  // The same for the SHA-256 of the file.
+  const std::string* FindSha256(std::u16string_view relativePath, const FileStamp& stamp) const;
+  // Records one digest of the file with `stamp`. A digest recorded before
+  // for the same stamp is kept beside it; one for another stamp is dropped.
   void Record(std::u16string_view relativePath, const FileStamp& stamp, std::string_view digest);
+  void RecordSha256(std::u16string_view relativePath, const FileStamp& stamp,
+                    std::string_view sha256);
   void Forget(std::u16string_view relativePath);
   void Clear();
 
@@ -67,6 +76,9 @@ class VerifiedFiles {
   std::int64_t YoungestUnsavedNs() const;
 
  private:
+  VerifiedEntry* Entry(std::u16string_view relativePath, const FileStamp& stamp);
+  const VerifiedEntry* Trusted(std::u16string_view relativePath, const FileStamp& stamp) const;
+
   std::unordered_map<std::string, VerifiedEntry> entries_;  // key: UTF-8 path
   bool dirty_ = false;
 };
@@ -79,11 +91,16 @@ class VerifiedFiles {
 void BeginVerifiedRecord(bool trusted);
 // The recorded digest for the installed file, or null.
 const std::string* AskVerifiedRecord(std::u16string_view decodedPath, const FileStamp& stamp);
+// The recorded SHA-256 of the installed file, or null.
+const std::string* AskVerifiedSha256(std::u16string_view decodedPath, const FileStamp& stamp);
 // Records a digest taken of, or known for, the installed file with `stamp`.
 void NoteVerifiedFile(std::u16string_view decodedPath, const FileStamp& stamp,
                       std::string_view digest);
+void NoteVerifiedSha256(std::u16string_view decodedPath, const FileStamp& stamp,
+                        std::string_view sha256);
 // Records the installed file at PatcherDirPath + decodedPath as holding
-// `digest`, from its current stamp (after an install).
+// `digest`, from its current stamp (after an install), and, when a release
+// manifest is loaded and names it, the SHA-256 the manifest gives.
 void NoteInstalledFile(std::u16string_view decodedPath, std::string_view digest);
 void ForgetVerifiedFile(std::u16string_view decodedPath);
 // Writes the record when it changed, as one guarded section. With `settle`

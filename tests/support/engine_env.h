@@ -1,8 +1,9 @@
 // EngineEnv: one installation in a temporary directory with the engine's
 // process-wide state prepared for a test of the update engine: working
 // directory, string table with a distinct text per slot ("S<n> "), a
-// recording display, a simulated clock, and the rest of the engine's
-// process-wide state fresh (ScopedEngineState).
+// recording display, a simulated clock, no release keys (as a launcher
+// built without them), and the rest of the engine's process-wide state
+// fresh (ScopedEngineState).
 #pragma once
 
 #include <filesystem>
@@ -13,6 +14,7 @@
 #include "support/engine_state.h"
 #include "support/fake_clock.h"
 #include "support/recording_display.h"
+#include "support/release_keys_scope.h"
 #include "support/temp_dir.h"
 
 namespace launcher::testing {
@@ -51,6 +53,7 @@ class EngineEnv {
   ScopedCurrentDir cwd_;
   ScopedDisplay scopedDisplay_;
   ScopedEngineClock scopedClock_;
+  ScopedReleaseKeys noReleaseKeys_{{}};
 };
 
 // Runs `work` as the worker's thread function would: true when a check

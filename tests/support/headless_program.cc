@@ -22,17 +22,17 @@ namespace fs = std::filesystem;
 
 namespace {}  // namespace
 
-HeadlessProgram HeadlessProgram::Linux() {
+HeadlessProgram HeadlessProgram::Linux(std::string_view name) {
   HeadlessProgram p;
-  p.program_ = fs::path(LAUNCHER_BINARY_DIR) / "tests/integration/engine/launcher-headless";
+  p.program_ = fs::path(LAUNCHER_BINARY_DIR) / "tests/integration/engine" / name;
   return p;
 }
 
-HeadlessProgram HeadlessProgram::Windows() {
+HeadlessProgram HeadlessProgram::Windows(std::string_view name) {
   HeadlessProgram p;
   p.windows_ = true;
   const fs::path tree = WindowsBuildTree();
-  const fs::path program = tree / "tests/windows/launcher-headless.exe";
+  const fs::path program = tree / "tests/windows" / (std::string(name) + ".exe");
   const fs::path patcher = tree / "tools/fake-patcher/patcher.exe";
   for (const fs::path& file : {program, patcher}) {
     if (!fs::exists(file)) {

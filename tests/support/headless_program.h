@@ -19,16 +19,19 @@
 #include <chrono>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace launcher::testing {
 
 class HeadlessProgram {
  public:
-  static HeadlessProgram Linux();
+  // `name`: "launcher-headless", or "launcher-headless-signed" for the
+  // program that holds the test release key.
+  static HeadlessProgram Linux(std::string_view name = "launcher-headless");
   // ok() is false (and stderr says why) when the windows build lacks the
   // program or the stand-in patcher.
-  static HeadlessProgram Windows();
+  static HeadlessProgram Windows(std::string_view name = "launcher-headless");
 
   bool ok() const { return !program_.empty(); }
   bool windows() const { return windows_; }

@@ -39,7 +39,10 @@ constexpr int kShownSlots[] = {MSG_LIST_UNUSABLE,
                                MSG_UPDATE_DONE,
                                MSG_WAITING_FOR_PATCHER,
                                MSG_PATCHER_STILL_RUNNING,
-                               MSG_PATCHER_STILL_RUNNING_DETAIL};
+                               MSG_PATCHER_STILL_RUNNING_DETAIL,
+                               MSG_RELEASE_NOT_TRUSTED,
+                               MSG_STATEMENT_EXPIRED,
+                               MSG_DISK_SPACE_LOW};
 
 class SampleStringTableTest : public ::testing::TestWithParam<const char*> {};
 
@@ -54,7 +57,7 @@ TEST_P(SampleStringTableTest, CoversEveryUsedSlotAndFitsTheLines) {
 
   ClearStringTable();
   LoadStringTable(table.u16string());
-  for (int slot = 0; slot <= MSG_LOG_PATCHER_RUNNING; ++slot) {
+  for (int slot = 0; slot <= MSG_LOG_FILE_NOT_BOUND; ++slot) {
     if (slot == 2) continue;  // not used by the program
     EXPECT_FALSE(g_messages[static_cast<std::size_t>(slot)].empty()) << "slot " << slot;
   }

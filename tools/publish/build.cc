@@ -1,5 +1,6 @@
 #include "publish/build.h"
 
+#include <climits>
 #include <cstdio>
 
 #include <fstream>
@@ -16,6 +17,7 @@
 #include "crypto/signer.h"
 #include "files/utf16.h"
 #include "pack/pack_format.h"
+#include "platform/clock.h"
 #include "platform/file_stamp.h"
 #include "platform/native_file.h"
 #include "publish/content_index.h"
@@ -25,10 +27,12 @@
 #include "publish/list_format.h"
 #include "publish/path_rules.h"
 #include "publish/progress.h"
+#include "publish/release_signing.h"
 #include "publish/reuse.h"
 #include "publish/snapshot.h"
 #include "publish/tree_switch.h"
 #include "update/list_distance.h"
+#include "update/utc_time.h"
 
 namespace launcher::publish {
 
@@ -77,11 +81,11 @@ class TreeBuilder {
     std::string note;
     if (!RecoverTreeSwitch(options_.out, problem, note)) return Fail(problem);
     if (!note.empty()) err_ << "note: " << note << "\n";
-    if (!LoadKey() || !LoadReleases()) return 1;
+    if (!LoadKey() || !LoadReleaseKeys() || !LoadReleases()) return 1;
     auto dir = MakeBuildDirectory(options_.out, problem);
     if (!dir) return Fail(problem);
     build_ = *dir;
-    const bool ok = CompressFiles() && WriteLists() && WriteInfoFiles();
+    const bool ok = CompressFiles() && WriteLists() && WriteInfoFiles() && WriteRelease();
     if (ok) {
       std::string how;
       if (PrepareTreeForServing(build_, problem) &&
@@ -323,6 +327,52 @@ class TreeBuilder {
     return true;
   }
 
+  bool LoadReleaseKeys() {
+    if (options_.releaseKeys.empty()) return true;
+    if (options_.pid < 1 || options_.pid > INT_MAX) {
+      return Error("a release statement needs a product id of 1 or more");
+    }
+    std::string problem;
+    auto keys = publish::LoadReleaseKeys(options_.releaseKeys, problem);
+    if (!keys) return Error(problem);
+    releasePems_ = std::move(*keys);
+    return true;
+  }
+
+  // The manifest and the signed statement, once every other file is there.
+  bool WriteRelease() {
+    if (releasePems_.empty()) return true;
+    std::map<std::string, ManifestSource> files;
+    for (const SnapshotFile& file : Newest().files) {
+      auto raw = index_.RawDigest(file);
+      if (!raw) return Error(file.source.string() + ": cannot be read");
+      ManifestSource source;
+      source.installedSize = static_cast<std::int64_t>(file.size);
+      source.installedSha256 = HexOf(*raw);
+      source.compressed = build_ / "patcher" / "patcher" / ServedRelativePath(file.path);
+      files.emplace(file.path, std::move(source));
+    }
+    const std::int64_t now = EngineClock().UnixTime();
+    std::string problem;
+    if (!WriteReleaseFiles(build_, static_cast<int>(options_.pid), newest_, files, releasePems_,
+                           now, options_.statementLifetime, problem)) {
+      return Error(problem);
+    }
+    progress_.Line("signed the release statement; it expires " +
+                   FormatUtcTime(now + options_.statementLifetime));
+    return true;
+  }
+
+  static std::string HexOf(const RawDigestBytes& raw) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string text;
+    for (std::uint8_t byte : raw) {
+      text += kDigits[byte >> 4];
+      text += kDigits[byte & 0x0f];
+    }
+    return text;
+  }
+
   const BuildOptions& options_;
   std::ostream& out_;
   std::ostream& err_;
@@ -339,6 +389,7 @@ class TreeBuilder {
   std::uint64_t compressedBytes_ = 0;
   std::vector<std::string> listNames_;
   std::map<std::string, fs::path> writtenLists_;  // list content -> its signed file
+  std::vector<std::string> releasePems_;  // Ed25519 keys that sign the statement
 };
 
 }  // namespace

@@ -8,14 +8,18 @@
 //   patcher/v-<n>.inc        a signed incremental list per list distance n
 //   patcher/patcher/<path>   the compressed form of every file of V, at its
 //                            encoded path (without the leading "./")
+// and, with release keys, the release manifest ("patcher/manifest") and the
+// signed release statement ("patcher/statement", release_signing.h).
 // The tree is built next to the output and switched into place at the end
 // (tree_switch.h); on any failure the served tree is left as it was.
 // Not thread-safe; one build at a time per output.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace launcher::publish {
 
@@ -32,6 +36,10 @@ struct BuildOptions {
   // Link compressed files of the tree served at `out` that still match
   // instead of compressing again (see reuse.h).
   bool reuse = true;
+  // Ed25519 private keys (one, or two while rotating) that sign the release
+  // statement; none: no statement and no manifest are written.
+  std::vector<std::filesystem::path> releaseKeys;
+  std::int64_t statementLifetime = 7 * 86400;  // seconds from signing to expiry
 };
 
 // Runs the build. Problems and progress go to `err`, the summary to `out`.

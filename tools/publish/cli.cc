@@ -9,15 +9,18 @@
 #include <sstream>
 #include <system_error>
 
+#include "crypto/ed25519.h"
 #include "crypto/md5_digest.h"
 #include "crypto/signature_verifier.h"
 #include "crypto/signer.h"
 #include "files/utf16.h"
 #include "pack/pack.h"
+#include "platform/clock.h"
 #include "publish/build.h"
 #include "publish/file_io.h"
 #include "publish/keys.h"
 #include "publish/path_rules.h"
+#include "publish/release_signing.h"
 #include "publish/verify_tree.h"
 #include "update/list_path.h"
 
@@ -30,12 +33,17 @@ namespace {
 // Parsed "--name value" switches and the remaining positional arguments.
 struct Arguments {
   std::map<std::string, std::string> options;
+  std::map<std::string, std::vector<std::string>> repeated;  // every value, in order
   std::vector<std::string> positional;
   std::string error;
 
   std::optional<std::string> Get(const std::string& name) const {
     auto it = options.find(name);
     return it == options.end() ? std::nullopt : std::optional(it->second);
+  }
+  std::vector<std::string> GetAll(const std::string& name) const {
+    auto it = repeated.find(name);
+    return it == repeated.end() ? std::vector<std::string>() : it->second;
   }
 };
 
@@ -48,6 +56,7 @@ Arguments Parse(const std::vector<std::string>& args, std::size_t first) {
         break;
       }
       parsed.options[args[i].substr(2)] = args[i + 1];
+      parsed.repeated[args[i].substr(2)].push_back(args[i + 1]);
       ++i;
     } else {
       parsed.positional.push_back(args[i]);
@@ -80,26 +89,58 @@ int Failure(std::ostream& err, const std::string& problem) {
   return 1;
 }
 
+// Writes one key pair into `dir` unless either file is there already.
+bool WritePair(const fs::path& dir, const std::string& privateName, const std::string& publicName,
+               const std::string& privatePem, const std::string& publicPem, std::ostream& out,
+               std::ostream& err) {
+  const fs::path privatePath = dir / privateName;
+  const fs::path publicPath = dir / publicName;
+  if (!WriteNewFile(privatePath, privatePem, 0600) || !WriteNewFile(publicPath, publicPem, 0644)) {
+    err << "launcher-publish: cannot write " << privatePath.string() << " and "
+        << publicPath.string() << "\n";
+    return false;
+  }
+  out << "wrote " << privatePath.string() << " (mode 0600) and " << publicPath.string() << "\n";
+  return true;
+}
+
 int Keygen(const Arguments& args, std::ostream& out, std::ostream& err) {
   auto dir = args.Get("out");
   if (!dir) return Usage(err, "keygen needs --out DIR");
+  const std::string type = args.Get("type").value_or("both");
+  if (type != "list" && type != "release" && type != "both") {
+    return Usage(err, "--type must be list, release or both");
+  }
+  const bool list = type != "release";
+  const bool release = type != "list";
   auto bits = ParseNumber(args.Get("bits").value_or("1024"));
   if (!bits || *bits < 512 || *bits > 16384) return Usage(err, "--bits must be 512..16384");
-  if (*bits != 1024) err << "warning: the launcher's key format is a 1024-bit key\n";
-  auto pair = GenerateKeyPair(static_cast<int>(*bits));
-  if (!pair) return Failure(err, "key generation failed");
+  if (list && *bits != 1024) err << "warning: the launcher's key format is a 1024-bit key\n";
   std::error_code ec;
-  fs::create_directories(PathArg(*dir), ec);
-  const fs::path privatePath = PathArg(*dir) / "private.pem";
-  const fs::path publicPath = PathArg(*dir) / "public.pem";
-  if (fs::exists(privatePath, ec) || fs::exists(publicPath, ec)) {
-    return Failure(err, *dir + " already holds a key; not overwritten");
+  const fs::path root = PathArg(*dir);
+  fs::create_directories(root, ec);
+  std::vector<std::string> names;
+  if (list) names.insert(names.end(), {"private.pem", "public.pem"});
+  if (release) names.insert(names.end(), {"release-private.pem", "release-public.pem"});
+  for (const std::string& name : names) {
+    if (fs::exists(root / name, ec)) {
+      return Failure(err, (root / name).string() + " already exists; no key was overwritten");
+    }
   }
-  if (!WriteNewFile(privatePath, pair->privatePem, 0600) ||
-      !WriteNewFile(publicPath, pair->publicPem, 0644)) {
-    return Failure(err, "cannot write the key files in " + *dir);
+  if (list) {
+    auto pair = GenerateKeyPair(static_cast<int>(*bits));
+    if (!pair) return Failure(err, "key generation failed");
+    if (!WritePair(root, "private.pem", "public.pem", pair->privatePem, pair->publicPem, out, err))
+      return 1;
   }
-  out << "wrote " << privatePath.string() << " (mode 0600) and " << publicPath.string() << "\n";
+  if (release) {
+    auto pair = GenerateEd25519KeyPair();
+    if (!pair) return Failure(err, "key generation failed");
+    if (!WritePair(root, "release-private.pem", "release-public.pem", pair->privatePem,
+                   pair->publicPem, out, err)) {
+      return 1;
+    }
+  }
   return 0;
 }
 
@@ -128,7 +169,37 @@ int Build(const Arguments& args, std::ostream& out, std::ostream& err) {
   const std::string reuse = args.Get("reuse").value_or("yes");
   if (reuse != "yes" && reuse != "no") return Usage(err, "--reuse must be yes or no");
   options.reuse = reuse == "yes";
+  for (const std::string& file : args.GetAll("release-key")) {
+    options.releaseKeys.push_back(PathArg(file));
+  }
+  if (auto expires = args.Get("expires")) {
+    if (options.releaseKeys.empty()) return Usage(err, "--expires needs --release-key");
+    auto lifetime = ParseLifetime(*expires);
+    if (!lifetime) return Usage(err, "--expires must be like 7d, 36h or 90m (at most 366d)");
+    options.statementLifetime = *lifetime;
+  }
   return BuildServerTree(options, out, err);
+}
+
+int Refresh(const Arguments& args, std::ostream& out, std::ostream& err) {
+  const std::vector<std::string> keyFiles = args.GetAll("release-key");
+  if (args.positional.size() != 1 || keyFiles.empty()) {
+    return Usage(err, "refresh needs SERVERDIR --release-key PRIVATE.pem");
+  }
+  auto lifetime = ParseLifetime(args.Get("expires").value_or("7d"));
+  if (!lifetime) return Usage(err, "--expires must be like 7d, 36h or 90m (at most 366d)");
+  std::vector<fs::path> files;
+  for (const std::string& file : keyFiles) files.push_back(PathArg(file));
+  std::string problem;
+  auto keys = LoadReleaseKeys(files, problem);
+  if (!keys) return Failure(err, problem);
+  std::string summary;
+  if (!RefreshStatement(PathArg(args.positional[0]), *keys, EngineClock().UnixTime(), *lifetime,
+                        summary, problem)) {
+    return Failure(err, problem);
+  }
+  out << summary << "\n";
+  return 0;
 }
 
 int Sign(const Arguments& args, std::ostream& out, std::ostream& err) {
@@ -163,7 +234,10 @@ int VerifyTree(const Arguments& args, std::ostream& out, std::ostream& err) {
   if (args.positional.size() != 1 || !key) {
     return Usage(err, "verify-tree needs SERVERDIR --pubkey PUBLIC.pem");
   }
-  return VerifyServerTree(PathArg(args.positional[0]), PathArg(*key), out);
+  std::vector<fs::path> releaseKeys;
+  for (const std::string& file : args.GetAll("release-pubkey"))
+    releaseKeys.push_back(PathArg(file));
+  return VerifyServerTree(PathArg(args.positional[0]), PathArg(*key), out, releaseKeys);
 }
 
 int Pack(const Arguments& args, std::ostream& out, std::ostream& err, bool compress) {
@@ -207,11 +281,14 @@ int DecodePath(const Arguments& args, std::ostream& out, std::ostream& err) {
 
 std::string UsageText() {
   return "usage: launcher-publish COMMAND ...\n"
-         "  keygen --out DIR [--bits 1024]\n"
+         "  keygen --out DIR [--type list|release|both] [--bits 1024]\n"
          "  build --releases DIR --key PRIVATE.pem --pid N --out SERVERDIR\n"
+         "        [--release-key RELEASE-PRIVATE.pem [--release-key NEXT.pem]] [--expires 7d]\n"
          "        [--comment TEXT] [--max-distance N] [--reuse yes|no]\n"
+         "  refresh SERVERDIR --release-key RELEASE-PRIVATE.pem [--release-key NEXT.pem]\n"
+         "        [--expires 7d]\n"
          "  sign FILE --key PRIVATE.pem [--out SIGNED]\n"
-         "  verify-tree SERVERDIR --pubkey PUBLIC.pem\n"
+         "  verify-tree SERVERDIR --pubkey PUBLIC.pem [--release-pubkey RELEASE-PUBLIC.pem ...]\n"
          "  pack SOURCE COMPRESSED      (prints the list digest)\n"
          "  unpack COMPRESSED TARGET\n"
          "  encode-path RELATIVE/PATH\n"
@@ -228,6 +305,7 @@ int RunPublishCommand(const std::vector<std::string>& args, std::ostream& out, s
   const std::string& command = args[0];
   if (command == "keygen") return Keygen(parsed, out, err);
   if (command == "build") return Build(parsed, out, err);
+  if (command == "refresh") return Refresh(parsed, out, err);
   if (command == "sign") return Sign(parsed, out, err);
   if (command == "verify-tree") return VerifyTree(parsed, out, err);
   if (command == "pack") return Pack(parsed, out, err, true);

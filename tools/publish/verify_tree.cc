@@ -18,6 +18,7 @@
 #include "publish/file_io.h"
 #include "publish/path_rules.h"
 #include "publish/tree_switch.h"
+#include "publish/verify_release.h"
 #include "update/list_distance.h"
 #include "update/list_path.h"
 
@@ -70,7 +71,7 @@ class TreeVerifier {
  public:
   TreeVerifier(const fs::path& root, std::ostream& out) : root_(root), out_(out) {}
 
-  int Run(const fs::path& publicKey) {
+  int Run(const fs::path& publicKey, const std::vector<fs::path>& releaseKeys) {
     std::string pem;
     if (!ReadWholeFile(publicKey, pem)) return Report(publicKey.string() + ": cannot read");
     SignatureVerifier verifier(pem);
@@ -96,6 +97,7 @@ class TreeVerifier {
       if (ReadList(verifier, name, entries) && fullOk) CrossCheck(name, entries);
     }
     for (const auto& [path, entry] : full_) CheckServedFile(path, entry);
+    CheckRelease(releaseKeys, incremental);
     ReportStrayFiles();
     out_ << "checked " << listsRead_ << " list(s), " << filesChecked_
          << " file(s): " << (problems_ == 0 ? "OK" : std::to_string(problems_) + " problem(s)")
@@ -240,16 +242,33 @@ class TreeVerifier {
               std::string(digest, kDigestChars) + ", the list says " + entry.digest);
       return;
     }
+    const fs::path target = Scratch() / "file";
+    if (!DecompressFile(FromUtf8Lossy(served.string()), FromUtf8Lossy(target.string()))) {
+      Problem(path + ": patcher/patcher/" + entry.served + " does not decompress");
+    }
+    fs::remove(target, ec);
+  }
+
+  void CheckRelease(const std::vector<fs::path>& releaseKeys, const std::set<std::string>& lists) {
+    ReleaseCheckInput input;
+    input.root = root_;
+    input.publicKeys = releaseKeys;
+    for (const auto& [path, entry] : full_) input.listed.emplace(path, entry.served);
+    input.lists.assign(lists.begin(), lists.end());
+    input.lists.push_back("files.md5");
+    input.scratch = Scratch();
+    VerifyReleaseFiles(
+        input, [this](const std::string& text) { Problem(text); },
+        [this](const std::string& text) { Note(text); });
+  }
+
+  const fs::path& Scratch() {
     if (scratch_.empty()) {
       std::error_code tempError;
       const fs::path temp = fs::temp_directory_path(tempError);
       if (auto dir = MakeUniqueDirectory((temp / "launcher-verify-").string())) scratch_ = *dir;
     }
-    const fs::path target = scratch_ / "file";
-    if (!DecompressFile(FromUtf8Lossy(served.string()), FromUtf8Lossy(target.string()))) {
-      Problem(path + ": patcher/patcher/" + entry.served + " does not decompress");
-    }
-    fs::remove(target, ec);
+    return scratch_;
   }
 
   void ReportStrayFiles() {
@@ -276,8 +295,9 @@ class TreeVerifier {
 
 }  // namespace
 
-int VerifyServerTree(const fs::path& root, const fs::path& publicKey, std::ostream& out) {
-  return TreeVerifier(root, out).Run(publicKey);
+int VerifyServerTree(const fs::path& root, const fs::path& publicKey, std::ostream& out,
+                     const std::vector<fs::path>& releaseKeys) {
+  return TreeVerifier(root, out).Run(publicKey, releaseKeys);
 }
 
 }  // namespace launcher::publish

@@ -7,19 +7,21 @@
 // stays inside the root, within the length limits); that the served
 // compressed file exists, has the listed digest and decompresses; that
 // incremental lists agree with the full list. Also "info/pid" and
-// "patcher/version" must hold a number.
+// "patcher/version" must hold a number. With release public keys, the
+// release statement and the manifest too (verify_release.h).
 // Not thread-safe: uses the engine's CurrentListDir while reading a list
 // (saved and restored).
 #pragma once
 
 #include <filesystem>
 #include <ostream>
+#include <vector>
 
 namespace launcher::publish {
 
 // Prints one line per problem and a summary to `out`. Returns 0 when the
 // tree is sound, 1 otherwise.
 int VerifyServerTree(const std::filesystem::path& root, const std::filesystem::path& publicKey,
-                     std::ostream& out);
+                     std::ostream& out, const std::vector<std::filesystem::path>& releaseKeys = {});
 
 }  // namespace launcher::publish

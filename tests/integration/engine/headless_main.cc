@@ -17,6 +17,9 @@
 //     inside that display call for ever, for the test to kill the process at
 //     that very point.
 //
+// launcher-headless-signed is the same program holding the test release key,
+// as a launcher built with release keys (crypto/release_keys.h).
+//
 // Usage: launcher-headless [--dir <launcher directory>] [FullCheck] [/update]
 // The command line is split as the launcher splits its own
 // (ProcessCommandLine: on Windows the whole line from GetCommandLineW). The
@@ -31,11 +34,15 @@
 #include <string>
 #include <thread>
 
+#include "crypto/release_keys.h"
 #include "files/paths.h"
 #include "files/string_table.h"
 #include "files/utf16.h"
 #include "headless_wait.h"
 #include "platform/clock.h"
+#ifdef LAUNCHER_HEADLESS_RELEASE_KEY
+#include "headless_release_keys.h"
+#endif
 #include "platform/command_line.h"
 #include "seam/cancel.h"
 #include "seam/status_display.h"
@@ -142,6 +149,10 @@ int main(int argc, char** argv) {
   }
   const Switches switches = ParseSwitches(switchArgs);
 
+#ifdef LAUNCHER_HEADLESS_RELEASE_KEY
+  static const ReleaseKeys releaseKeys({kHeadlessReleaseKeyPem});
+  SetReleaseKeys(&releaseKeys);
+#endif
   LoadStringTable(StringTablePath);
   PrintingDisplay display(switches.updateMode != 0, FreezePointFromEnvironment());
   g_launcherWindow = &display;

@@ -75,9 +75,11 @@ Release LauncherRun::Installed() const {
   return tree;
 }
 
-std::string LauncherRun::InstalledVersion() const {
+std::string LauncherRun::InstalledVersion() const { return ConfigFile("version.sw"); }
+
+std::string LauncherRun::ConfigFile(const std::string& name) const {
   std::error_code ec;
-  const fs::path file = dir_ / "config" / "patcher" / "version.sw";
+  const fs::path file = dir_ / "config" / "patcher" / name;
   return fs::exists(file, ec) ? ReadFileBytes(file) : std::string();
 }
 

@@ -44,6 +44,8 @@ class LauncherRun {
   // ../patcher/ without server/ and the patcher.
   Release Installed() const;
   std::string InstalledVersion() const;
+  // A file under ../config/patcher/ ("trusted.sw"), or empty when missing.
+  std::string ConfigFile(const std::string& name) const;
   std::string Output() const;
   // The update log's lines without their time stamps.
   std::vector<std::string> LogLines() const;

@@ -16,6 +16,7 @@
 #include "integration/servers/launcher_run.h"
 #include "support/headless_program.h"
 #include "support/nginx_server.h"
+#include "support/signed_repo.h"
 #include "support/tcp_relay.h"
 #include "torture/torture_bed.h"
 #include "update/list_path.h"
@@ -201,6 +202,54 @@ TEST_F(WineTortureTest, HostilePathsAreRefusedAndNothingInstalledIsLost) {
     }
     fs::remove(env_.Config("version.sw"));
   }
+}
+
+// The release statement on the Windows engine: the program holding the
+// test release key under Wine, beside the Linux one, against trees the
+// publisher signed. A first installation, an older release refused, an
+// honest newer one installed: the same status lines, log and files, and the
+// same trusted version, on both.
+TEST(WineTrustTest, RollbackIsRefusedAndAnHonestReleaseInstalledAsOnLinux) {
+  const HeadlessProgram windows = HeadlessProgram::Windows("launcher-headless-signed");
+  ASSERT_TRUE(windows.ok());
+  const Release r1 = {{"a.txt", "one"}, {"data/b.bin", NoiseBytes(30000, 1)}};
+  Release r2 = r1;
+  r2["data/b.bin"] = NoiseBytes(30000, 2);
+  r2["c.txt"] = "two";
+  Release r3 = r2;
+  r3["a.txt"] = "three";
+  SignedRepo repo;
+  repo.Publish(1, r1, "1");
+  repo.Publish(2, r2, "2");
+  repo.Publish(3, r3, "3");
+  TempDir served;
+  NginxServer nginx(served.path());
+
+  struct Step {
+    const char* tree;
+    const Release* installed;
+    const char* trusted;
+  };
+  const Step steps[] = {{"2", &r2, "2\r\n"}, {"1", &r2, "2\r\n"}, {"3", &r3, "3\r\n"}};
+  std::vector<std::vector<std::string>> logs[2];
+  LauncherRun onWine(windows);
+  LauncherRun onLinux(HeadlessProgram::Linux("launcher-headless-signed"));
+  LauncherRun* runs[2] = {&onWine, &onLinux};
+  for (int side = 0; side < 2; ++side) {
+    LauncherRun& run = *runs[side];
+    run.UseServer(nginx.BaseUrl());
+    for (const Step& step : steps) {
+      SCOPED_TRACE(std::string(side == 0 ? "Wine" : "Linux") + ", tree " + step.tree);
+      repo.Serve(step.tree, served.path());
+      ASSERT_EQ(run.Run(false), 0) << run.Output();
+      EXPECT_EQ(run.Installed(), *step.installed);
+      EXPECT_EQ(run.ConfigFile("trusted.sw"), step.trusted);
+      logs[side].push_back(run.LogLines());
+    }
+    EXPECT_NE(run.Output().find("status: S" + std::to_string(MSG_RELEASE_NOT_TRUSTED)),
+              std::string::npos);
+  }
+  EXPECT_EQ(logs[0], logs[1]);
 }
 
 }  // namespace

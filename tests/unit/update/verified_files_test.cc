@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "crypto/md5_digest.h"
 #include "support/temp_dir.h"
 
 namespace launcher {
@@ -81,7 +82,7 @@ TEST(VerifiedFilesTest, SavedRecordLoadsBackAndAnyDamageDropsItWhole) {
   EXPECT_EQ(*loaded.Find(u"./a dir/é.bin", stamp), "ffffffffffffffffffffffffffffffff");
   // Sorted by path, header first, digest trailer last.
   const std::string text = ReadFileBytes(dir.path() / "verified.sw");
-  EXPECT_EQ(text.rfind("verified-files 1\n", 0), 0u);
+  EXPECT_EQ(text.rfind("verified-files 2\n", 0), 0u);
   EXPECT_LT(text.find("./a dir/"), text.find("./b.bin"));
 
   const auto loads = [&](const std::string& bytes) {
@@ -95,10 +96,44 @@ TEST(VerifiedFilesTest, SavedRecordLoadsBackAndAnyDamageDropsItWhole) {
   flipped[text.find("./b.bin") + 3] = 'c';
   EXPECT_EQ(loads(flipped), 0u);
   EXPECT_EQ(loads(text.substr(0, text.size() - 10)), 0u);
-  EXPECT_EQ(loads("verified-files 2" + text.substr(16)), 0u);
+  EXPECT_EQ(loads("verified-files 3" + text.substr(16)), 0u);
   EXPECT_EQ(loads(""), 0u);
   std::filesystem::remove(dir.path() / "verified.sw");
   EXPECT_EQ(loads(std::string()), 0u);
+}
+
+TEST(VerifiedFilesTest, KeepsBothDigestsOfOneStampAndReadsTheOlderForm) {
+  const FileStamp stamp = Stamp();
+  const std::string sha(64, 'a');
+  VerifiedFiles record;
+  record.Record(u"./a.bin", stamp, kDigest);
+  record.RecordSha256(u"./a.bin", stamp, sha);
+  record.RecordSha256(u"./only-sha.bin", stamp, sha);
+  record.RecordSha256(u"./bad.bin", stamp, "abc");  // not a SHA-256
+  VerifiedFiles loaded;
+  ASSERT_TRUE(loaded.Parse(record.Format(stamp.changedNs + kSecond)));
+  EXPECT_EQ(loaded.size(), 2u);
+  ASSERT_NE(loaded.Find(u"./a.bin", stamp), nullptr);
+  ASSERT_NE(loaded.FindSha256(u"./a.bin", stamp), nullptr);
+  EXPECT_EQ(*loaded.FindSha256(u"./a.bin", stamp), sha);
+  EXPECT_EQ(loaded.Find(u"./only-sha.bin", stamp), nullptr);
+  EXPECT_NE(loaded.FindSha256(u"./only-sha.bin", stamp), nullptr);
+
+  // A digest for another stamp drops the one recorded before.
+  FileStamp changed = stamp;
+  changed.size += 1;
+  loaded.Record(u"./a.bin", changed, kDigest);
+  EXPECT_EQ(loaded.FindSha256(u"./a.bin", changed), nullptr);
+
+  // A record written before SHA-256 was kept (MD5 column only) still reads.
+  std::string body = "verified-files 1\n" + kDigest + " 1234 " + std::to_string(stamp.modifiedNs) +
+                     " " + std::to_string(stamp.changedNs) + " 99 7 " +
+                     std::to_string(stamp.changedNs + kSecond) + " ./old.bin\n";
+  body += "end " + Md5Hex(body) + "\n";
+  VerifiedFiles old;
+  ASSERT_TRUE(old.Parse(body));
+  EXPECT_NE(old.Find(u"./old.bin", stamp), nullptr);
+  EXPECT_EQ(old.FindSha256(u"./old.bin", stamp), nullptr);
 }
 
 }  // namespace
