@@ -8,6 +8,11 @@ Status and detail texts must fit the 140-pixel lines: about 20 Latin or 12
 Chinese characters. An "&" on a status line underlines the next character,
 so the texts avoid it.
 
+Slot 47 formats the lower line while files arrive, from the fields {name}
+(the file name the line shows otherwise), {done}, {total}, {bytes} (both
+in one unit: "123/456M"), {speed} and {left}. The figures come first and the name last: the line is cut at its
+right edge, and the time left must stay in sight.
+
     python3 resources/generate_stringtabs.py
 """
 
@@ -63,6 +68,7 @@ TEXTS = {
     44: ("Patcher still running", "更新程序仍在运行"),
     45: ("Close it and retry", "请关闭后重试"),
     46: ("Patcher already running; nothing updated", "更新程序已在运行，未进行更新"),
+    47: ("{left} left {speed} {bytes} {name}", "剩余{left} {speed} {bytes} {name}"),
 }
 
 

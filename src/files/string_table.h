@@ -66,6 +66,10 @@ enum MessageSlot : int {
   MSG_PATCHER_STILL_RUNNING = 44,
   MSG_PATCHER_STILL_RUNNING_DETAIL = 45,
   MSG_LOG_PATCHER_RUNNING = 46,
+  // The lower line while files arrive: a format with the fields {name},
+  // {done}, {total}, {bytes}, {speed} and {left} (update/transfer_figures.h). Empty:
+  // the line shows the file name alone.
+  MSG_DETAIL_WITH_FIGURES = 47,
 };
 
 // The text of a slot.

@@ -21,6 +21,7 @@
 #include "update/list_entry.h"
 #include "update/list_file.h"
 #include "update/list_path.h"
+#include "update/pass_progress.h"
 #include "update/state_files.h"
 #include "update/update_state.h"
 #include "update/verified_files.h"
@@ -126,7 +127,7 @@ bool FetchPass(ListReader& list, EntryMarks& marks) {
     BytesDone = 0;
     ++EntriesDone;
     SaveUpdateState(ServerVersion, EntriesDone, 0, 0);
-    SetTotalProgress(ListPercent(EntriesDone));
+    ShowPassProgress(ListPercent(EntriesDone));
   }
   return true;
 }
@@ -173,7 +174,7 @@ bool ApplyPass(ListReader& list, const EntryMarks& marks, int& refetchFrom) {
   RewindForPass(list);
   SetStatusText(Message(MSG_APPLYING));
   EntriesDone = 0;
-  SetTotalProgress(0);
+  BeginPassProgress(0, false);
   refetchFrom = -1;
   bool allInstalled = true;
   // Entries staged by this run are installed without a check.
@@ -207,7 +208,7 @@ bool ApplyPass(ListReader& list, const EntryMarks& marks, int& refetchFrom) {
       }
     }
     ++EntriesDone;
-    SetTotalProgress(ListPercent(EntriesDone));
+    ShowPassProgress(ListPercent(EntriesDone));
   }
   // The installs reach the disk before version.sw says they happened.
   return SyncInstalledDirectories() && allInstalled;
@@ -241,7 +242,7 @@ int RunIncrementalUpdate() {
       bool fetchDone = false;
       marks.stagedNow.assign(static_cast<std::size_t>(EntryCount), false);
       if (!SkipFinishedEntries(list, fetchDone)) return 0;
-      SetTotalProgress(ListPercent(EntriesDone));
+      BeginPassProgress(ListPercent(EntriesDone), true);
       SetStatusText(Message(MSG_DOWNLOADING));
       CreateParentDirectories(TempDirPath);
       const bool fetched = fetchDone || FetchPass(list, marks);

@@ -5,6 +5,7 @@
 #include "files/string_table.h"
 #include "seam/cancel.h"
 #include "update/list_path.h"
+#include "update/pass_progress.h"
 #include "update/verified_files.h"
 
 namespace launcher {
@@ -23,6 +24,7 @@ int EntryCount = 0;
 int StateEntries = 0;
 int StateVersion = 0;
 int Resuming = 0;
+std::int64_t KnownTransferTotal = -1;
 
 void ResetEngineStateForTesting() {
   LocalPid = 1;
@@ -38,6 +40,8 @@ void ResetEngineStateForTesting() {
   StateEntries = 0;
   StateVersion = 0;
   Resuming = 0;
+  KnownTransferTotal = -1;
+  ResetPassProgress();
   CurrentListDir.clear();
   PendingLogLine.clear();
   SetServerBaseUrl(DefaultServerBaseUrl);

@@ -13,6 +13,7 @@
 //     the fields below                                  update/update_state.h
 //     CurrentListDir                                    update/list_path.h
 //     PendingLogLine                                    files/log.h
+//     the figures of the pass in hand                   update/pass_progress.h
 //     ServerBaseUrl, PidUrl, PatchUrl, PatchFilesUrl    files/paths.h
 //   shared by the two threads (reset too)
 //     CancelRequested, WorkInProgress, WindowClosing    seam/cancel.h
@@ -68,6 +69,11 @@ extern int StateEntries;
 extern int StateVersion;
 // 1 when the current entry's fetch starts from a non-zero BytesDone.
 extern int Resuming;
+
+// --- What the window shows of the transfers (update/pass_progress.h) -------
+
+extern std::int64_t KnownTransferTotal;  // bytes the current pass will transfer, from a signed
+                                         // statement; -1 when unknown
 
 // Puts everything the list above says is reset back to its start value and
 // drops the downloader: what a test gets as a fresh process. Not while a

@@ -1,6 +1,7 @@
 // EngineEnv: one installation in a temporary directory with the engine's
 // process-wide state prepared for a test of the update engine: working
-// directory, string table with a distinct text per slot ("S<n> "), a
+// directory, string table with a distinct text per slot ("S<n> ", the
+// figures' format of the lower line left empty), a
 // recording display, a simulated clock, and the rest of the engine's
 // process-wide state fresh (ScopedEngineState).
 #pragma once
