@@ -15,6 +15,7 @@
 #include "files/paths.h"
 #include "files/string_table.h"
 #include "seam/cancel.h"
+#include "ui/qt/launcher_accessible.h"
 #include "ui/qt/native_shape.h"
 #include "ui/qt/status_painter.h"
 #include "ui/window_layout.h"
@@ -39,6 +40,7 @@ LauncherWindow::LauncherWindow(int fullCheck, int updateMode, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint),
       StatusWindowBase(fullCheck, updateMode) {
   setWindowTitle(QStringLiteral("Launcher"));
+  InstallLauncherAccessibility();
   // The skin covers every pixel; nothing needs clearing before a paint.
   setAttribute(Qt::WA_OpaquePaintEvent);
 }
@@ -128,6 +130,7 @@ void LauncherWindow::RepaintChanged() {
   for (StatusState::Item item : kItems) {
     if ((changed & item) != 0) update(ItemRepaintRect(item));
   }
+  NotifyAccessibleChanges(*this, changed);
 }
 
 void LauncherWindow::FollowDeviceRatio() {
