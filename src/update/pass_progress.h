@@ -1,4 +1,4 @@
-// What the window shows of an update pass beyond the Parts' percentages: the
+// What the window shows of an update pass beyond its percentages: the
 // lower line with the bytes done of the total, the speed and the time left,
 // and the upper bar by bytes when a signed statement gave the pass's total
 // (KnownTransferTotal, update/update_state.h). One process-wide set of
