@@ -1,22 +1,14 @@
 #!/usr/bin/python3
-"""Reads a launcher window through AT-SPI, as a screen reader does, for as
-long as the window is there.
+"""Reads a launcher window through AT-SPI, as a screen reader does.
 
     atspi_reader.py <application name> <seconds> <ready file>
 
-Registers for the window's change events and then creates <ready file>, so
-that the program under test can be started once a reader listens, as a
-screen reader would before it. Waits up to <seconds> for an application of
-that name with a window named "Launcher", then polls the window's children every 40 ms until the window
-has gone (or the time is up) and prints, one line each, tab-separated:
-
-    state <text of each text line...> <value of each progress bar...>
-            whenever what it reads differs from the line before
-    event <AT-SPI event type> <role of its source> <its data>
-            for every name or value change the window announces
-
-Debian's python3 with python3-pyatspi; run it on the session bus of the
-desktop under test (DBUS_SESSION_BUS_ADDRESS).
+Listens for name and value changes, creates <ready file>, waits up to
+<seconds> for the application's window "Launcher" and reads it every 40 ms
+until it has gone. Prints tab-separated lines: "state", the texts and the
+bar values, whenever they differ from the last; "event", type, source role
+and data, for every change announced. Needs python3-pyatspi and the
+session bus of the desktop under test (DBUS_SESSION_BUS_ADDRESS).
 """
 
 import sys

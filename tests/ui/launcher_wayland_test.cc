@@ -8,6 +8,8 @@
 // launcher started.
 #include <gtest/gtest.h>
 
+#include <QLibraryInfo>
+
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -39,8 +41,8 @@ class LauncherWaylandTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!WestonCompositor::Installed()) GTEST_SKIP() << "weston is not installed";
-    if (!fs::exists("/usr/lib/x86_64-linux-gnu/qt6/plugins/platforms/libqwayland-generic.so") &&
-        !fs::exists("/usr/lib/qt6/plugins/platforms/libqwayland-generic.so"))
+    const fs::path plugins = QLibraryInfo::path(QLibraryInfo::PluginsPath).toStdString();
+    if (!fs::exists(plugins / "platforms" / "libqwayland-generic.so"))
       GTEST_SKIP() << "qt6-wayland is not installed";
     runtimeDir_ = temp_.path() / "run";
     fs::create_directory(runtimeDir_);

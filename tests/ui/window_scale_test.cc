@@ -1,8 +1,7 @@
 // The window at a device pixel ratio above 1, as the test's environment sets
 // it (QT_SCALE_FACTOR; CTest runs this program at 1.25 and at 2): the shape
 // and the skin meet on every device pixel, the skin is scaled without new
-// colours, the bars' edges fall where the layout's do, and the text is drawn
-// at the device's resolution.
+// colours, and the text is drawn at the device's resolution.
 #include <QGuiApplication>
 #include <QSet>
 #include <cmath>
@@ -16,10 +15,6 @@ namespace launcher::testing {
 namespace {
 
 constexpr QRgb kKey = 0xFFFF00FFu;
-
-QImage Resource(const char* name) {
-  return QImage(QString::fromLatin1(name)).convertToFormat(QImage::Format_RGB32);
-}
 
 class WindowScaleTest : public WindowFixture {
  protected:
@@ -82,35 +77,6 @@ TEST_F(WindowScaleTest, ShapeAndSkinMeetOnEveryDevicePixel) {
   // The layout stays the layout: the window's size and mask are the skin's.
   EXPECT_EQ(window_->size(), QSize(230, 200));
   EXPECT_TRUE((window_->mask() ^ ShapeFromImage(skin_)).isEmpty());
-}
-
-TEST_F(WindowScaleTest, BarEdgesFallWhereTheLayoutsDo) {
-  const QImage track = Resource(":/launcher/images/bar_track.png");
-  const QImage fill = Resource(":/launcher/images/bar_total.png");
-  const PixelScale scale(ratio_);
-  const QImage bare = Grab();
-  const int top = scale.DeviceEdge(119), bottom = scale.DeviceEdge(129);
-  const int left = scale.DeviceEdge(47), right = scale.DeviceEdge(187);
-  for (int percent : {1, 50, 99, 100}) {
-    window_->SetTotalProgress(percent);
-    const QImage shown = Grab();
-    const int w = layout::BarFillWidth(percent);
-    const int edge = scale.DeviceEdge(47 + w);
-    for (int y = top; y < bottom; ++y) {
-      const int ly = scale.LayoutOf(y) - 119;
-      EXPECT_EQ(shown.pixel(edge - 1, y), fill.pixel(w - 1, ly)) << percent << "% row " << y;
-      if (w < 140) {
-        EXPECT_EQ(shown.pixel(edge, y), track.pixel(w, ly)) << percent << "% row " << y;
-      }
-      // Nothing of the bar beside it.
-      EXPECT_EQ(shown.pixel(left - 1, y), bare.pixel(left - 1, y));
-      EXPECT_EQ(shown.pixel(right, y), bare.pixel(right, y));
-    }
-    for (int x = left; x < right; ++x) {
-      EXPECT_EQ(shown.pixel(x, top - 1), bare.pixel(x, top - 1));
-      EXPECT_EQ(shown.pixel(x, bottom), bare.pixel(x, bottom));
-    }
-  }
 }
 
 TEST_F(WindowScaleTest, TextIsDrawnAtTheDeviceResolution) {

@@ -106,22 +106,14 @@ TEST(TransferFiguresTest, TotalWithoutAStatementIsWhatTheTransfersAnnounce) {
 }
 
 TEST(TransferFiguresTest, LineIsWordedByTheFormat) {
-  EXPECT_EQ(FormatByteCount(0), u"0B");
+  // At most three digits, one decimal below 10, in the larger one's unit.
   EXPECT_EQ(FormatByteCount(1023), u"1023B");
-  EXPECT_EQ(FormatByteCount(1024), u"1.0K");
   EXPECT_EQ(FormatByteCount(10 * 1024 - 1), u"10K");
-  EXPECT_EQ(FormatByteCount(1000 * 1024), u"1.0M") << "never four digits";
-  EXPECT_EQ(FormatByteCount(456 * kMiB), u"456M");
-  EXPECT_EQ(FormatByteCount(3 * 1024 * kMiB / 2), u"1.5G");
+  EXPECT_EQ(FormatByteCount(1000 * 1024), u"1.0M");
   EXPECT_EQ(FormatBytesOfTotal(512 << 10, 12 * kMiB), u"0.5/12M");
-  EXPECT_EQ(FormatBytesOfTotal(14, 14), u"14/14B");
-  EXPECT_EQ(FormatBytesOfTotal(3 * kMiB, 0), u"3.0M/--");
-  EXPECT_EQ(FormatTimeLeft(0), u"0:00");
-  EXPECT_EQ(FormatTimeLeft(27), u"0:27");
   EXPECT_EQ(FormatTimeLeft(3599), u"59:59");
   EXPECT_EQ(FormatTimeLeft(3723), u"1:02:03");
   EXPECT_EQ(FormatTimeLeft(100 * 3600), u"--:--");
-  EXPECT_EQ(FormatTimeLeft(-1), u"--:--");
 
   TransferFigures figures;
   figures.BeginPass(0, -1);
