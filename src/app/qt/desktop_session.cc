@@ -33,6 +33,10 @@ void ChooseWindowSystem() {
   // missing or cannot reach its compositor gives way to X11.
   if (wayland) {
     qputenv("QT_QPA_PLATFORM", x11 ? "wayland;xcb" : "wayland");
+    // The skin is the whole window: Qt's Wayland decorations are never
+    // drawn, and asking whether they could be loads the EGL stack.
+    if (!IsSet("QT_WAYLAND_DISABLE_WINDOWDECORATION"))
+      qputenv("QT_WAYLAND_DISABLE_WINDOWDECORATION", "1");
   } else if (x11) {
     qputenv("QT_QPA_PLATFORM", "xcb");
   }
