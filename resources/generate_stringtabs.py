@@ -8,6 +8,11 @@ Status and detail texts must fit the 140-pixel lines: about 20 Latin or 12
 Chinese characters. An "&" on a status line underlines the next character,
 so the texts avoid it.
 
+Slot 47 formats the lower line while files arrive, from the fields {name}
+(the file name the line shows otherwise), {done}, {total}, {bytes} (both
+in one unit: "123/456M"), {speed} and {left}. The figures come first and the name last: the line is cut at its
+right edge, and the time left must stay in sight.
+
     python3 resources/generate_stringtabs.py
 """
 
@@ -81,6 +86,7 @@ TEXTS = {
     57: ("A list names a file the release manifest does not: ", "列表中的文件不在版本清单中："),
     58: ("Release statement verified for version ", "版本声明已验证，版本 "),
     59: ("A file does not match the release statement: ", "文件与版本声明不符："),
+    48: ("{left} left {speed} {bytes} {name}", "剩余{left} {speed} {bytes} {name}"),
 }
 
 

@@ -81,6 +81,10 @@ enum MessageSlot : int {
   MSG_LOG_NOT_IN_MANIFEST = 57,
   MSG_LOG_STATEMENT_ACCEPTED = 58,
   MSG_LOG_FILE_NOT_BOUND = 59,
+  // The lower line while files arrive: a format with the fields {name},
+  // {done}, {total}, {bytes}, {speed} and {left} (update/transfer_figures.h). Empty:
+  // the line shows the file name alone.
+  MSG_DETAIL_WITH_FIGURES = 48,
 };
 
 // The text of a slot.

@@ -31,7 +31,7 @@ namespace launcher {
 // without libX11, or when no window matches.
 bool RaiseWindowByClass(std::string_view wmClass, std::string_view title = {});
 
-// The three below belong to the X11 side only (the Linux entry uses them);
+// The four below belong to the X11 side only (the Linux entry uses them);
 // other platforms do not define them.
 
 // Brings this process's own top-level window `window` (an X11 window id) to
@@ -47,6 +47,13 @@ bool ActivateWindowForUser(unsigned long window, std::uint32_t userTime);
 // provokes (a zero-length property append on a small window of its own),
 // waited for at most one second. 0 without $DISPLAY or libX11.
 std::uint32_t CurrentServerTime();
+
+// Ends the startup notification of `startupId` (a DESKTOP_STARTUP_ID), for a
+// program that ends without a window of its own: sends the root window the
+// message "remove: ID=<id>" of the freedesktop startup-notification
+// protocol, so the desktop stops showing the program as starting (a busy
+// cursor, a task-bar entry). False without $DISPLAY, libX11 or an id.
+bool CompleteStartupNotification(std::string_view startupId);
 
 // The time stamp a desktop's launcher puts into a startup-notification id
 // (DESKTOP_STARTUP_ID), which ends in "_TIME" and the time of the click that

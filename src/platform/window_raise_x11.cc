@@ -5,6 +5,7 @@
 #include <X11/Xutil.h>
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -302,6 +303,54 @@ std::uint32_t CurrentServerTime() {
   Connection c;
   if (!c.ok()) return 0;
   return static_cast<std::uint32_t>(ServerTime(c));
+}
+
+namespace {
+
+// A value of the startup-notification protocol: as it is, or between
+// quotation marks with '"' and '\' escaped by a backslash when it holds a blank, a quotation
+// mark or a backslash.
+std::string StartupValue(std::string_view value) {
+  if (value.find_first_of(" \"\\") == std::string_view::npos) return std::string(value);
+  std::string out = "\"";
+  for (char ch : value) {
+    if (ch == '"' || ch == '\\') out.push_back('\\');
+    out.push_back(ch);
+  }
+  return out + "\"";
+}
+
+}  // namespace
+
+bool CompleteStartupNotification(std::string_view startupId) {
+  if (startupId.empty()) return false;
+  Connection c;
+  if (!c.ok()) return false;
+  const XLib& x = c.x();
+  Display* display = c.display();
+  // The message travels in pieces of 20 bytes, the first as
+  // _NET_STARTUP_INFO_BEGIN and the rest as _NET_STARTUP_INFO, ended by a
+  // zero byte; every piece names a window of the sender.
+  const std::string message = "remove: ID=" + StartupValue(startupId);
+  const Window sender = x.CreateSimpleWindow(display, c.root(), -100, -100, 1, 1, 0, 0, 0);
+  if (sender == None) return false;
+  const Atom begin = x.InternAtom(display, "_NET_STARTUP_INFO_BEGIN", False);
+  const Atom more = x.InternAtom(display, "_NET_STARTUP_INFO", False);
+  constexpr std::size_t kPiece = 20;
+  for (std::size_t at = 0; at <= message.size(); at += kPiece) {
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = sender;
+    event.xclient.message_type = at == 0 ? begin : more;
+    event.xclient.format = 8;
+    // The rest of data.b stays zero: the end of the text and its padding.
+    const std::size_t n = std::min(kPiece, message.size() - at);
+    std::memcpy(event.xclient.data.b, message.data() + at, n);
+    x.SendEvent(display, c.root(), False, PropertyChangeMask, &event);
+  }
+  x.DestroyWindow(display, sender);
+  x.Sync(display, False);
+  return true;
 }
 
 std::uint32_t StartupIdTime(std::string_view startupId) {

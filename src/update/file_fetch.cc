@@ -14,6 +14,7 @@
 #include "update/directories.h"
 #include "update/download_digest.h"
 #include "update/download_unpack.h"
+#include "update/pass_progress.h"
 #include "update/state_files.h"
 #include "update/transfer_plan.h"
 #include "update/update_state.h"
@@ -63,6 +64,7 @@ void HandleProgress(int event, const Transfer& transfer, bool keepResumeRecord) 
     default:
       break;
   }
+  ShowTransferFigures(event, transfer);
 }
 
 // The pause between two attempts: 200 ms steps, each a check point, until

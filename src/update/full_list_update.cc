@@ -17,6 +17,7 @@
 #include "update/installed_check.h"
 #include "update/list_entry.h"
 #include "update/list_file.h"
+#include "update/pass_progress.h"
 #include "update/state_files.h"
 #include "update/transfer_plan.h"
 #include "update/update_state.h"
@@ -31,7 +32,7 @@ namespace {
 // order. False as soon as an entry is given up.
 bool CheckPass(ListReader& list, int entryCount, const std::vector<bool>& superseded,
                std::vector<int>& fetched, int& fetchedCount) {
-  SetTotalProgress(0);
+  BeginPassProgress(0, true);
   SetStatusText(Message(MSG_CHECKING_FILES));
   fetchedCount = 0;
   int progress = 0;
@@ -47,7 +48,7 @@ bool CheckPass(ListReader& list, int entryCount, const std::vector<bool>& supers
     if (static_cast<std::size_t>(i) < superseded.size() &&
         superseded[static_cast<std::size_t>(i)]) {
       progress += 100;
-      SetTotalProgress(progress / entryCount);
+      ShowPassProgress(progress / entryCount);
       continue;
     }
     LogTextWithName(Message(MSG_LOG_CHECKING_FILE), file.decodedPath);
@@ -61,7 +62,7 @@ bool CheckPass(ListReader& list, int entryCount, const std::vector<bool>& supers
     }
     if (fetched[static_cast<std::size_t>(i)] != 0) ++fetchedCount;
     progress += 100;
-    SetTotalProgress(progress / entryCount);
+    ShowPassProgress(progress / entryCount);
   }
   return true;
 }
@@ -76,7 +77,7 @@ bool InstallPass(ListReader& list, int entryCount, const std::vector<int>& fetch
   RewindForPass(list);
   LogText(Message(MSG_LOG_INSTALL_START));
   SetStatusText(Message(MSG_INSTALLING));
-  SetTotalProgress(0);
+  BeginPassProgress(0, false);
   // The staged copies were written without waiting for the disk, which has
   // been writing them back meanwhile; one wait for all of them now, before
   // the first rename installs any.
@@ -108,7 +109,7 @@ bool InstallPass(ListReader& list, int entryCount, const std::vector<int>& fetch
     }
     if (!settled) allInstalled = false;
     progress += 100;
-    SetTotalProgress(progress / fetchedCount);
+    ShowPassProgress(progress / fetchedCount);
   }
   return SyncInstalledDirectories() && allInstalled;
 }

@@ -24,6 +24,7 @@
 #include "update/list_file.h"
 #include "update/list_path.h"
 #include "update/release_trust.h"
+#include "update/pass_progress.h"
 #include "update/state_files.h"
 #include "update/transfer_plan.h"
 #include "update/update_state.h"
@@ -144,7 +145,7 @@ bool FetchPass(ListReader& list, EntryMarks& marks) {
     BytesDone = 0;
     ++EntriesDone;
     SaveUpdateState(ServerVersion, EntriesDone, 0, 0);
-    SetTotalProgress(ListPercent(EntriesDone));
+    ShowPassProgress(ListPercent(EntriesDone));
   }
   return true;
 }
@@ -203,7 +204,7 @@ bool ApplyPass(ListReader& list, const EntryMarks& marks, int& refetchFrom) {
   RewindForPass(list);
   SetStatusText(Message(MSG_APPLYING));
   EntriesDone = 0;
-  SetTotalProgress(0);
+  BeginPassProgress(0, false);
   refetchFrom = -1;
   bool allInstalled = true;
   // Entries staged by this run are installed without a check.
@@ -240,7 +241,7 @@ bool ApplyPass(ListReader& list, const EntryMarks& marks, int& refetchFrom) {
       }
     }
     ++EntriesDone;
-    SetTotalProgress(ListPercent(EntriesDone));
+    ShowPassProgress(ListPercent(EntriesDone));
   }
   // What lies in temp/ now is a leftover: of an older list, of an entry
   // found current, or of a run killed before the server moved on.
@@ -291,7 +292,7 @@ ListRun ApplyKeptList(int& refetchFrom) {
   bool fetchDone = false;
   marks.stagedNow.assign(static_cast<std::size_t>(EntryCount), false);
   if (!SkipFinishedEntries(list, fetchDone)) return ListRun::kGivenUp;
-  SetTotalProgress(ListPercent(EntriesDone));
+  BeginPassProgress(ListPercent(EntriesDone), true);
   SetStatusText(Message(MSG_DOWNLOADING));
   // A killed run may have left emptied directories where this list stages
   // a file.

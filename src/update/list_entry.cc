@@ -7,6 +7,7 @@
 #include "platform/clock.h"
 #include "seam/status_display.h"
 #include "update/list_path.h"
+#include "update/pass_progress.h"
 
 namespace launcher {
 namespace {
@@ -69,6 +70,7 @@ void RewindForPass(ListReader& reader) {
 bool DecodeAndShowListPath(std::string& token, std::u16string& decodedPath) {
   std::u16string fileName;
   bool ok = DecodeChecked(token, decodedPath, &fileName);
+  NoteDetailName(fileName);
   SetDetailText(fileName);
   return ok;
 }

@@ -7,6 +7,7 @@
 #include "update/list_path.h"
 #include "update/release_trust.h"
 #include "update/transfer_plan.h"
+#include "update/pass_progress.h"
 #include "update/verified_files.h"
 
 namespace launcher {
@@ -44,6 +45,7 @@ void ResetEngineStateForTesting() {
   KnownTransferTotal = -1;
   ForgetReleaseStatement();
   ForgetTransferPlan();
+  ResetPassProgress();
   CurrentListDir.clear();
   PendingLogLine.clear();
   SetServerBaseUrl(DefaultServerBaseUrl);

@@ -15,6 +15,7 @@
 //     the accepted release statement and its manifest   update/release_trust.h
 //     the transfer plan of a pass                       update/transfer_plan.h
 //     PendingLogLine                                    files/log.h
+//     the figures of the pass in hand                   update/pass_progress.h
 //     ServerBaseUrl, PidUrl, PatchUrl, PatchFilesUrl    files/paths.h
 //   shared by the two threads (reset too)
 //     CancelRequested, WorkInProgress, WindowClosing    seam/cancel.h
@@ -72,11 +73,10 @@ extern int StateVersion;
 // 1 when the current entry's fetch starts from a non-zero BytesDone.
 extern int Resuming;
 
-// --- Known from a signed release statement ----------------------------------
+// --- What the window shows of the transfers (update/pass_progress.h) -------
 
-// clang-format off
-extern std::int64_t KnownTransferTotal;  // bytes the current pass will transfer, from a signed statement; -1 when unknown
-// clang-format on
+extern std::int64_t KnownTransferTotal;  // bytes the current pass will transfer, from a signed
+                                         // statement; -1 when unknown
 
 // Puts everything the list above says is reset back to its start value and
 // drops the downloader: what a test gets as a fresh process. Not while a

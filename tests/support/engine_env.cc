@@ -33,6 +33,9 @@ EngineEnv::EngineEnv()
   // The error log's format needs its two paths.
   g_messages[MSG_MOVE_FAILED] = u"S0 %s => %s";
   g_messages[MSG_COPY_FAILED] = u"S1 %s => %s";
+  // The lower line keeps the file name alone, as a table without the
+  // figures' format has it; the tests of the figures set a format.
+  g_messages[MSG_DETAIL_WITH_FIGURES].clear();
 }
 
 void EngineEnv::UseServer(const std::string& baseUrl) {

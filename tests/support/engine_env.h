@@ -1,9 +1,9 @@
 // EngineEnv: one installation in a temporary directory with the engine's
 // process-wide state prepared for a test of the update engine: working
-// directory, string table with a distinct text per slot ("S<n> "), a
-// recording display, a simulated clock, no release keys (as a launcher
-// built without them), and the rest of the engine's process-wide state
-// fresh (ScopedEngineState).
+// directory, string table with a distinct text per slot ("S<n> ", the
+// figures' format of the lower line left empty), a recording display, a
+// simulated clock, no release keys (as a launcher built without them), and
+// the rest of the engine's process-wide state fresh (ScopedEngineState).
 #pragma once
 
 #include <filesystem>

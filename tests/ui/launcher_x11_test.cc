@@ -11,8 +11,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <thread>
+#include <utility>
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -190,6 +192,36 @@ int ShapeMismatches(Display* dpy, Window w, Point origin, const QImage& skin) {
   return mismatches;
 }
 
+// What the screen shows of `w` where its bounding shape lets it show:
+// the device pixels inside the shape, and how many of them carry the skin's
+// key colour.
+struct ShapedPixels {
+  int inside = 0;
+  int key = 0;
+};
+ShapedPixels PixelsInShape(Display* dpy, Window w) {
+  ShapedPixels out;
+  XWindowAttributes a{};
+  int count = 0, ordering = 0;
+  if (XGetWindowAttributes(dpy, w, &a) == 0) return out;
+  XRectangle* rects = XShapeGetRectangles(dpy, w, ShapeBounding, &count, &ordering);
+  XImage* image = XGetImage(dpy, w, 0, 0, static_cast<unsigned>(a.width),
+                            static_cast<unsigned>(a.height), AllPlanes, ZPixmap);
+  if (rects != nullptr && image != nullptr) {
+    for (int i = 0; i < count; ++i) {
+      for (int y = rects[i].y; y < rects[i].y + rects[i].height; ++y) {
+        for (int x = rects[i].x; x < rects[i].x + rects[i].width; ++x) {
+          ++out.inside;
+          if ((XGetPixel(image, x, y) & 0xFFFFFFu) == 0xFF00FFu) ++out.key;
+        }
+      }
+    }
+  }
+  if (image != nullptr) XDestroyImage(image);
+  if (rects != nullptr) XFree(rects);
+  return out;
+}
+
 // The server's time now, from the notification of a property change on `w`.
 Time ServerTime(Display* dpy, Window w) {
   XSelectInput(dpy, w, PropertyChangeMask);
@@ -300,11 +332,36 @@ TEST_F(LauncherX11Test, WindowIsFoundCentredAndShapedBySkin) {
   EXPECT_TRUE(launcher->running());
 }
 
+// The startup-notification messages sent to the root window so far, each
+// put together from its 20-byte pieces.
+std::vector<std::string> StartupMessages(Display* dpy) {
+  const Atom begin = XInternAtom(dpy, "_NET_STARTUP_INFO_BEGIN", False);
+  const Atom more = XInternAtom(dpy, "_NET_STARTUP_INFO", False);
+  std::vector<std::string> messages;
+  std::map<Window, std::string> partial;
+  XSync(dpy, False);
+  XEvent e{};
+  while (XCheckTypedEvent(dpy, ClientMessage, &e) != 0) {
+    if (e.xclient.message_type != begin && e.xclient.message_type != more) continue;
+    std::string& text = partial[e.xclient.window];
+    if (e.xclient.message_type == begin) text.clear();
+    const std::string piece(e.xclient.data.b, 20);
+    const std::size_t end = piece.find('\0');
+    text += piece.substr(0, end);
+    if (end != std::string::npos) messages.push_back(std::exchange(text, {}));
+  }
+  return messages;
+}
+
+// A second start brings the first launcher's window up and ends; the
+// desktop that started it with a startup-notification id learns that the
+// start is over.
 TEST_F(LauncherX11Test, SecondLauncherRaisesTheFirstAndEnds) {
   auto first = StartLauncher({"/update"});
   Display* dpy = dpy_.get();
   ASSERT_TRUE(PollFor([&] { return LauncherWindows(dpy).size() == 1; }, 15s));
   const Window w = LauncherWindows(dpy).front();
+  XSelectInput(dpy, DefaultRootWindow(dpy), PropertyChangeMask);
 
   // Cover the launcher with another window.
   const Window cover =
@@ -313,18 +370,51 @@ TEST_F(LauncherX11Test, SecondLauncherRaisesTheFirstAndEnds) {
   XSync(dpy, False);
   ASSERT_LT(StackIndex(dpy, w), StackIndex(dpy, cover));
 
-  auto second = StartLauncher({"FullCheck"});
+  auto second = StartLauncher({"FullCheck"}, {{"DESKTOP_STARTUP_ID", "menu-7 \"x\"_TIME1234"}});
   EXPECT_EQ(second->WaitForExit(10s), 0) << "the second launcher ends by itself";
   EXPECT_TRUE(PollFor([&] { return StackIndex(dpy, w) > StackIndex(dpy, cover); }, 5s))
       << "the first launcher's window came to the front";
   EXPECT_EQ(LauncherWindows(dpy).size(), 1u) << "no second window";
   EXPECT_TRUE(first->running());
+  EXPECT_EQ(StartupMessages(dpy),
+            std::vector<std::string>{"remove: ID=\"menu-7 \\\"x\\\"_TIME1234\""});
 }
 
-// A Wayland session that also offers X11 (Xwayland, $DISPLAY set): the
-// launcher takes the X11 platform, even when the session asks Qt programs
-// for Wayland.
-TEST_F(LauncherX11Test, WaylandSessionWithDisplayRunsOnX11) {
+// On a high-DPI screen (Qt's scale factor 1.5 and 2) the window is the
+// skin's size times the factor, centred, and its shape, set in device
+// pixels, holds exactly the scaled skin: no key-coloured pixel shows, and
+// none of the skin is cut.
+TEST_F(LauncherX11Test, ScaledWindowShapeHoldsExactlyTheScaledSkin) {
+  const QImage skin = Skin();
+  int opaque = 0;
+  for (int y = 0; y < skin.height(); ++y)
+    for (int x = 0; x < skin.width(); ++x) opaque += (skin.pixel(x, y) & 0xFFFFFFu) != 0xFF00FFu;
+  for (const char* factor : {"1.5", "2"}) {
+    SCOPED_TRACE(factor);
+    auto launcher = StartLauncher({"/update"}, {{"QT_SCALE_FACTOR", factor}});
+    Display* dpy = dpy_.get();
+    ASSERT_TRUE(PollFor([&] { return LauncherWindows(dpy).size() == 1; }, 15s));
+    const Window w = LauncherWindows(dpy).front();
+    const double f = std::stod(factor);
+    XWindowAttributes a{};
+    ASSERT_NE(XGetWindowAttributes(dpy, w, &a), 0);
+    EXPECT_EQ(a.width, static_cast<int>(std::lround(230 * f)));
+    EXPECT_EQ(a.height, static_cast<int>(std::lround(200 * f)));
+    EXPECT_NEAR(a.x, (kScreenWidth - a.width) / 2, 1);
+    // Painted: the status text of "/update" mode is up.
+    std::this_thread::sleep_for(500ms);
+    const ShapedPixels shown = PixelsInShape(dpy, w);
+    EXPECT_EQ(shown.key, 0) << "key-coloured pixels inside the shape";
+    EXPECT_NEAR(shown.inside, opaque * f * f, opaque * f * f * 0.02) << "the shape was cut";
+    launcher.reset();
+    ASSERT_TRUE(PollFor([&] { return LauncherWindows(dpy).empty(); }, 5s));
+  }
+}
+
+// A Wayland session whose compositor cannot be reached, but that offers
+// X11 too (Xwayland, $DISPLAY set): the launcher falls back to X11, also
+// when the session asks every Qt program for Wayland.
+TEST_F(LauncherX11Test, WaylandSessionWithoutItsCompositorFallsBackToX11) {
   auto launcher = StartLauncher({"/update"}, {{"QT_QPA_PLATFORM", "wayland"},
                                               {"XDG_SESSION_TYPE", "wayland"},
                                               {"WAYLAND_DISPLAY", "wayland-none"}});

@@ -1,6 +1,6 @@
 // The sample string tables shipped with the launcher: every slot the program
 // uses is filled, the two path formats are safe, and every text shown on a
-// status line fits its 140 pixels.
+// status line fits its 140 pixels, as do the figures of the lower line.
 #include <QFontMetrics>
 #include <QString>
 #include <filesystem>
@@ -10,6 +10,7 @@
 #include "qt_test_app.h"
 #include "support/temp_dir.h"
 #include "ui/qt/status_painter.h"
+#include "update/transfer_figures.h"
 
 #include <gtest/gtest.h>
 
@@ -80,6 +81,22 @@ TEST_P(SampleStringTableTest, CoversEveryUsedSlotAndFitsTheLines) {
     const QString shown = QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
     EXPECT_LE(metrics.horizontalAdvance(shown), 140) << "slot " << slot << ": " << ToUtf8(text);
   }
+
+  // The lower line while files arrive: 123 of 456 MB at 850 KB/s. The file
+  // name may run off the line's end, the figures must not.
+  const std::u16string& format = g_messages[MSG_DETAIL_WITH_FIGURES];
+  for (const char16_t* field : {u"{name}", u"{bytes}", u"{speed}", u"{left}"})
+    EXPECT_NE(format.find(field), std::u16string::npos) << ToUtf8(field);
+  EXPECT_EQ(format.find(u'&'), std::u16string::npos);
+  TransferFigures figures;
+  figures.BeginPass(0, 456 << 20);
+  figures.TransferStarted(456 << 20);
+  for (std::uint32_t second = 1; second <= 148; ++second)
+    figures.TransferReached(second * 1000, second * (850 << 10), 456 << 20);
+  const std::u16string line = FormatFigures(format, u"", figures);
+  const QString shown = QString::fromUtf16(line.data(), static_cast<qsizetype>(line.size()));
+  EXPECT_NE(line.find(u"6:42"), std::u16string::npos) << ToUtf8(line);
+  EXPECT_LE(metrics.horizontalAdvance(shown.trimmed()), 140) << ToUtf8(line);
   ClearStringTable();
 }
 

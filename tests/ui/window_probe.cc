@@ -7,11 +7,14 @@
 //                                   the status text as fast as it can; prints
 //                                   the GUI thread's CPU time against the
 //                                   wall time, and the frames painted
-//   window_probe screenshot <png>   a fake worker stops mid-update; saves the
-//                                   screen around the window as PNG
+//   window_probe screenshot <png>   a fake worker stops mid-update, with the
+//                                   lower line's figures worded by the
+//                                   string table's format; saves the screen
+//                                   around the window as PNG (at the device
+//                                   pixel ratio: QT_SCALE_FACTOR)
 //
-// Run it in a launcher directory (it loads "launcher.bmp" from the working
-// directory) on the platform to be measured (DISPLAY for xcb, or
+// Run it in a launcher directory (it loads "launcher.bmp" and "stringtab.txt"
+// from the working directory) on the platform to be measured (DISPLAY for xcb, or
 // QT_QPA_PLATFORM=offscreen).
 #include <time.h>
 
@@ -29,9 +32,11 @@
 #include <string>
 #include <thread>
 
+#include "files/string_table.h"
 #include "seam/cancel.h"
 #include "seam/status_display.h"
 #include "ui/qt/launcher_window.h"
+#include "update/transfer_figures.h"
 
 namespace {
 
@@ -129,9 +134,17 @@ int Screenshot(QApplication& app, const char* path) {
   backdrop.show();
   launcher::LauncherWindow window(0, 0);
   window.Initialise([](const int*) {
-    launcher::SetStatusText(u"Downloading...");
-    launcher::SetDetailText(u"data/textures/terrain_01.pak");
-    launcher::SetTotalProgress(62);
+    // 123 of 456 MB at 850 KB/s, as a pass would have counted them.
+    launcher::TransferFigures figures;
+    figures.BeginPass(0, 456 << 20);
+    figures.TransferStarted(456 << 20);
+    for (std::uint32_t second = 1; second <= 148; ++second)
+      figures.TransferReached(second * 1000, second * (850 << 10), 456 << 20);
+    const std::u16string name = u"terrain_01.pak";
+    const std::u16string& format = launcher::Message(launcher::MSG_DETAIL_WITH_FIGURES);
+    launcher::SetStatusText(launcher::Message(launcher::MSG_DOWNLOADING));
+    launcher::SetDetailText(format.empty() ? name : launcher::FormatFigures(format, name, figures));
+    launcher::SetTotalProgress(27);
     launcher::SetFileProgress(37);
     return 0;
   });

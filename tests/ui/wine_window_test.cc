@@ -42,7 +42,7 @@ QImage QtReference(const SkinImages& images, const StatusState::Values& values) 
   QImage out(images.WindowSize(), QImage::Format_RGB32);
   QPainter painter(&out);
   const QFont font = MakeStatusFont();
-  PaintWindow(painter, images, font, font, values, out.rect());
+  PaintWindow(painter, images, BuildDeviceSkin(images, 1, false), font, font, values, out.rect());
   return out;
 }
 

@@ -17,12 +17,27 @@ bool IsSet(const char* name) {
 
 }  // namespace
 
-void ChooseX11WhenDisplaySet() {
-  if (!IsSet("DISPLAY")) return;
-  // A session may name Wayland for every Qt program; an explicit other
-  // choice (offscreen for tests, vnc, ...) stands.
+void ChooseWindowSystem() {
+  const bool x11 = IsSet("DISPLAY");
   const QString chosen = qEnvironmentVariable("QT_QPA_PLATFORM");
-  if (chosen.isEmpty() || chosen.startsWith(QStringLiteral("wayland"))) {
+  if (!chosen.isEmpty()) {
+    if (x11 && chosen.startsWith(QStringLiteral("wayland")) &&
+        !chosen.contains(QStringLiteral("xcb"))) {
+      qputenv("QT_QPA_PLATFORM", (chosen + QStringLiteral(";xcb")).toLocal8Bit());
+    }
+    return;
+  }
+  const bool wayland = IsSet("WAYLAND_DISPLAY") ||
+                       qEnvironmentVariable("XDG_SESSION_TYPE") == QStringLiteral("wayland");
+  // Qt tries the platforms of the list in turn: a Wayland platform that is
+  // missing or cannot reach its compositor gives way to X11.
+  if (wayland) {
+    qputenv("QT_QPA_PLATFORM", x11 ? "wayland;xcb" : "wayland");
+    // The skin is the whole window: Qt's Wayland decorations are never
+    // drawn, and asking whether they could be loads the EGL stack.
+    if (!IsSet("QT_WAYLAND_DISABLE_WINDOWDECORATION"))
+      qputenv("QT_WAYLAND_DISABLE_WINDOWDECORATION", "1");
+  } else if (x11) {
     qputenv("QT_QPA_PLATFORM", "xcb");
   }
 }
@@ -35,9 +50,18 @@ ShowRequest ShowRequestOfThisStart() {
   return request;
 }
 
+void EndStartupNotification() {
+  // A desktop on Wayland passes a token instead, which the first launcher
+  // spends.
+  CompleteStartupNotification(qEnvironmentVariable("DESKTOP_STARTUP_ID").toStdString());
+}
+
 void BringToFrontForUser(LauncherWindow& window, const ShowRequest& request) {
   if (QGuiApplication::platformName() != QStringLiteral("xcb")) {
-    // Qt's Wayland platform activates with the token it finds here.
+    // Qt's Wayland platform activates with the token it finds here
+    // (xdg_activation_v1.activate), and without one asks the compositor for
+    // a token of its own, which grants the focus only to a program the user
+    // is working in.
     if (!request.activationToken.isEmpty()) {
       qputenv("XDG_ACTIVATION_TOKEN", request.activationToken);
     }

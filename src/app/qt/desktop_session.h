@@ -11,12 +11,15 @@ namespace launcher {
 
 class LauncherWindow;
 
-// Before the QApplication exists: with $DISPLAY set, runs on the X11
-// platform (xcb), through Xwayland in a Wayland session, unless
-// QT_QPA_PLATFORM names a platform other than Wayland. The window's shape,
-// its centring, raising and the window manager's move all need X11; a
-// Wayland compositor lets a client do none of the first three.
-void ChooseX11WhenDisplaySet();
+// Before the QApplication exists: chooses Qt's window-system platform. In a
+// Wayland session (WAYLAND_DISPLAY, or XDG_SESSION_TYPE=wayland) the
+// launcher runs natively on Wayland, where the compositor scales it sharply
+// and takes it to the front for an activation token; with Xwayland
+// ($DISPLAY set too) X11 stays the fallback, for a Qt without its Wayland
+// platform or a compositor that cannot be reached. Otherwise, with $DISPLAY,
+// X11 (xcb). An explicit QT_QPA_PLATFORM stands (offscreen for tests, vnc,
+// ...); one naming Wayland gets the same X11 fallback.
+void ChooseWindowSystem();
 
 // Second launcher: what this start knows of the user's action. The time
 // stamp comes from the startup-notification id a desktop's launcher passed
@@ -24,11 +27,16 @@ void ChooseX11WhenDisplaySet();
 // XDG_ACTIVATION_TOKEN.
 ShowRequest ShowRequestOfThisStart();
 
+// Second launcher, as it ends without a window: tells an X11 desktop that
+// started it with a startup-notification id that the start is over.
+void EndStartupNotification();
+
 // First launcher: shows `window` in its normal state (also after it was
 // hidden for the hand-off) and brings it to the front for `request`. On X11
 // the activation is asked for on the user's behalf with the second start's
-// time stamp, after the window is mapped; elsewhere the toolkit's own
-// raise and activation are used, with the second start's activation token.
+// time stamp, after the window is mapped. On Wayland Qt asks the compositor
+// through xdg-activation, with the second start's token where it had one;
+// the compositor decides (see docs/linux-conventions.md).
 void BringToFrontForUser(LauncherWindow& window, const ShowRequest& request);
 
 }  // namespace launcher

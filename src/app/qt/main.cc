@@ -34,13 +34,14 @@ int main(int argc, char** argv) {
   if (instance.role() == SingleInstance::Role::kSecond) {
     QCoreApplication app(argc, argv);
     SingleInstance::AskRunningInstanceToShow(ShowRequestOfThisStart());
+    EndStartupNotification();
     return 0;
   }
 
   // The class part of the window's WM_CLASS, by which the launcher window
   // is found; must be set before the first window exists.
   QCoreApplication::setApplicationName(QStringLiteral("QuillmereLauncherClass"));
-  ChooseX11WhenDisplaySet();
+  ChooseWindowSystem();
   QApplication app(argc, argv);
   app.setQuitOnLastWindowClosed(false);
 

@@ -15,6 +15,8 @@
 #include "files/paths.h"
 #include "files/string_table.h"
 #include "seam/cancel.h"
+#include "ui/qt/launcher_accessible.h"
+#include "ui/qt/native_shape.h"
 #include "ui/qt/status_painter.h"
 #include "ui/window_layout.h"
 
@@ -38,6 +40,7 @@ LauncherWindow::LauncherWindow(int fullCheck, int updateMode, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint),
       StatusWindowBase(fullCheck, updateMode) {
   setWindowTitle(QStringLiteral("Launcher"));
+  InstallLauncherAccessibility();
   // The skin covers every pixel; nothing needs clearing before a paint.
   setAttribute(Qt::WA_OpaquePaintEvent);
 }
@@ -48,6 +51,10 @@ void LauncherWindow::Initialise(WorkerEntry worker) {
   setWindowIcon(QIcon(QStringLiteral(":/launcher/images/icon.png")));
 
   images_ = LoadSkinImages(ToQString(SkinPath));
+  translucent_ = QGuiApplication::platformName().startsWith(QStringLiteral("wayland"));
+  // Without a shape of its own (Wayland), the window shows its skin's shape
+  // through the key colour's transparent pixels.
+  if (translucent_ && images_.HasSkin()) setAttribute(Qt::WA_TranslucentBackground);
   if (images_.HasSkin()) {
     // An all-key skin asks for a window with nothing visible. An empty
     // QRegion would mean "no mask" to Qt, so give it one pixel outside the
@@ -121,13 +128,31 @@ void LauncherWindow::RepaintChanged() {
   lastRepaint_.start();
   const unsigned changed = State().TakeChanged();
   for (StatusState::Item item : kItems) {
-    if ((changed & item) != 0) update(ItemRect(item));
+    if ((changed & item) != 0) update(ItemRepaintRect(item));
   }
+  NotifyAccessibleChanges(*this, changed);
+}
+
+void LauncherWindow::FollowDeviceRatio() {
+  const qreal ratio = devicePixelRatioF();
+  if (device_.ratio == ratio) return;
+  device_ = BuildDeviceSkin(images_, ratio, translucent_);
+  // Qt's mask stays as the layout's; on X11 the shape in device pixels
+  // replaces what Qt made of it.
+  if (images_.HasSkin() && windowHandle() != nullptr) SetNativeShape(*this, device_.shape);
+}
+
+void LauncherWindow::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  // A native window made anew gets Qt's scaling of the mask; put ours back.
+  device_.ratio = 0;
+  FollowDeviceRatio();
 }
 
 void LauncherWindow::paintEvent(QPaintEvent* event) {
+  FollowDeviceRatio();
   QPainter painter(this);
-  PaintWindow(painter, images_, statusFont_, detailFont_, CurrentValues(), event->rect());
+  PaintWindow(painter, images_, device_, statusFont_, detailFont_, CurrentValues(), event->rect());
 }
 
 void LauncherWindow::mousePressEvent(QMouseEvent* event) {

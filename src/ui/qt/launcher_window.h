@@ -11,6 +11,12 @@
 // thread has carried them out, which is safe because the worker calls them
 // outside any guarded section.
 //
+// High DPI: the window keeps its layout size; at the device pixel ratio of
+// its screen (QT_SCALE_FACTOR, QT_SCREEN_SCALE_FACTORS or the compositor's
+// scale) the skin, its shape and the bars are scaled by one nearest-neighbour
+// rule (ui/pixel_scale.h) and the text is drawn at the device resolution.
+// The scaled images are built again when the ratio changes (another screen).
+//
 // Lifetime: every way of closing runs the close handshake first, so once the
 // window has closed the worker can no longer start a guarded section. The
 // destructor joins the worker; a caller that cannot wait for a worker stuck
@@ -23,6 +29,7 @@
 #include <QWidget>
 #include <functional>
 
+#include "ui/qt/device_skin.h"
 #include "ui/qt/skin.h"
 #include "ui/status_window_base.h"
 
@@ -54,11 +61,14 @@ class LauncherWindow final : public QWidget, public StatusWindowBase {
   void HideForHandOff() override;
   void RequestClose() override;
 
-  // The loaded skin (tests and diagnostics).
+  // The loaded skin and its device form at the ratio last painted (tests and
+  // diagnostics).
   const SkinImages& Images() const { return images_; }
+  const DeviceSkin& Device() const { return device_; }
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void showEvent(QShowEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
@@ -68,11 +78,18 @@ class LauncherWindow final : public QWidget, public StatusWindowBase {
  private:
   void PostRepaint() override;
   void RepaintChanged();
+  // Builds the device images for the window's ratio when it changed, and
+  // gives the window system the shape at that ratio.
+  void FollowDeviceRatio();
   // Runs `task` on the GUI thread and returns when it has run (at once when
   // called there). Skipped once the window is closing.
   void RunOnGuiThread(const std::function<void()>& task);
 
   SkinImages images_;
+  DeviceSkin device_;
+  // The window system composes windows by alpha (Wayland): the shape shows
+  // through transparent pixels, and the mask only bounds the input.
+  bool translucent_ = false;
   QFont statusFont_;
   QFont detailFont_;
   QElapsedTimer lastRepaint_;

@@ -47,9 +47,15 @@ QFont MakeStatusFont() {
   return font;
 }
 
-void PaintBackground(QPainter& painter, const SkinImages& images, const QRect& area) {
-  if (images.HasSkin()) {
-    painter.drawImage(area.topLeft(), images.skin, area);
+void PaintBackground(QPainter& painter, const SkinImages& images, const DeviceSkin& device,
+                     const QRect& area) {
+  if (!device.skin.isNull()) {
+    // The whole image, pixel for pixel, transparent pixels included; the
+    // painter's clip keeps the drawing to what needs it.
+    painter.save();
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.drawImage(QPointF(0, 0), device.skin);
+    painter.restore();
     return;
   }
   painter.save();
@@ -59,11 +65,11 @@ void PaintBackground(QPainter& painter, const SkinImages& images, const QRect& a
 }
 
 void PaintTextLine(QPainter& painter, const QFont& font, const layout::Rect& rect,
-                   const std::u16string& text) {
+                   const std::u16string& text, qreal ratio) {
   if (text.empty()) return;
   const QRect box = ToQRect(rect);
   painter.save();
-  painter.setClipRect(box, Qt::IntersectClip);
+  painter.setClipRect(LayoutRectOfDevice(rect, ratio), Qt::IntersectClip);
   painter.setFont(font);
   painter.setPen(QColor(layout::kTextRed, layout::kTextGreen, layout::kTextBlue));
   painter.setBackgroundMode(Qt::TransparentMode);
@@ -73,33 +79,28 @@ void PaintTextLine(QPainter& painter, const QFont& font, const layout::Rect& rec
 }
 
 void PaintBar(QPainter& painter, const layout::Rect& bar, int percent, const QImage& fill,
-              const QImage& track) {
-  const int w = layout::BarFillWidth(percent);
-  const int rest = layout::kBarWidth - w;
-  if (rest > 0 && !track.isNull()) {
-    painter.drawImage(QRect(bar.left + w, bar.top, rest, layout::kBarHeight), track,
-                      QRect(w, 0, rest, layout::kBarHeight));
-  }
-  if (w > 0 && !fill.isNull()) {
-    painter.drawImage(QRect(bar.left, bar.top, w, layout::kBarHeight), fill,
-                      QRect(0, 0, w, layout::kBarHeight));
-  }
+              const QImage& track, qreal ratio) {
+  const QImage image = DeviceBar(bar, percent, fill, track, ratio);
+  painter.drawImage(LayoutRectOfDevice(bar, ratio).topLeft(), image);
 }
 
-void PaintWindow(QPainter& painter, const SkinImages& images, const QFont& statusFont,
-                 const QFont& detailFont, const StatusState::Values& values, const QRect& area) {
-  PaintBackground(painter, images, area);
-  if (area.intersects(ToQRect(layout::kStatusLine))) {
-    PaintTextLine(painter, statusFont, layout::kStatusLine, values.statusText);
+void PaintWindow(QPainter& painter, const SkinImages& images, const DeviceSkin& device,
+                 const QFont& statusFont, const QFont& detailFont,
+                 const StatusState::Values& values, const QRect& area) {
+  const qreal ratio = device.ratio > 0 ? device.ratio : 1;
+  PaintBackground(painter, images, device, area);
+  if (area.intersects(ItemRepaintRect(StatusState::kStatusLine))) {
+    PaintTextLine(painter, statusFont, layout::kStatusLine, values.statusText, ratio);
   }
-  if (area.intersects(ToQRect(layout::kDetailLine))) {
-    PaintTextLine(painter, detailFont, layout::kDetailLine, values.detailText);
+  if (area.intersects(ItemRepaintRect(StatusState::kDetailLine))) {
+    PaintTextLine(painter, detailFont, layout::kDetailLine, values.detailText, ratio);
   }
-  if (area.intersects(ToQRect(layout::kFileBar))) {
-    PaintBar(painter, layout::kFileBar, values.filePercent, images.fileFill, images.track);
+  if (area.intersects(ItemRepaintRect(StatusState::kFileBar))) {
+    PaintBar(painter, layout::kFileBar, values.filePercent, images.fileFill, images.track, ratio);
   }
-  if (area.intersects(ToQRect(layout::kTotalBar))) {
-    PaintBar(painter, layout::kTotalBar, values.totalPercent, images.totalFill, images.track);
+  if (area.intersects(ItemRepaintRect(StatusState::kTotalBar))) {
+    PaintBar(painter, layout::kTotalBar, values.totalPercent, images.totalFill, images.track,
+             ratio);
   }
 }
 
@@ -116,5 +117,7 @@ QRect ItemRect(StatusState::Item item) {
   }
   return {};
 }
+
+QRect ItemRepaintRect(StatusState::Item item) { return ItemRect(item).adjusted(-1, -1, 1, 1); }
 
 }  // namespace launcher
