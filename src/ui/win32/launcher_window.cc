@@ -7,7 +7,9 @@
 #include "files/paths.h"
 #include "files/string_table.h"
 #include "seam/cancel.h"
+#include "ui/dpi_scale.h"
 #include "ui/win32/status_drawing.h"
+#include "ui/win32/window_dpi.h"
 #include "ui/window_layout.h"
 
 namespace launcher::win32 {
@@ -150,7 +152,10 @@ void LauncherWindow::OnInitDialog(HWND hwnd) {
   SetWindowPos(hwnd, nullptr, 0, 0, 0, 0,
                SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 
-  images_ = SkinImages::Load(skinPath_, module_);
+  // The launcher scales itself, also when its density changes.
+  KeepDialogManagerFromRescaling(hwnd);
+  dpi_.store(WindowDpi(hwnd));
+  images_ = SkinImages::Load(skinPath_, module_, dpi_.load());
   if (HRGN shape = images_->TakeShape()) {
     // The window system owns the region from here on.
     if (SetWindowRgn(hwnd, shape, TRUE) == 0) DeleteObject(shape);
@@ -164,9 +169,7 @@ void LauncherWindow::OnInitDialog(HWND hwnd) {
                             images_->Width(), images_->Height());
   SetWindowPos(hwnd, HWND_TOP, at.x, at.y, images_->Width(), images_->Height(), 0);
 
-  const std::wstring face = ChooseStatusFace();
-  statusFont_ = CreateStatusFont(face);
-  detailFont_ = CreateStatusFont(face);
+  SetDpi(dpi_.load());
 
   LoadStringTable(StringTablePath);
   StartWorker(std::move(workerEntry_));
@@ -204,7 +207,8 @@ bool LauncherWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, L
       ScreenToClient(hwnd, &at);
       // Only the close spot is client area; the whole rest of the skin is
       // the caption, so the window system drags the window by it.
-      *result = layout::kCloseSpot.Contains(at.x, at.y) ? HTCLIENT : HTCAPTION;
+      *result =
+          ScaleRect(layout::kCloseSpot, dpi_.load()).Contains(at.x, at.y) ? HTCLIENT : HTCAPTION;
       return true;
     }
     case WM_LBUTTONUP:
@@ -241,6 +245,19 @@ bool LauncherWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, L
       KillTimer(hwnd, kRepaintTimer);
       timerPending_ = false;
       DrawChanged();
+      *result = 0;
+      return true;
+    case WM_GETDPISCALEDSIZE: {
+      // The size the window will have at the new density, so that the
+      // rectangle WM_DPICHANGED then suggests fits the scaled skin exactly.
+      if (!images_) return false;
+      *reinterpret_cast<SIZE*>(lParam) = images_->SizeAt(static_cast<int>(wParam));
+      *result = TRUE;
+      return true;
+    }
+    case WM_DPICHANGED:
+      // The two halves of wParam are the same density for a window.
+      OnDpiChanged(UsableDpi(HIWORD(wParam)), *reinterpret_cast<const RECT*>(lParam));
       *result = 0;
       return true;
     case kMsgHide:
@@ -282,11 +299,39 @@ void LauncherWindow::DrawChanged() {
   const unsigned changed = State().TakeChanged();
   if (changed == 0 || closed_.load() || !images_) return;
   HWND hwnd = hwnd_.load();
+  const StatusState::Values values = CurrentValues();
   HDC dc = GetDC(hwnd);
   if (dc == nullptr) return;  // drawn at the next repaint
-  DrawItems(dc, *images_, statusFont_, detailFont_, CurrentValues(), changed);
+  DrawItems(dc, *images_, statusFont_, detailFont_, values, changed);
   ReleaseDC(hwnd, dc);
   frames_.fetch_add(1);
+}
+
+void LauncherWindow::SetDpi(int dpi) {
+  dpi_.store(dpi);
+  if (images_ && images_->Dpi() != dpi) images_->Rescale(dpi);
+  const std::wstring face = ChooseStatusFace();
+  for (HFONT* font : {&statusFont_, &detailFont_}) {
+    if (*font != nullptr) DeleteObject(*font);
+    *font = CreateStatusFont(face, dpi);
+  }
+}
+
+void LauncherWindow::OnDpiChanged(int dpi, const RECT& suggested) {
+  if (!images_) return;
+  HWND hwnd = hwnd_.load();
+  if (dpi != dpi_.load()) {
+    SetDpi(dpi);
+    // The shape scaled like the skin, so that their edges meet.
+    if (HRGN shape = images_->TakeShape()) {
+      if (SetWindowRgn(hwnd, shape, FALSE) == 0) DeleteObject(shape);
+    }
+  }
+  // Where the system suggests, at the scaled skin's own size (the same when
+  // it asked WM_GETDPISCALEDSIZE first).
+  SetWindowPos(hwnd, nullptr, suggested.left, suggested.top, images_->Width(), images_->Height(),
+               SWP_NOZORDER | SWP_NOACTIVATE);
+  InvalidateRect(hwnd, nullptr, TRUE);
 }
 
 }  // namespace launcher::win32

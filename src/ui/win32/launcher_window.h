@@ -14,6 +14,10 @@
 // until the window thread has carried them out (SendMessageW), which is safe
 // because the worker calls them outside any guarded section.
 //
+// Pixel density: the window is drawn at its monitor's density (WindowDpi)
+// and drawn again, at the place the system suggests, when it moves to a
+// monitor of another density (WM_DPICHANGED).
+//
 // Lifetime: every way of closing runs the close handshake first, so once the
 // window has closed the worker can no longer start a guarded section. The
 // destructor joins the worker; a caller that cannot wait for a worker stuck
@@ -58,6 +62,8 @@ class LauncherWindow final : public StatusWindowBase {
   bool IsClosed() const { return closed_.load(); }
   // Frames drawn so far: whole repaints and item updates (diagnostics).
   long long FramesDrawn() const { return frames_.load(); }
+  // The pixel density the window is drawn at (96 before it exists).
+  int Dpi() const { return dpi_.load(); }
 
   // StatusDisplay; any thread.
   void HideForHandOff() override;
@@ -71,6 +77,8 @@ class LauncherWindow final : public StatusWindowBase {
   void OnClose();
   void OnStatusChanged();
   void DrawChanged();
+  void SetDpi(int dpi);
+  void OnDpiChanged(int dpi, const RECT& suggested);
   void PostRepaint() override;
 
   HINSTANCE module_;
@@ -88,6 +96,7 @@ class LauncherWindow final : public StatusWindowBase {
   std::atomic<HWND> hwnd_{nullptr};
   std::atomic<bool> closed_{false};
   std::atomic<long long> frames_{0};
+  std::atomic<int> dpi_{96};
 };
 
 }  // namespace launcher::win32
