@@ -81,6 +81,9 @@ LauncherWindow::~LauncherWindow() {
 void LauncherWindow::RunModal(WorkerEntry worker, const std::wstring& skinPath) {
   workerEntry_ = std::move(worker);
   skinPath_ = skinPath;
+  // Screen readers reach the window's accessible object through COM, which
+  // delivers their calls through this thread's message loop.
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   const std::vector<WORD> dialog = MakeDialogTemplate();
   // The dialog runs in a loop of our own rather than the dialog manager's:
   // that one shows a hidden dialog again whenever its queue runs empty,
@@ -88,7 +91,10 @@ void LauncherWindow::RunModal(WorkerEntry worker, const std::wstring& skinPath) 
   HWND hwnd =
       CreateDialogIndirectParamW(module_, reinterpret_cast<const DLGTEMPLATE*>(dialog.data()),
                                  nullptr, DialogProc, reinterpret_cast<LPARAM>(this));
-  if (hwnd == nullptr) return;
+  if (hwnd == nullptr) {
+    if (SUCCEEDED(com)) CoUninitialize();
+    return;
+  }
   MSG msg;
   while (!closed_.load() && GetMessageW(&msg, nullptr, 0, 0) > 0) {
     // Keyboard handling of a dialog: Escape and Enter arrive as commands.
@@ -101,6 +107,12 @@ void LauncherWindow::RunModal(WorkerEntry worker, const std::wstring& skinPath) 
   if (!closed_.load()) OnClose();
   DestroyWindow(hwnd);
   hwnd_.store(nullptr);
+  if (accessible_ != nullptr) {
+    accessible_->Disconnect();
+    accessible_->Release();
+    accessible_ = nullptr;
+  }
+  if (SUCCEEDED(com)) CoUninitialize();
 }
 
 void LauncherWindow::PostRepaint() {
@@ -260,6 +272,9 @@ bool LauncherWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, L
       OnDpiChanged(UsableDpi(HIWORD(wParam)), *reinterpret_cast<const RECT*>(lParam));
       *result = 0;
       return true;
+    case WM_GETOBJECT:
+      *result = AnswerGetObject(wParam, lParam);
+      return *result != 0;
     case kMsgHide:
       ShowWindow(hwnd, SW_HIDE);
       *result = 0;
@@ -300,6 +315,9 @@ void LauncherWindow::DrawChanged() {
   if (changed == 0 || closed_.load() || !images_) return;
   HWND hwnd = hwnd_.load();
   const StatusState::Values values = CurrentValues();
+  // Screen readers hear of a change at most once a frame, like the eye.
+  StatusAccessible::AnnounceChanges(hwnd, announced_, values);
+  announced_ = values;
   HDC dc = GetDC(hwnd);
   if (dc == nullptr) return;  // drawn at the next repaint
   DrawItems(dc, *images_, statusFont_, detailFont_, values, changed);
@@ -332,6 +350,18 @@ void LauncherWindow::OnDpiChanged(int dpi, const RECT& suggested) {
   SetWindowPos(hwnd, nullptr, suggested.left, suggested.top, images_->Width(), images_->Height(),
                SWP_NOZORDER | SWP_NOACTIVATE);
   InvalidateRect(hwnd, nullptr, TRUE);
+}
+
+LRESULT LauncherWindow::AnswerGetObject(WPARAM wParam, LPARAM lParam) {
+  // Only the client object is ours; the system answers for the frame.
+  if (static_cast<LONG>(lParam) != OBJID_CLIENT) return 0;
+  HWND hwnd = hwnd_.load();
+  if (accessible_ == nullptr) {
+    accessible_ = StatusAccessible::Create(
+        hwnd, {[this] { return CurrentValues(); }, [this] { return dpi_.load(); }});
+    if (accessible_ == nullptr) return 0;
+  }
+  return accessible_->Answer(wParam);
 }
 
 }  // namespace launcher::win32

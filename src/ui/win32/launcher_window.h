@@ -16,7 +16,8 @@
 //
 // Pixel density: the window is drawn at its monitor's density (WindowDpi)
 // and drawn again, at the place the system suggests, when it moves to a
-// monitor of another density (WM_DPICHANGED).
+// monitor of another density (WM_DPICHANGED). Screen readers read its lines
+// and bars through StatusAccessible, told of each change the window draws.
 //
 // Lifetime: every way of closing runs the close handshake first, so once the
 // window has closed the worker can no longer start a guarded section. The
@@ -32,6 +33,7 @@
 
 #include "ui/status_window_base.h"
 #include "ui/win32/skin_images.h"
+#include "ui/win32/status_accessible.h"
 
 namespace launcher::win32 {
 
@@ -79,6 +81,7 @@ class LauncherWindow final : public StatusWindowBase {
   void DrawChanged();
   void SetDpi(int dpi);
   void OnDpiChanged(int dpi, const RECT& suggested);
+  LRESULT AnswerGetObject(WPARAM wParam, LPARAM lParam);
   void PostRepaint() override;
 
   HINSTANCE module_;
@@ -92,6 +95,10 @@ class LauncherWindow final : public StatusWindowBase {
   ULONGLONG lastDraw_ = 0;
   bool timerPending_ = false;
   bool erasedThisPaint_ = false;
+  // Created when a client first asks; disconnected when the window goes.
+  StatusAccessible* accessible_ = nullptr;
+  // The values clients were last told about.
+  StatusState::Values announced_;
 
   std::atomic<HWND> hwnd_{nullptr};
   std::atomic<bool> closed_{false};
