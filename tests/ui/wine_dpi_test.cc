@@ -85,7 +85,7 @@ TEST_F(WineDpiTest, At200PercentTheWindowIsTheSkinPixelDoubled) {
                  !Ink(at100, images_.skin, ToQRect(layout::kDetailLine)).isEmpty();
         },
         20s));
-    SaveScreenshot(at100, "win32-scale-100");
+    SaveScreenshot(at100, "screenshot-windows-scale-100");
     CloseByTheCloseSpot(w, 1);
     EXPECT_EQ(probe->WaitForExit(20s), 0);
   }
@@ -104,7 +104,7 @@ TEST_F(WineDpiTest, At200PercentTheWindowIsTheSkinPixelDoubled) {
   int mismatches = -1;
   const QImage shown = WaitForDoubledPixels(w, &mismatches);
   EXPECT_EQ(mismatches, 0) << "skin and bars are the Linux window's, each pixel doubled";
-  SaveScreenshot(shown, "win32-scale-200");
+  SaveScreenshot(shown, "screenshot-windows-scale-200");
 
   // The text is drawn by the font engine at twice the size, not stretched
   // and not left at its 100 % size.
@@ -172,7 +172,7 @@ TEST_F(WineDpiTest, At150PercentTheShapeAndTheImageShareTheirEdges) {
       20s);
   EXPECT_EQ(keyInside, 0) << "key-coloured pixels inside the shape";
   EXPECT_EQ(foreign, 0) << "blended pixels";
-  SaveScreenshot(shown, "win32-scale-150");
+  SaveScreenshot(shown, "screenshot-windows-scale-150");
 }
 
 TEST_F(WineDpiTest, AMoveToADenserMonitorRedrawsAtTheSuggestedPlace) {
