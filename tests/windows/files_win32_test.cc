@@ -26,6 +26,7 @@ namespace {
 namespace fs = std::filesystem;
 using testing::FakeClock;
 using testing::ReadFileBytes;
+using testing::ScopedCurrentDir;
 using testing::ScopedEngineClock;
 using testing::TempDir;
 using testing::WriteFileBytes;
@@ -126,6 +127,53 @@ TEST(WindowsFilesTest, AHandleThatIsNeverReleasedFailsTheReplaceAndKeepsTheFile)
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
 }
 
+// A directory held open the way a process's working directory or an
+// Explorer window on it is: without sharing deletion.
+HANDLE HoldDirectory(const fs::path& path) {
+  return ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+TEST(WindowsFilesTest, AHeldDirectoryIsWaitedForOnlyWhenItCouldGo) {
+  // The clean-up after each installed file climbs through every parent of
+  // the staged file up to the installation's root, which a player's prompt
+  // or Explorer window on the game folder holds open. A directory that
+  // still holds files cannot go however long one waits: no retries there.
+  TempDir dir;
+  const fs::path root = dir / "game";
+  fs::create_directories(root / "config" / "Check" / "data");
+  fs::create_directories(root / "launcher");
+  WriteFileBytes(root / "config" / "kept.txt", "kept");
+  HANDLE game = HoldDirectory(root);
+  HANDLE config = HoldDirectory(root / "config");
+  ASSERT_NE(game, INVALID_HANDLE_VALUE);
+  ASSERT_NE(config, INVALID_HANDLE_VALUE);
+  {
+    // As the engine names it, from the launcher's directory.
+    ScopedCurrentDir inLauncher(root / "launcher");
+    FakeClock clock;
+    ScopedEngineClock useClock(&clock);
+    RemoveEmptyParentDirectories(u"../config/Check/data/big.bin");
+    EXPECT_EQ(clock.TotalSleptMs(), 0u) << "waited for directories that hold files";
+  }
+  EXPECT_FALSE(fs::exists(root / "config" / "Check")) << "the empty ones went";
+  EXPECT_TRUE(fs::exists(root / "config" / "kept.txt"));
+  ::CloseHandle(config);
+  ::CloseHandle(game);
+
+  // An empty directory held for a moment is still waited out.
+  fs::create_directories(root / "empty");
+  HANDLE scanner = HoldDirectory(root / "empty");
+  ASSERT_NE(scanner, INVALID_HANDLE_VALUE);
+  std::thread release([scanner] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ::CloseHandle(scanner);
+  });
+  RemoveEmptyParentDirectories(U16(root / "empty" / "x"));
+  release.join();
+  EXPECT_FALSE(fs::exists(root / "empty"));
+}
+
 TEST(WindowsFilesTest, NamesOutsideTheCodePageAndPathsPastTheOldLimit) {
   TempDir dir;
   std::u16string deep = U16(dir.path()) + u"\\";
@@ -150,10 +198,12 @@ TEST(WindowsFilesTest, NamesOutsideTheCodePageAndPathsPastTheOldLimit) {
   EXPECT_EQ(QueryFileSize(deep + u"moved.txt"), 4);
   EXPECT_EQ(DeleteFileForced(file), 1);
   EXPECT_EQ(DeleteFileForced(deep + u"moved.txt"), 1);
-  // Every emptied directory goes (the walk goes on above the test's own
-  // directory, which is empty then too).
+  // Every emptied directory goes. The walk goes on above the test's own
+  // directory; a file there stops it, or it would take the system's
+  // temporary directory with it when no other test has files in it.
+  WriteFileBytes(dir / "stays.txt", "");
   RemoveEmptyParentDirectories(file);
-  EXPECT_FALSE(fs::exists(dir.path()));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
 }
 
 // Names are resolved by themselves alone: the system's own clean-up would
