@@ -39,7 +39,8 @@ void SaveScreenshot(const QImage& image, const std::string& name);
 
 class WineWindowTest : public ::testing::Test {
  protected:
-  // One X server and one Wine desktop for each suite, at 100 %.
+  // One X server and one Wine desktop for each suite, at 100 % when it
+  // starts and when it ends.
   static void SetUpTestSuite();
   static void TearDownTestSuite();
 
