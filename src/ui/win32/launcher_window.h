@@ -64,8 +64,6 @@ class LauncherWindow final : public StatusWindowBase {
   bool IsClosed() const { return closed_.load(); }
   // Frames drawn so far: whole repaints and item updates (diagnostics).
   long long FramesDrawn() const { return frames_.load(); }
-  // The pixel density the window is drawn at (96 before it exists).
-  int Dpi() const { return dpi_.load(); }
 
   // StatusDisplay; any thread.
   void HideForHandOff() override;
