@@ -201,14 +201,12 @@ HRESULT StatusAccessible::get_accValue(VARIANT child, BSTR* value) {
   if (id < 0) return E_INVALIDARG;
   if (id == CHILDID_SELF) return standard_->get_accValue(child, value);
   if (!IsBar(id)) return DISP_E_MEMBERNOTFOUND;
-  char16_t text[8];
-  const int percent = BarPercent(source_.values(), id);
-  int n = 0;
-  if (percent >= 100) text[n++] = u'1';
-  if (percent >= 10) text[n++] = static_cast<char16_t>(u'0' + percent / 10 % 10);
-  text[n++] = static_cast<char16_t>(u'0' + percent % 10);
-  text[n++] = u'%';
-  return ReturnText(std::u16string_view(text, static_cast<std::size_t>(n)), value);
+  // As the system's own progress bars give it: "40%".
+  std::u16string text;
+  for (const char c : std::to_string(BarPercent(source_.values(), id)) + "%") {
+    text.push_back(static_cast<char16_t>(c));  // digits and "%"
+  }
+  return ReturnText(text, value);
 }
 
 HRESULT StatusAccessible::get_accDescription(VARIANT child, BSTR* description) {
