@@ -39,8 +39,8 @@ void SaveScreenshot(const QImage& image, const std::string& name);
 
 class WineWindowTest : public ::testing::Test {
  protected:
-  // One X server and one Wine desktop for each suite, at 100 % when it
-  // starts and when it ends.
+  // One X server and one Wine desktop for each suite; every test starts at
+  // 100 %, and the suite leaves the prefix at 100 %.
   static void SetUpTestSuite();
   static void TearDownTestSuite();
 
@@ -62,6 +62,7 @@ class WineWindowTest : public ::testing::Test {
   std::filesystem::path dir_;
   std::filesystem::path record_;
   static std::unique_ptr<WineSession> session_;
+  static int dpi_;  // the density last written, 0 when not known
 };
 
 }  // namespace launcher::testing

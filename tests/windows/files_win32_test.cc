@@ -127,30 +127,25 @@ TEST(WindowsFilesTest, AHandleThatIsNeverReleasedFailsTheReplaceAndKeepsTheFile)
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
 }
 
-// A directory held open the way a process's working directory or an
-// Explorer window on it is: without sharing deletion.
-HANDLE HoldDirectory(const fs::path& path) {
-  return ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-}
-
+// The clean-up after each installed file climbs through every parent of the
+// staged file up to the game's folder, which a player's prompt or Explorer
+// window holds open (without sharing deletion). One that still holds files
+// cannot go however long one waits; an empty one held for a moment can.
 TEST(WindowsFilesTest, AHeldDirectoryIsWaitedForOnlyWhenItCouldGo) {
-  // The clean-up after each installed file climbs through every parent of
-  // the staged file up to the installation's root, which a player's prompt
-  // or Explorer window on the game folder holds open. A directory that
-  // still holds files cannot go however long one waits: no retries there.
   TempDir dir;
   const fs::path root = dir / "game";
   fs::create_directories(root / "config" / "Check" / "data");
   fs::create_directories(root / "launcher");
+  fs::create_directories(root / "empty");
   WriteFileBytes(root / "config" / "kept.txt", "kept");
-  HANDLE game = HoldDirectory(root);
-  HANDLE config = HoldDirectory(root / "config");
-  ASSERT_NE(game, INVALID_HANDLE_VALUE);
-  ASSERT_NE(config, INVALID_HANDLE_VALUE);
+  auto hold = [](const fs::path& path) {
+    return ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  };
+  HANDLE held[3] = {hold(root), hold(root / "config"), hold(root / "empty")};
+  for (HANDLE h : held) ASSERT_NE(h, INVALID_HANDLE_VALUE);
   {
-    // As the engine names it, from the launcher's directory.
-    ScopedCurrentDir inLauncher(root / "launcher");
+    ScopedCurrentDir inLauncher(root / "launcher");  // as the engine names it
     FakeClock clock;
     ScopedEngineClock useClock(&clock);
     RemoveEmptyParentDirectories(u"../config/Check/data/big.bin");
@@ -158,16 +153,9 @@ TEST(WindowsFilesTest, AHeldDirectoryIsWaitedForOnlyWhenItCouldGo) {
   }
   EXPECT_FALSE(fs::exists(root / "config" / "Check")) << "the empty ones went";
   EXPECT_TRUE(fs::exists(root / "config" / "kept.txt"));
-  ::CloseHandle(config);
-  ::CloseHandle(game);
-
-  // An empty directory held for a moment is still waited out.
-  fs::create_directories(root / "empty");
-  HANDLE scanner = HoldDirectory(root / "empty");
-  ASSERT_NE(scanner, INVALID_HANDLE_VALUE);
-  std::thread release([scanner] {
+  std::thread release([&held] {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    ::CloseHandle(scanner);
+    for (HANDLE h : held) ::CloseHandle(h);
   });
   RemoveEmptyParentDirectories(U16(root / "empty" / "x"));
   release.join();

@@ -1,44 +1,53 @@
-// A screen reader in miniature, for the tests that run the real launcher
-// under Wine: it listens to every program's name and value changes (an
-// out-of-context WinEvent hook), and for those that come from the launcher
-// window's client area reads the child's name or value through Active
-// Accessibility, once for each burst of changes, as a screen reader would.
+// A screen reader in miniature, for wine_reader_test: it takes the launcher
+// window's client object through AccessibleObjectFromWindow and, whenever it
+// hears a name or value change from the window (an out-of-context WinEvent
+// hook), reads the four children again, once per burst of changes.
 //
 //   accessibility_reader.exe <record> [seconds]
 //
 // Appends to <record> (UTF-8): "listening" once the hook is in place,
-// "window" when the launcher window appears, one line per reading,
+// "role <child> <role>" when it first sees the window, then
 // "name <child> <text>" or "value <child> <text>" ("<none>" when there is
-// none), and "gone" when the window has gone; ends then, or after `seconds`
-// (default 120) with exit status 1.
+// none) whenever what it reads differs from what it read before, and
+// "gone" once the window has gone. Ends then, or after `seconds` (default
+// 120) with exit status 1.
 #include <windows.h>
 // After windows.h.
 #include <oleacc.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <set>
+#include <map>
 #include <string>
 
 namespace {
 
 std::wstring g_record;
+bool g_heard = false;
 
 void Record(const std::wstring& line) {
   const int n = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  std::string text(static_cast<std::size_t>(n), '\0');
+  std::string text(static_cast<std::size_t>(n), '\n');
   WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, text.data(), n, nullptr, nullptr);
   text.back() = '\n';
-  FILE* f = _wfopen(g_record.c_str(), L"ab");
-  if (f == nullptr) return;
-  std::fputs(text.c_str(), f);
-  std::fclose(f);
+  if (FILE* f = _wfopen(g_record.c_str(), L"ab")) {
+    std::fputs(text.c_str(), f);
+    std::fclose(f);
+  }
 }
 
-bool IsLauncherWindow(HWND hwnd) {
+void CALLBACK OnEvent(HWINEVENTHOOK, DWORD, HWND hwnd, LONG object, LONG, DWORD, DWORD) {
   wchar_t name[64] = {};
-  return hwnd != nullptr && GetClassNameW(hwnd, name, 64) > 0 &&
-         std::wstring(name) == L"QuillmereLauncherClass";
+  GetClassNameW(hwnd, name, 64);
+  if (object == OBJID_CLIENT && std::wstring(name) == L"QuillmereLauncherClass") g_heard = true;
+}
+
+VARIANT Child(LONG id) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_I4;
+  v.lVal = id;
+  return v;
 }
 
 std::wstring Text(HRESULT hr, BSTR text) {
@@ -47,50 +56,20 @@ std::wstring Text(HRESULT hr, BSTR text) {
   return out;
 }
 
-// The changes heard since the last reading: (event, child) of the window.
-struct Change {
-  DWORD event;
-  LONG child;
-  bool operator<(const Change& o) const {
-    return event != o.event ? event < o.event : child < o.child;
-  }
-};
-std::set<Change> g_changed;
-HWND g_window = nullptr;
-
-void CALLBACK OnEvent(HWINEVENTHOOK, DWORD event, HWND hwnd, LONG object, LONG child, DWORD,
-                      DWORD) {
-  if (object != OBJID_CLIENT || !IsLauncherWindow(hwnd)) return;
-  g_window = hwnd;
-  g_changed.insert({event, child});
-}
-
-// Reads what changed, once per child however many changes were heard
-// meanwhile, as screen readers fold a burst of events for one object.
-void ReadChanges() {
-  // A reading is a call into the launcher's process, during which COM
-  // delivers the events that arrive meanwhile: they wait for the next round.
-  std::set<Change> changed;
-  changed.swap(g_changed);
-  for (const Change& c : changed) {
-    IAccessible* acc = nullptr;
-    VARIANT which;
-    VariantInit(&which);
-    if (FAILED(AccessibleObjectFromEvent(g_window, static_cast<DWORD>(OBJID_CLIENT),
-                                         static_cast<DWORD>(c.child), &acc, &which))) {
-      continue;
+// Reads every child and records what changed since the last reading.
+void ReadAll(IAccessible* acc, std::map<std::wstring, std::wstring>& last) {
+  for (LONG id = 1; id <= 4; ++id) {
+    BSTR name = nullptr;
+    BSTR value = nullptr;
+    const HRESULT named = acc->get_accName(Child(id), &name);
+    const HRESULT valued = acc->get_accValue(Child(id), &value);
+    const std::wstring texts[2] = {Text(named, name), Text(valued, value)};
+    for (int k = 0; k < 2; ++k) {
+      const std::wstring key = (k == 0 ? L"name " : L"value ") + std::to_wstring(id) + L" ";
+      const std::wstring& now = texts[k];
+      if (last[key] != now) Record(key + now);
+      last[key] = now;
     }
-    BSTR text = nullptr;
-    std::wstring line;
-    if (c.event == EVENT_OBJECT_NAMECHANGE) {
-      const HRESULT hr = acc->get_accName(which, &text);
-      line = L"name " + std::to_wstring(which.lVal) + L" " + Text(hr, text);
-    } else {
-      const HRESULT hr = acc->get_accValue(which, &text);
-      line = L"value " + std::to_wstring(which.lVal) + L" " + Text(hr, text);
-    }
-    acc->Release();
-    Record(line);
   }
 }
 
@@ -109,24 +88,41 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   Record(L"listening");
   const ULONGLONG start = GetTickCount64();
   HWND window = nullptr;
+  IAccessible* acc = nullptr;
+  std::map<std::wstring, std::wstring> last;
   int status = 1;
   while (GetTickCount64() - start < limit) {
     MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
     MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-    ReadChanges();
-    if (window == nullptr) {
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    if (acc == nullptr) {
       window = FindWindowW(L"QuillmereLauncherClass", L"Launcher");
-      if (window != nullptr) Record(L"window");
-    } else if (IsWindow(window) == 0) {
+      if (window == nullptr || FAILED(AccessibleObjectFromWindow(
+                                   window, static_cast<DWORD>(OBJID_CLIENT), __uuidof(IAccessible),
+                                   reinterpret_cast<void**>(&acc)))) {
+        continue;
+      }
+      for (LONG id = 1; id <= 4; ++id) {
+        VARIANT role;
+        VariantInit(&role);
+        acc->get_accRole(Child(id), &role);
+        Record(L"role " + std::to_wstring(id) + L" " + std::to_wstring(role.lVal));
+      }
+      g_heard = true;
+    }
+    if (IsWindow(window) == 0) {
       Record(L"gone");
       status = 0;
       break;
     }
+    // Reading calls into the launcher, during which COM delivers the events
+    // that come meanwhile: they make the next round read again.
+    if (g_heard) {
+      g_heard = false;
+      ReadAll(acc, last);
+    }
   }
+  if (acc != nullptr) acc->Release();
   UnhookWinEvent(hook);
   CoUninitialize();
   LocalFree(argv);

@@ -3,7 +3,6 @@
 // close spot, dragging, the close handshake and the single instance.
 //
 //   window_probe.exe <record> <mode> [status] [detail] [total%] [file%]
-//                    [status2] [detail2] [total2%] [file2%]
 //
 // The worker sets the four values, then, by mode:
 //   show     passes a check point every 10 ms until the window closes;
@@ -12,8 +11,6 @@
 //   handoff  also holds the launcher's mutex, hides the window as before the
 //            patcher start, waits for "<record>.release", notes whether the
 //            window is visible and in front, and asks the window to close.
-//   steps    waits for "<record>.release", sets the second four values,
-//            notes "stepped", then goes on as show;
 //   dpi-change  waits for "<record>.release", then tells the window that
 //            it is now on a monitor of 192 dots per inch, suggesting the
 //            rectangle 100,50 - 561,451 (a pixel larger than the skin
@@ -74,10 +71,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   const std::u16string detail = Arg(argc, argv, 4);
   const int total = argc > 5 ? _wtoi(argv[5]) : 0;
   const int file = argc > 6 ? _wtoi(argv[6]) : 0;
-  const std::u16string status2 = Arg(argc, argv, 7);
-  const std::u16string detail2 = Arg(argc, argv, 8);
-  const int total2 = argc > 9 ? _wtoi(argv[9]) : 0;
-  const int file2 = argc > 10 ? _wtoi(argv[10]) : 0;
   HANDLE windowThread = nullptr;
   DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &windowThread, 0,
                   FALSE, DUPLICATE_SAME_ACCESS);
@@ -152,13 +145,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
       Record(line);
       window.RequestClose();
       return 0;
-    } else if (mode == L"steps") {
-      while (!Released()) Sleep(10);
-      SetStatusText(status2);
-      SetDetailText(detail2);
-      SetTotalProgress(total2);
-      SetFileProgress(file2);
-      Record("stepped");
     } else if (mode == L"dpi-change") {
       while (!Released()) Sleep(10);
       RECT suggested{100, 50, 561, 451};
