@@ -3,7 +3,8 @@ PRESET ?= dev
 BUILD_DIR := build/$(PRESET)
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: deps configure build check test asan tsan fuzz demo clean format torture windows windows-test
+.PHONY: deps configure build check test asan tsan fuzz demo clean format torture windows windows-test \
+  windows-screenshots
 
 deps:
 	@./scripts/install-deps
@@ -44,6 +45,12 @@ windows-test: windows build
 	  status=$$?; ../../scripts/wine-run --server-stop; exit $$status
 	cd $(BUILD_DIR) && LAUNCHER_WINDOWS_BUILD_DIR=$(CURDIR)/build/windows \
 	  ctest --output-on-failure --timeout 900 -L wine
+
+# The Windows window at 100, 150 and 200 % under Wine, written into docs/
+# (screenshot-windows-scale-*.png) by the tests that check those densities.
+windows-screenshots: windows build
+	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen LAUNCHER_SCREENSHOT_DIR=$(CURDIR)/docs \
+	  tests/ui/wine_window_test --gtest_filter='WineWindowTest.TheWindowIsDrawnAtTheMonitorsDensity'
 
 # Everything built with ASan + UBSan and every test run, but the wine-labelled
 # ones (they drive the windows build) and the one that measures peak memory,

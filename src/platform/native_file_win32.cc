@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cerrno>
+#include <string_view>
 
 #include <vector>
 
@@ -197,8 +198,40 @@ bool CreateDirectoryNative(const std::filesystem::path& path) {
   return ::CreateDirectoryW(LongPath(path).c_str(), nullptr) != 0;
 }
 
+namespace {
+
+// True when the directory `name` has an entry besides "." and "..".
+bool DirectoryHoldsEntries(const std::wstring& name) {
+  // A name ending in ".." comes out of LongPath with a separator at its end.
+  const std::wstring pattern = name + (name.back() == L'\\' ? L"*" : L"\\*");
+  WIN32_FIND_DATAW entry;
+  HANDLE find = ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch,
+                                   nullptr, 0);
+  if (find == INVALID_HANDLE_VALUE) return false;
+  bool holds = false;
+  do {
+    const std::wstring_view n = entry.cFileName;
+    holds = n != L"." && n != L"..";
+  } while (!holds && ::FindNextFileW(find, &entry) != 0);
+  ::FindClose(find);
+  return holds;
+}
+
+}  // namespace
+
 bool RemoveDirectoryNative(const std::filesystem::path& path) {
   const std::wstring name = LongPath(path);
+  if (::RemoveDirectoryW(name.c_str()) != 0) return true;
+  const DWORD error = ::GetLastError();
+  // A directory someone holds open (a prompt whose working directory it is,
+  // an Explorer window on it) reports a sharing violation before Windows
+  // looks at its entries. One that still holds entries cannot go however
+  // long we wait: only an empty one is worth the retries.
+  if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) return false;
+  if (DirectoryHoldsEntries(name)) {
+    ::SetLastError(ERROR_DIR_NOT_EMPTY);
+    return false;
+  }
   return RetryWhileShared([&] { return ::RemoveDirectoryW(name.c_str()) != 0; });
 }
 

@@ -4,120 +4,20 @@
 // single instance. The programs come from the windows build
 // (window_probe.exe, launcher.exe); the comparison runs here, where the Qt
 // painter is.
-#include <QFont>
 #include <QImage>
-#include <QPainter>
 #include <QString>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 
 #include <gtest/gtest.h>
 
-#include "qt_test_app.h"
-#include "support/temp_dir.h"
-#include "ui/qt/skin.h"
-#include "ui/qt/status_painter.h"
-#include "ui/window_layout.h"
-#include "wine_session.h"
+#include "wine_window_fixture.h"
 
 namespace launcher::testing {
 namespace {
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
-
-constexpr int kScreenWidth = 1024;
-constexpr int kScreenHeight = 768;
-constexpr QRgb kKey = 0xFF00FF;
-
-QRect ToQRect(const layout::Rect& r) { return {r.left, r.top, r.width(), r.height()}; }
-
-std::string Utf8(const std::u16string& text) {
-  return QString::fromStdU16String(text).toStdString();
-}
-
-// What the Linux window paints for `values`.
-QImage QtReference(const SkinImages& images, const StatusState::Values& values) {
-  QImage out(images.WindowSize(), QImage::Format_RGB32);
-  QPainter painter(&out);
-  const QFont font = MakeStatusFont();
-  PaintWindow(painter, images, BuildDeviceSkin(images, 1, false), font, font, values, out.rect());
-  return out;
-}
-
-// Pixels of `rect` that differ from the skin: the text's ink.
-QRegion Ink(const QImage& shown, const QImage& skin, const QRect& rect) {
-  QRegion ink;
-  for (int y = rect.top(); y <= rect.bottom(); ++y)
-    for (int x = rect.left(); x <= rect.right(); ++x)
-      if ((shown.pixel(x, y) & 0xFFFFFFu) != (skin.pixel(x, y) & 0xFFFFFFu))
-        ink += QRect(x, y, 1, 1);
-  return ink;
-}
-
-int Area(const QRegion& r) {
-  int n = 0;
-  for (const QRect& rect : r) n += rect.width() * rect.height();
-  return n;
-}
-
-class WineWindowTest : public ::testing::Test {
- protected:
-  // One X server and one Wine desktop for the whole suite.
-  static void SetUpTestSuite() {
-    session_ = std::make_unique<WineSession>(kScreenWidth, kScreenHeight);
-  }
-  static void TearDownTestSuite() { session_.reset(); }
-
-  void SetUp() override {
-    TestApplication();
-    probe_ = WindowsBuildFile("tests/ui/win32/window_probe.exe");
-    ASSERT_FALSE(probe_.empty());
-    ASSERT_TRUE(session_->ok()) << "Xvfb";
-    // The window of the test before has gone.
-    ASSERT_TRUE(PollFor([&] { return session_->WindowsTitled("Launcher", true).empty(); }, 20s));
-    dir_ = temp_.path() / "launcher";
-    fs::create_directories(dir_);
-    fs::copy_file(fs::path(LAUNCHER_SOURCE_DIR) / "resources/launcher.bmp", dir_ / "launcher.bmp");
-    record_ = dir_ / "record.txt";
-  }
-
-  std::unique_ptr<ChildProcess> StartProbe(const std::string& mode,
-                                           const StatusState::Values& v = {}) {
-    return session_->Start(probe_,
-                           {record_.string(), mode, Utf8(v.statusText), Utf8(v.detailText),
-                            std::to_string(v.totalPercent), std::to_string(v.filePercent)},
-                           dir_);
-  }
-
-  bool Recorded(const std::string& line) {
-    const auto lines = ReadLines(record_);
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
-  }
-
-  XWindow WaitForWindow() {
-    XWindow w = 0;
-    PollFor(
-        [&] {
-          const auto found = session_->WindowsTitled("Launcher");
-          if (found.size() == 1) w = found.front();
-          return w != 0;
-        },
-        30s);
-    return w;
-  }
-
-  void Release() { std::ofstream(record_.string() + ".release") << "go\n"; }
-
-  TempDir temp_;
-  fs::path probe_;
-  fs::path dir_;
-  fs::path record_;
-  static std::unique_ptr<WineSession> session_;
-};
-
-std::unique_ptr<WineSession> WineWindowTest::session_;
 
 TEST_F(WineWindowTest, ShapeBarsAndTextMatchTheLinuxWindow) {
   StatusState::Values v;
@@ -137,10 +37,7 @@ TEST_F(WineWindowTest, ShapeBarsAndTextMatchTheLinuxWindow) {
       << "centred on the screen at the skin's size";
 
   // The shape: every pixel of the skin that is not magenta, nothing else.
-  QRegion opaque;
-  for (int y = 0; y < skin.height(); ++y)
-    for (int x = 0; x < skin.width(); ++x)
-      if ((skin.pixel(x, y) & 0xFFFFFFu) != kKey) opaque += QRect(x, y, 1, 1);
+  const QRegion opaque = Opaque(skin);
   EXPECT_TRUE((session_->Shape(w) ^ opaque).isEmpty());
 
   // Pixels: the same as the Linux painter's outside the text lines, once the

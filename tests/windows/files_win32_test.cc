@@ -26,6 +26,7 @@ namespace {
 namespace fs = std::filesystem;
 using testing::FakeClock;
 using testing::ReadFileBytes;
+using testing::ScopedCurrentDir;
 using testing::ScopedEngineClock;
 using testing::TempDir;
 using testing::WriteFileBytes;
@@ -126,6 +127,41 @@ TEST(WindowsFilesTest, AHandleThatIsNeverReleasedFailsTheReplaceAndKeepsTheFile)
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
 }
 
+// The clean-up after each installed file climbs through every parent of the
+// staged file up to the game's folder, which a player's prompt or Explorer
+// window holds open (without sharing deletion). One that still holds files
+// cannot go however long one waits; an empty one held for a moment can.
+TEST(WindowsFilesTest, AHeldDirectoryIsWaitedForOnlyWhenItCouldGo) {
+  TempDir dir;
+  const fs::path root = dir / "game";
+  fs::create_directories(root / "config" / "Check" / "data");
+  fs::create_directories(root / "launcher");
+  fs::create_directories(root / "empty");
+  WriteFileBytes(root / "config" / "kept.txt", "kept");
+  auto hold = [](const fs::path& path) {
+    return ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  };
+  HANDLE held[3] = {hold(root), hold(root / "config"), hold(root / "empty")};
+  for (HANDLE h : held) ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  {
+    ScopedCurrentDir inLauncher(root / "launcher");  // as the engine names it
+    FakeClock clock;
+    ScopedEngineClock useClock(&clock);
+    RemoveEmptyParentDirectories(u"../config/Check/data/big.bin");
+    EXPECT_EQ(clock.TotalSleptMs(), 0u) << "waited for directories that hold files";
+  }
+  EXPECT_FALSE(fs::exists(root / "config" / "Check")) << "the empty ones went";
+  EXPECT_TRUE(fs::exists(root / "config" / "kept.txt"));
+  std::thread release([&held] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    for (HANDLE h : held) ::CloseHandle(h);
+  });
+  RemoveEmptyParentDirectories(U16(root / "empty" / "x"));
+  release.join();
+  EXPECT_FALSE(fs::exists(root / "empty"));
+}
+
 TEST(WindowsFilesTest, NamesOutsideTheCodePageAndPathsPastTheOldLimit) {
   TempDir dir;
   std::u16string deep = U16(dir.path()) + u"\\";
@@ -150,10 +186,12 @@ TEST(WindowsFilesTest, NamesOutsideTheCodePageAndPathsPastTheOldLimit) {
   EXPECT_EQ(QueryFileSize(deep + u"moved.txt"), 4);
   EXPECT_EQ(DeleteFileForced(file), 1);
   EXPECT_EQ(DeleteFileForced(deep + u"moved.txt"), 1);
-  // Every emptied directory goes (the walk goes on above the test's own
-  // directory, which is empty then too).
+  // Every emptied directory goes. The walk goes on above the test's own
+  // directory; a file there stops it, or it would take the system's
+  // temporary directory with it when no other test has files in it.
+  WriteFileBytes(dir / "stays.txt", "");
   RemoveEmptyParentDirectories(file);
-  EXPECT_FALSE(fs::exists(dir.path()));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
 }
 
 // Names are resolved by themselves alone: the system's own clean-up would

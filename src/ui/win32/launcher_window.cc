@@ -7,7 +7,9 @@
 #include "files/paths.h"
 #include "files/string_table.h"
 #include "seam/cancel.h"
+#include "ui/dpi_scale.h"
 #include "ui/win32/status_drawing.h"
+#include "ui/win32/window_dpi.h"
 #include "ui/window_layout.h"
 
 namespace launcher::win32 {
@@ -79,6 +81,9 @@ LauncherWindow::~LauncherWindow() {
 void LauncherWindow::RunModal(WorkerEntry worker, const std::wstring& skinPath) {
   workerEntry_ = std::move(worker);
   skinPath_ = skinPath;
+  // Screen readers reach the window's accessible object through COM, which
+  // delivers their calls through this thread's message loop.
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   const std::vector<WORD> dialog = MakeDialogTemplate();
   // The dialog runs in a loop of our own rather than the dialog manager's:
   // that one shows a hidden dialog again whenever its queue runs empty,
@@ -86,7 +91,10 @@ void LauncherWindow::RunModal(WorkerEntry worker, const std::wstring& skinPath) 
   HWND hwnd =
       CreateDialogIndirectParamW(module_, reinterpret_cast<const DLGTEMPLATE*>(dialog.data()),
                                  nullptr, DialogProc, reinterpret_cast<LPARAM>(this));
-  if (hwnd == nullptr) return;
+  if (hwnd == nullptr) {
+    if (SUCCEEDED(com)) CoUninitialize();
+    return;
+  }
   MSG msg;
   while (!closed_.load() && GetMessageW(&msg, nullptr, 0, 0) > 0) {
     // Keyboard handling of a dialog: Escape and Enter arrive as commands.
@@ -99,6 +107,12 @@ void LauncherWindow::RunModal(WorkerEntry worker, const std::wstring& skinPath) 
   if (!closed_.load()) OnClose();
   DestroyWindow(hwnd);
   hwnd_.store(nullptr);
+  if (accessible_ != nullptr) {
+    accessible_->Disconnect();
+    accessible_->Release();
+    accessible_ = nullptr;
+  }
+  if (SUCCEEDED(com)) CoUninitialize();
 }
 
 void LauncherWindow::PostRepaint() {
@@ -150,7 +164,10 @@ void LauncherWindow::OnInitDialog(HWND hwnd) {
   SetWindowPos(hwnd, nullptr, 0, 0, 0, 0,
                SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 
-  images_ = SkinImages::Load(skinPath_, module_);
+  // The launcher scales itself, also when its density changes.
+  KeepDialogManagerFromRescaling(hwnd);
+  dpi_.store(WindowDpi(hwnd));
+  images_ = SkinImages::Load(skinPath_, module_, dpi_.load());
   if (HRGN shape = images_->TakeShape()) {
     // The window system owns the region from here on.
     if (SetWindowRgn(hwnd, shape, TRUE) == 0) DeleteObject(shape);
@@ -164,9 +181,7 @@ void LauncherWindow::OnInitDialog(HWND hwnd) {
                             images_->Width(), images_->Height());
   SetWindowPos(hwnd, HWND_TOP, at.x, at.y, images_->Width(), images_->Height(), 0);
 
-  const std::wstring face = ChooseStatusFace();
-  statusFont_ = CreateStatusFont(face);
-  detailFont_ = CreateStatusFont(face);
+  SetDpi(dpi_.load());
 
   LoadStringTable(StringTablePath);
   StartWorker(std::move(workerEntry_));
@@ -204,7 +219,8 @@ bool LauncherWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, L
       ScreenToClient(hwnd, &at);
       // Only the close spot is client area; the whole rest of the skin is
       // the caption, so the window system drags the window by it.
-      *result = layout::kCloseSpot.Contains(at.x, at.y) ? HTCLIENT : HTCAPTION;
+      *result =
+          ScaleRect(layout::kCloseSpot, dpi_.load()).Contains(at.x, at.y) ? HTCLIENT : HTCAPTION;
       return true;
     }
     case WM_LBUTTONUP:
@@ -243,6 +259,22 @@ bool LauncherWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, L
       DrawChanged();
       *result = 0;
       return true;
+    case WM_GETDPISCALEDSIZE: {
+      // The size the window will have at the new density, so that the
+      // rectangle WM_DPICHANGED then suggests fits the scaled skin exactly.
+      if (!images_) return false;
+      *reinterpret_cast<SIZE*>(lParam) = images_->SizeAt(static_cast<int>(wParam));
+      *result = TRUE;
+      return true;
+    }
+    case WM_DPICHANGED:
+      // The two halves of wParam are the same density for a window.
+      OnDpiChanged(UsableDpi(HIWORD(wParam)), *reinterpret_cast<const RECT*>(lParam));
+      *result = 0;
+      return true;
+    case WM_GETOBJECT:
+      *result = AnswerGetObject(wParam, lParam);
+      return *result != 0;
     case kMsgHide:
       ShowWindow(hwnd, SW_HIDE);
       *result = 0;
@@ -282,11 +314,54 @@ void LauncherWindow::DrawChanged() {
   const unsigned changed = State().TakeChanged();
   if (changed == 0 || closed_.load() || !images_) return;
   HWND hwnd = hwnd_.load();
+  const StatusState::Values values = CurrentValues();
+  // Screen readers hear of a change at most once a frame, like the eye.
+  StatusAccessible::AnnounceChanges(hwnd, announced_, values);
+  announced_ = values;
   HDC dc = GetDC(hwnd);
   if (dc == nullptr) return;  // drawn at the next repaint
-  DrawItems(dc, *images_, statusFont_, detailFont_, CurrentValues(), changed);
+  DrawItems(dc, *images_, statusFont_, detailFont_, values, changed);
   ReleaseDC(hwnd, dc);
   frames_.fetch_add(1);
+}
+
+void LauncherWindow::SetDpi(int dpi) {
+  dpi_.store(dpi);
+  if (images_ && images_->Dpi() != dpi) images_->Rescale(dpi);
+  const std::wstring face = ChooseStatusFace();
+  for (HFONT* font : {&statusFont_, &detailFont_}) {
+    if (*font != nullptr) DeleteObject(*font);
+    *font = CreateStatusFont(face, dpi);
+  }
+}
+
+void LauncherWindow::OnDpiChanged(int dpi, const RECT& suggested) {
+  if (!images_) return;
+  HWND hwnd = hwnd_.load();
+  if (dpi != dpi_.load()) {
+    SetDpi(dpi);
+    // The shape scaled like the skin, so that their edges meet.
+    if (HRGN shape = images_->TakeShape()) {
+      if (SetWindowRgn(hwnd, shape, FALSE) == 0) DeleteObject(shape);
+    }
+  }
+  // Where the system suggests, at the scaled skin's own size (the same when
+  // it asked WM_GETDPISCALEDSIZE first).
+  SetWindowPos(hwnd, nullptr, suggested.left, suggested.top, images_->Width(), images_->Height(),
+               SWP_NOZORDER | SWP_NOACTIVATE);
+  InvalidateRect(hwnd, nullptr, TRUE);
+}
+
+LRESULT LauncherWindow::AnswerGetObject(WPARAM wParam, LPARAM lParam) {
+  // Only the client object is ours; the system answers for the frame.
+  if (static_cast<LONG>(lParam) != OBJID_CLIENT) return 0;
+  HWND hwnd = hwnd_.load();
+  if (accessible_ == nullptr) {
+    accessible_ = StatusAccessible::Create(
+        hwnd, {[this] { return CurrentValues(); }, [this] { return dpi_.load(); }});
+    if (accessible_ == nullptr) return 0;
+  }
+  return accessible_->Answer(wParam);
 }
 
 }  // namespace launcher::win32

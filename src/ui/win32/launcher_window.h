@@ -14,6 +14,11 @@
 // until the window thread has carried them out (SendMessageW), which is safe
 // because the worker calls them outside any guarded section.
 //
+// Pixel density: the window is drawn at its monitor's density (WindowDpi)
+// and drawn again, at the place the system suggests, when it moves to a
+// monitor of another density (WM_DPICHANGED). Screen readers read its lines
+// and bars through StatusAccessible, told of each change the window draws.
+//
 // Lifetime: every way of closing runs the close handshake first, so once the
 // window has closed the worker can no longer start a guarded section. The
 // destructor joins the worker; a caller that cannot wait for a worker stuck
@@ -28,6 +33,7 @@
 
 #include "ui/status_window_base.h"
 #include "ui/win32/skin_images.h"
+#include "ui/win32/status_accessible.h"
 
 namespace launcher::win32 {
 
@@ -71,6 +77,9 @@ class LauncherWindow final : public StatusWindowBase {
   void OnClose();
   void OnStatusChanged();
   void DrawChanged();
+  void SetDpi(int dpi);
+  void OnDpiChanged(int dpi, const RECT& suggested);
+  LRESULT AnswerGetObject(WPARAM wParam, LPARAM lParam);
   void PostRepaint() override;
 
   HINSTANCE module_;
@@ -84,10 +93,15 @@ class LauncherWindow final : public StatusWindowBase {
   ULONGLONG lastDraw_ = 0;
   bool timerPending_ = false;
   bool erasedThisPaint_ = false;
+  // Created when a client first asks; disconnected when the window goes.
+  StatusAccessible* accessible_ = nullptr;
+  // The values clients were last told about.
+  StatusState::Values announced_;
 
   std::atomic<HWND> hwnd_{nullptr};
   std::atomic<bool> closed_{false};
   std::atomic<long long> frames_{0};
+  std::atomic<int> dpi_{96};
 };
 
 }  // namespace launcher::win32

@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "ui/dpi_scale.h"
+
 namespace launcher::win32 {
 namespace {
 
@@ -45,9 +47,11 @@ std::wstring ChooseStatusFace() {
   return chosen;
 }
 
-HFONT CreateStatusFont(const std::wstring& face) {
+HFONT CreateStatusFont(const std::wstring& face, int dpi) {
   LOGFONTW font{};
-  font.lfHeight = layout::kFontPixelSize;  // positive: the cell height
+  // Positive: the cell height. Drawn by the font engine at the scaled size,
+  // so the text stays sharp at any density.
+  font.lfHeight = ScaleLength(layout::kFontPixelSize, dpi);
   font.lfCharSet = GB2312_CHARSET;
   font.lfOutPrecision = OUT_DEFAULT_PRECIS;
   font.lfClipPrecision = CLIP_DEFAULT_PRECIS;
@@ -70,7 +74,7 @@ void DrawTextLine(HDC target, const SkinImages& images, HFONT font, const layout
   }
   HGDIOBJ oldBitmap = SelectObject(scratch, canvas);
   // The skin under the line erases the previous text.
-  BitBlt(scratch, 0, 0, w, h, images.SkinDC(), rect.left, rect.top, SRCCOPY);
+  BitBlt(scratch, 0, 0, w, h, images.Skin().dc(), rect.left, rect.top, SRCCOPY);
   if (!text.empty()) {
     HGDIOBJ oldFont = font != nullptr ? SelectObject(scratch, font) : nullptr;
     SetTextColor(scratch, RGB(layout::kTextRed, layout::kTextGreen, layout::kTextBlue));
@@ -86,40 +90,41 @@ void DrawTextLine(HDC target, const SkinImages& images, HFONT font, const layout
   DeleteDC(scratch);
 }
 
-void DrawBar(HDC target, const SkinImages& images, const layout::Rect& bar, int percent, HDC fillDC,
-             bool hasFill) {
-  const int w = layout::BarFillWidth(percent);
-  const int rest = layout::kBarWidth - w;
-  if (rest > 0 && images.HasTrack()) {
-    BitBlt(target, bar.left + w, bar.top, rest, layout::kBarHeight, images.TrackDC(), w, 0,
-           SRCCOPY);
+void DrawBar(HDC target, const SkinImages& images, const layout::Rect& bar,
+             const SkinImages::Bar& barImages, int percent) {
+  const layout::Rect at = ScaleRect(bar, images.Dpi());
+  const int w = ScaledBarFillWidth(percent, images.Dpi());
+  const int rest = at.width() - w;
+  if (rest > 0 && !barImages.track.empty()) {
+    BitBlt(target, at.left + w, at.top, rest, at.height(), barImages.track.dc(), w, 0, SRCCOPY);
   }
-  if (w > 0 && hasFill) {
-    BitBlt(target, bar.left, bar.top, w, layout::kBarHeight, fillDC, 0, 0, SRCCOPY);
+  if (w > 0 && !barImages.fill.empty()) {
+    BitBlt(target, at.left, at.top, w, at.height(), barImages.fill.dc(), 0, 0, SRCCOPY);
   }
 }
 
 void DrawItems(HDC target, const SkinImages& images, HFONT statusFont, HFONT detailFont,
                const StatusState::Values& values, unsigned changed) {
+  const int dpi = images.Dpi();
   if ((changed & StatusState::kStatusLine) != 0) {
-    DrawTextLine(target, images, statusFont, layout::kStatusLine, values.statusText);
+    DrawTextLine(target, images, statusFont, ScaleRect(layout::kStatusLine, dpi),
+                 values.statusText);
   }
   if ((changed & StatusState::kDetailLine) != 0) {
-    DrawTextLine(target, images, detailFont, layout::kDetailLine, values.detailText);
+    DrawTextLine(target, images, detailFont, ScaleRect(layout::kDetailLine, dpi),
+                 values.detailText);
   }
   if ((changed & StatusState::kFileBar) != 0) {
-    DrawBar(target, images, layout::kFileBar, values.filePercent, images.FileFillDC(),
-            images.HasFileFill());
+    DrawBar(target, images, layout::kFileBar, images.FileBar(), values.filePercent);
   }
   if ((changed & StatusState::kTotalBar) != 0) {
-    DrawBar(target, images, layout::kTotalBar, values.totalPercent, images.TotalFillDC(),
-            images.HasTotalFill());
+    DrawBar(target, images, layout::kTotalBar, images.TotalBar(), values.totalPercent);
   }
 }
 
 void DrawWindow(HDC target, const SkinImages& images, HFONT statusFont, HFONT detailFont,
                 const StatusState::Values& values) {
-  BitBlt(target, 0, 0, images.Width(), images.Height(), images.SkinDC(), 0, 0, SRCCOPY);
+  BitBlt(target, 0, 0, images.Width(), images.Height(), images.Skin().dc(), 0, 0, SRCCOPY);
   DrawItems(target, images, statusFont, detailFont, values,
             StatusState::kStatusLine | StatusState::kDetailLine | StatusState::kFileBar |
                 StatusState::kTotalBar);

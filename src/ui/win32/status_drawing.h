@@ -1,7 +1,7 @@
 // Drawing of the Win32 launcher window: the skin, the two text lines and the
-// two progress bars at their fixed places, from the images of SkinImages.
-// Window thread only; every function draws into the context it is given and
-// leaves its selected objects as it found them.
+// two progress bars at their fixed places, scaled to the images' density
+// (ui/dpi_scale.h), from the images of SkinImages. Window thread only; every function draws into
+// the context it is given and leaves its selected objects as it found them.
 #pragma once
 
 #include <windows.h>
@@ -19,21 +19,22 @@ namespace launcher::win32 {
 // first installed face that covers Chinese text.
 std::wstring ChooseStatusFace();
 
-// A font of cell height 13, character set GB2312, in `face`.
-HFONT CreateStatusFont(const std::wstring& face);
+// A font of cell height 13 scaled to `dpi`, character set GB2312, in `face`.
+HFONT CreateStatusFont(const std::wstring& face, int dpi);
 
-// One text line: the skin under the rectangle, then `text` in the text
-// colour on a transparent background, as a single line, left and top
-// aligned, cut at the rectangle's edges; "&" underlines the next character
-// and "&&" draws one ampersand. Composed off-screen and copied in one step,
-// so the line never shows half drawn.
+// One text line in `rect` (window pixels): the skin under the rectangle,
+// then `text` in the text colour on a transparent background, as a single
+// line, left and top aligned, cut at the rectangle's edges; "&" underlines
+// the next character and "&&" draws one ampersand. Composed off-screen and
+// copied in one step, so the line never shows half drawn.
 void DrawTextLine(HDC target, const SkinImages& images, HFONT font, const layout::Rect& rect,
                   std::u16string_view text);
 
-// One bar: the first BarFillWidth(percent) pixels from the left end of the
-// fill image, the rest from the track image at the same offset.
-void DrawBar(HDC target, const SkinImages& images, const layout::Rect& bar, int percent, HDC fillDC,
-             bool hasFill);
+// One bar whose layout rectangle is `bar`: the first ScaledBarFillWidth
+// pixels from the left end of the fill image, the rest from the track image
+// at the same offset.
+void DrawBar(HDC target, const SkinImages& images, const layout::Rect& bar,
+             const SkinImages::Bar& barImages, int percent);
 
 // The items of `changed` (a StatusState item mask), in the window's order:
 // upper and lower text line, lower and upper bar.

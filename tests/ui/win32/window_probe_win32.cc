@@ -11,6 +11,10 @@
 //   handoff  also holds the launcher's mutex, hides the window as before the
 //            patcher start, waits for "<record>.release", notes whether the
 //            window is visible and in front, and asks the window to close.
+//   dpi-change  waits for "<record>.release", then tells the window that
+//            it is now on a monitor of 192 dots per inch, suggesting the
+//            rectangle 100,50 - 561,451 (a pixel larger than the skin
+//            doubled), notes "dpi-changed", then goes on as show;
 //   first-paint  (no values) notes the wall time of the first frame drawn,
 //            "first-frame-ns=<ns since 1970>", and closes;
 //   cpu      (the status argument is a number of seconds) changes the file
@@ -141,6 +145,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
       Record(line);
       window.RequestClose();
       return 0;
+    } else if (mode == L"dpi-change") {
+      while (!Released()) Sleep(10);
+      RECT suggested{100, 50, 561, 451};
+      SendMessageW(window.Handle(), WM_DPICHANGED, MAKEWPARAM(192, 192),
+                   reinterpret_cast<LPARAM>(&suggested));
+      Record("dpi-changed");
     }
     for (;;) {
       LeaveCancelPoint();
