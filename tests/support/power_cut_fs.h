@@ -15,7 +15,7 @@
 // On command the power goes: from that moment every change is refused with
 // EIO (the running program fails, or the test kills it), and after
 // Unmount() WriteCrashState() writes what the disk shows after the reboot
-// into a plain directory, under one of two models:
+// into a plain directory, under one of three models:
 //   1. kLoseUnflushedData: the names are as they were at the cut; each file
 //      holds its content at its last sync. A file never synced holds zeros
 //      over the length it had at the cut: its name and size reached the
@@ -26,6 +26,11 @@
 //      the change log, at least up to the last durable point and otherwise
 //      cut at a point chosen by `seed` (changes after it undone in reverse
 //      order), as a journalling file system recovers its metadata.
+//   3. kWriteBackSome: as 2, but about half the files (chosen by `seed`)
+//      show what they held at the cut: the system had written their data
+//      back on its own before the power went. This is how a record can
+//      outlive what it describes, say a resume record written back while
+//      the rename of the file it counts was never committed.
 // Permission bits are kept as they are at the cut; time stamps and inode
 // numbers are new in the written state.
 //
@@ -49,6 +54,9 @@
 // as the n-th one arrives, before it takes effect; the test polls
 // power_cut() and kills the program.
 //
+// The operations live in power_cut_fs_ops.cc, the record of what is
+// durable and the crash states in power_cut_fs.cc.
+//
 // Lifetime and threading: the constructor mounts and serves requests on a
 // thread of its own, one at a time; Unmount() (or the destructor) lazily
 // unmounts the mount point and joins that thread. The counters and the
@@ -59,6 +67,7 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -66,12 +75,13 @@
 #include <vector>
 
 struct fuse;
+struct fuse_operations;
 
 namespace launcher::testing {
 
 class PowerCutFs {
  public:
-  enum class Model { kLoseUnflushedData, kLoseMetadataSuffix };
+  enum class Model { kLoseUnflushedData, kLoseMetadataSuffix, kWriteBackSome };
   static constexpr const char* kSyncfsNoticeAttribute = "user.power-cut.syncfs";
 
   // Why a FUSE file system cannot be mounted here; empty when it can.
@@ -131,7 +141,13 @@ class PowerCutFs {
   void SyncDirectory(int node);
   void SyncEverything();
   void LoadTree(const std::filesystem::path& dir, int node);
-  void WriteTree(const Tree& tree, int node, const std::filesystem::path& dir) const;
+  // Calls `visit` with every file reachable now and its path on the mount.
+  void ForEachFile(const std::function<void(int node, const std::string& path)>& visit) const;
+  // What the backing file at a mount path holds now.
+  std::string ContentNow(const std::string& path) const;
+  void WriteTree(const Tree& tree, int node, const std::filesystem::path& dir,
+                 const std::map<int, std::string>& shown) const;
+  static const fuse_operations& Operations();  // power_cut_fs_ops.cc
 
   std::string problem_;
   std::filesystem::path mountPoint_;
