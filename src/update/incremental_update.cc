@@ -65,15 +65,27 @@ void RestoreResumeState() {
 // Keeps the list of an interrupted run of the same version, or fetches the
 // list for the current distance. The old list is deleted first, so a
 // failed fetch can never leave an earlier version's list to be applied under
-// the new version number.
-void FetchListUnlessResuming() {
-  if (StateVersion == ServerVersion && QueryFileSize(IncStateFilePath) >= 0) return;
+// the new version number. True when the list was kept.
+bool FetchListUnlessResuming() {
+  if (StateVersion == ServerVersion && QueryFileSize(IncStateFilePath) >= 0) return true;
   StateEntries = 0;
   BytesDone = 0;
   DeleteFileForced(IncStateFilePath);
   if (SharedDownloader == nullptr) SharedDownloader = std::make_unique<Downloader>();
   SharedDownloader->Download(IncrementalListUrl(ServerVersion - LocalVersion), IncStateFilePath,
                              DownloadCallback{}, 0);
+  return false;
+}
+
+// Verifies the list, fetching it afresh when the kept one fails: a power cut
+// can keep the resume record that names a list while the list's own data
+// never reached the disk, and such a list would fail every later run.
+bool VerifyList(bool kept) {
+  if (CompiledInVerifier().VerifySignedFile(IncStateFilePath)) return true;
+  if (!kept) return false;
+  StateVersion = 0;
+  FetchListUnlessResuming();
+  return CompiledInVerifier().VerifySignedFile(IncStateFilePath);
 }
 
 // Skips the entries whose fetch pass is complete, rebuilding
@@ -222,12 +234,12 @@ std::u16string IncrementalListUrl(int versionsBehind) {
 int RunIncrementalUpdate() {
   BeginVerifiedRecord(true);
   RestoreResumeState();
-  FetchListUnlessResuming();
+  const bool listVerified = VerifyList(FetchListUnlessResuming());
 
   int refetchFrom = -1;
   bool applied = false;
   {
-    if (!CompiledInVerifier().VerifySignedFile(IncStateFilePath)) return ReportListUnusable();
+    if (!listVerified) return ReportListUnusable();
     ListReader list(IncStateFilePath);
     // Every entry is checked before anything changes: a list that names a
     // path outside its root is refused whole.

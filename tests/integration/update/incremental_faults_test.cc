@@ -193,6 +193,17 @@ TEST_F(IncrementalFaultsTest, LostStagedCopyIsFetchedAgain) {
   EXPECT_EQ(Installed(), to);
 }
 
+// After a power cut the resume record can name a list whose data never
+// reached the disk: the kept list fails its signature, and is fetched again.
+TEST_F(IncrementalFaultsTest, KeptListThatNoLongerVerifiesIsFetchedAgain) {
+  const Release to = {{"a.txt", "new a"}};
+  tree_.WriteSignedList(1, tree_.DiffList({}, to));
+  WriteFileBytes(env_.Config("inc.sw"), std::string(300, '\0'));
+  WriteFileBytes(env_.Config("ustate.sw"), "101 0 0 0\r\r\n");
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(Installed(), to);
+}
+
 // A staged copy left by an interrupted run of an older list is never
 // installed over a file that is already current.
 TEST_F(IncrementalFaultsTest, StagedCopyOfAnOlderListIsDroppedNotInstalled) {
