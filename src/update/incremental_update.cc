@@ -44,6 +44,10 @@ struct EntryMarks {
 // Restores the resume record. A resume offset that tempfile.dat cannot back
 // (a missing or shorter file, a negative number) would make every resumed
 // transfer fail; such an offset starts the entry's transfer afresh instead.
+// So does a file whose length is not the announced one it was created at:
+// it belongs to another transfer (after a power cut the record can reach
+// the disk while the file's re-creation does not), and the rest of the body
+// would not fit into it.
 void RestoreResumeState() {
   EntriesDone = 0;
   EntryCount = 0;
@@ -59,7 +63,8 @@ void RestoreResumeState() {
   StateEntries = record.entriesDone > 0 ? record.entriesDone : 0;
   BytesDone = record.bytesDone;
   TotalBytes = record.totalBytes;
-  if (BytesDone < 0 || BytesDone > QueryFileSize(TempFilePath)) BytesDone = 0;
+  const std::int64_t size = QueryFileSize(TempFilePath);
+  if (BytesDone < 0 || BytesDone > size || (TotalBytes > 0 && size != TotalBytes)) BytesDone = 0;
 }
 
 // Keeps the list of an interrupted run of the same version, or fetches the

@@ -313,6 +313,19 @@ TEST_F(IncrementalFaultsTest, ResumeRecordThatTempfileCannotBackStartsTheTransfe
   auto lines = testing::SettledAccessLog(*nginx_);
   ASSERT_EQ(lines.size(), before + 1);
   EXPECT_NE(lines.back().find("\t-\t200\t"), std::string::npos) << lines.back();
+
+  // A tempfile.dat of another transfer (the record reached the disk, the
+  // file's re-creation at the announced length did not): too short for the
+  // rest of the body, so the transfer starts afresh rather than failing.
+  fs::remove(env_.Config("version.sw"));
+  fs::remove_all(env_.Patcher("r.bin"));
+  WriteFileBytes(env_.Config("inc.sw"), ReadFileBytes(tree_.root() / "patcher" / "v-1.inc"));
+  WriteFileBytes(env_.Config("ustate.sw"), "101 0 10000 40100\r\r\n");
+  WriteFileBytes(env_.Config("tempfile.dat"), std::string(20000, 'x'));
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(Installed(), to);
+  lines = testing::SettledAccessLog(*nginx_);
+  EXPECT_NE(lines.back().find("\t-\t200\t"), std::string::npos) << lines.back();
 }
 
 TEST_F(IncrementalFaultsTest, CompleteTempfileFromAStoppedRunPassesWithoutRefetching) {
