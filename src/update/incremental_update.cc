@@ -265,6 +265,18 @@ int RunIncrementalUpdate() {
       SaveVerifiedRecord(false);
       if (!fetched) return 0;
       applied = ApplyPass(list, marks, refetchFrom);
+      if (!applied && refetchFrom >= 0) {
+        // Staged copies that the resume record counts are gone: a power cut
+        // kept the record but not their renames. They are fetched again,
+        // and applied, in this same run.
+        RewindForPass(list);
+        EntriesDone = 0;
+        StateEntries = refetchFrom;
+        if (SkipFinishedEntries(list, fetchDone) && FetchPass(list, marks)) {
+          SaveVerifiedRecord(false);
+          applied = ApplyPass(list, marks, refetchFrom);
+        }
+      }
       SaveVerifiedRecord(true);
     } else {
       applied = true;  // nothing to change: the list is complete as it stands
