@@ -1,6 +1,7 @@
 #include "update/incremental_update.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "files/string_table.h"
 #include "files/utf16.h"
 #include "platform/clock.h"
+#include "platform/native_file.h"
 #include "seam/status_display.h"
 #include "update/digest_lookahead.h"
 #include "update/directories.h"
@@ -79,6 +81,14 @@ bool FetchListUnlessResuming() {
   if (SharedDownloader == nullptr) SharedDownloader = std::make_unique<Downloader>();
   SharedDownloader->Download(IncrementalListUrl(ServerVersion - LocalVersion), IncStateFilePath,
                              DownloadCallback{}, 0);
+  // The resume record names its list by the version alone, and from now on
+  // it names this one: the list, and the removal of the one before it, are
+  // on the disk before a record of this version can be. Otherwise a power
+  // cut could keep the record and bring back the earlier version's list,
+  // which verifies and would be applied under this version.
+  const std::filesystem::path list = ToPath(IncStateFilePath);
+  SyncFileData(list);
+  SyncDirectory(list.parent_path());
   return false;
 }
 
