@@ -25,10 +25,11 @@ std::filesystem::path NativePrefix(std::u16string_view path, std::size_t length)
   return ToPath(native);
 }
 
-// Removes the unfinished copies and the empty directories inside the real
-// directory `directory`, then tries `directory` itself. The names are read
-// first and the removals follow, so no listing is walked while it changes.
-void RemoveEmptyDirectoriesBelow(const std::filesystem::path& directory) {
+// Removes the unfinished copies (with `allFiles`, every regular file) and
+// the empty directories inside the real directory `directory`, then tries
+// `directory` itself. The names are read first and the removals follow, so
+// no listing is walked while it changes.
+void RemoveEmptyDirectoriesBelow(const std::filesystem::path& directory, bool allFiles) {
   std::vector<std::filesystem::path> children;
   std::error_code ec;
   for (std::filesystem::directory_iterator it(directory, ec), end; !ec && it != end;
@@ -37,8 +38,9 @@ void RemoveEmptyDirectoriesBelow(const std::filesystem::path& directory) {
   }
   for (const std::filesystem::path& child : children) {
     const FileKind kind = FileKindNoFollow(child);
-    if (kind == FileKind::kDirectory) RemoveEmptyDirectoriesBelow(child);
-    if (kind == FileKind::kRegular && IsReplacementTemporary(child)) RemoveNativeFile(child);
+    if (kind == FileKind::kDirectory) RemoveEmptyDirectoriesBelow(child, allFiles);
+    if (kind == FileKind::kRegular && (allFiles || IsReplacementTemporary(child)))
+      RemoveNativeFile(child);
   }
   RemoveDirectoryNative(directory);
 }
@@ -59,14 +61,22 @@ void RemoveEmptyParentDirectories(std::u16string_view path) {
   }
 }
 
-void RemoveEmptyDirectoryTree(std::u16string_view root) {
+namespace {
+
+void RemoveTreeBelow(std::u16string_view root, bool allFiles) {
   // Without its trailing separators, so that a link named as the root is
   // seen as the link, not as the directory it points to.
   std::size_t length = root.size();
   while (length > 1 && IsSeparator(root[length - 1])) --length;
   const std::filesystem::path top = NativePrefix(root, length);
-  if (FileKindNoFollow(top) == FileKind::kDirectory) RemoveEmptyDirectoriesBelow(top);
+  if (FileKindNoFollow(top) == FileKind::kDirectory) RemoveEmptyDirectoriesBelow(top, allFiles);
 }
+
+}  // namespace
+
+void RemoveEmptyDirectoryTree(std::u16string_view root) { RemoveTreeBelow(root, false); }
+
+void RemoveStagingTree(std::u16string_view root) { RemoveTreeBelow(root, true); }
 
 bool StaysInsideRoot(std::u16string_view root, std::u16string_view relative) {
   std::u16string joined(root);

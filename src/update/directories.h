@@ -32,6 +32,10 @@ void RemoveEmptyParentDirectories(std::u16string_view path);
 // an interrupted run left behind.
 void RemoveEmptyDirectoryTree(std::u16string_view root);
 
+// As RemoveEmptyDirectoryTree, but every regular file inside `root` goes
+// too: for a staging tree whose copies are of no further use.
+void RemoveStagingTree(std::u16string_view root);
+
 // True when joining `relative` (a sanitized decoded path) to `root` cannot
 // lead outside `root`: every component of `relative` before the last that
 // already exists is a real directory, not a symbolic link. Components that do

@@ -77,15 +77,23 @@ bool FetchListUnlessResuming() {
   if (StateVersion == ServerVersion && QueryFileSize(IncStateFilePath) >= 0) return true;
   StateEntries = 0;
   BytesDone = 0;
+  // The staged copies belong to the list being replaced, and no entry of
+  // the new one uses them: each is fetched again. They go now, and the sync
+  // below puts their removal on the disk before any record of the new
+  // version: after a power cut such a record could otherwise count an entry
+  // whose new copy never replaced the old one, and the old content would be
+  // installed under the new version.
+  RemoveStagingTree(TempDirPath);
   DeleteFileForced(IncStateFilePath);
   if (SharedDownloader == nullptr) SharedDownloader = std::make_unique<Downloader>();
   SharedDownloader->Download(IncrementalListUrl(ServerVersion - LocalVersion), IncStateFilePath,
                              DownloadCallback{}, 0);
   // The resume record names its list by the version alone, and from now on
-  // it names this one: the list, and the removal of the one before it, are
-  // on the disk before a record of this version can be. Otherwise a power
-  // cut could keep the record and bring back the earlier version's list,
-  // which verifies and would be applied under this version.
+  // it names this one: the list, and the removal of the one before it (and
+  // of its staged copies), are on the disk before a record of this version
+  // can be. Otherwise a power cut could keep the record and bring back the
+  // earlier version's list, which verifies and would be applied under this
+  // version.
   const std::filesystem::path list = ToPath(IncStateFilePath);
   SyncFileData(list);
   SyncDirectory(list.parent_path());

@@ -91,6 +91,13 @@ TEST_F(InstallTest, RemoveEmptyDirectoryTreeTakesEmptyDirectoriesAndUnfinishedCo
   EXPECT_TRUE(fs::is_directory(outside / "empty"));
   EXPECT_TRUE(fs::exists(outside / "theirs.~lnew"));
 
+  // The whole tree, when its copies are of no further use: every file goes,
+  // the link stays and nothing behind it is touched.
+  RemoveStagingTree(u"../config/patcher/temp/");
+  EXPECT_FALSE(fs::exists(Staged("keep")));
+  EXPECT_TRUE(fs::is_symlink(Staged("link")));
+  EXPECT_TRUE(fs::exists(outside / "theirs.~lnew"));
+
   // A staging root that is itself a link: nothing behind it is touched.
   const fs::path check = dir_.path() / "config" / "patcher" / "Check";
   fs::create_directory_symlink(outside, check);
