@@ -73,6 +73,7 @@ PowerCutFs::PowerCutFs(const fs::path& backing, const fs::path& mountPoint)
   char* argv[] = {name, nullptr};
   fuse_args args = FUSE_ARGS_INIT(1, argv);
   fuse_ = fuse_new(&args, &ops, sizeof ops, this);
+  fuse_opt_free_args(&args);
   if (fuse_ != nullptr && fuse_mount(fuse_, mountPoint.c_str()) != 0) {
     fuse_destroy(fuse_);
     fuse_ = nullptr;

@@ -148,7 +148,8 @@ struct PowerCutOps {
   }
   static int Truncate(const char* path, off_t size, fuse_file_info* fi) {
     if (!Self().Admit(false)) return -EIO;
-    const int fd = fi != nullptr ? Fd(fi) : ::openat(Self().backingFd_, Rel(path), O_WRONLY);
+    const int fd =
+        fi != nullptr ? Fd(fi) : ::openat(Self().backingFd_, Rel(path), O_WRONLY | O_CLOEXEC);
     if (fd < 0) return -errno;
     const int result = Result(::ftruncate(fd, size));
     UpdateSize(fi != nullptr ? NodeOf(fi) : PowerCutFs::Resolve(Self().tree_, path), fd);
