@@ -123,7 +123,9 @@ const Release& PowerCutBed::New() {
                                   {"data/c.txt", "c, second version"},
                                   {"new/deep/added.bin", NoiseBytes(25000, 13)},
                                   {"new/small.txt", "added"},
-                                  {"readme.txt", "version 3"}};
+                                  {"readme.txt", "version 3"},
+                                  // Over 1 MiB: decompressed past the page cache.
+                                  {"data/big.pak", NoiseBytes(1100000, 15)}};
   return release;
 }
 
