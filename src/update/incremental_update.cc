@@ -1,6 +1,7 @@
 #include "update/incremental_update.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "files/string_table.h"
 #include "files/utf16.h"
 #include "platform/clock.h"
+#include "platform/native_file.h"
 #include "seam/status_display.h"
 #include "update/digest_lookahead.h"
 #include "update/directories.h"
@@ -54,6 +56,10 @@ struct EntryMarks {
 // Restores the resume record. A resume offset that tempfile.dat cannot back
 // (a missing or shorter file, a negative number) would make every resumed
 // transfer fail; such an offset starts the entry's transfer afresh instead.
+// A file that holds another transfer's bytes (after a power cut the record
+// can reach the disk while the file's re-creation does not) is resumed all
+// the same: the downloader cuts it at the offset, and its digest sends the
+// next attempt back to the first byte.
 void RestoreResumeState() {
   EntriesDone = 0;
   EntryCount = 0;
@@ -75,24 +81,50 @@ void RestoreResumeState() {
 // Keeps the list of an interrupted run of the same version, or fetches the
 // list for the current distance. The old list is deleted first, so a
 // failed fetch can never leave an earlier version's list to be applied under
-// the new version number.
-void FetchListUnlessResuming() {
+// the new version number. True when the list was kept.
+bool FetchListUnlessResuming() {
   const std::string treePath =
       "patcher/v-" + std::to_string(ListDistance(ServerVersion - LocalVersion)) + ".inc";
   if (StateVersion == ServerVersion && QueryFileSize(IncStateFilePath) >= 0 &&
       HoldsReleaseFile(IncStateFilePath, treePath)) {
-    return;
+    return true;
   }
   StateEntries = 0;
   BytesDone = 0;
+  // The staged copies belong to the list being replaced, and no entry of
+  // the new one uses them: each is fetched again. They go now, and the sync
+  // below puts their removal on the disk before any record of the new
+  // version.
+  RemoveDirectoryTree(TempDirPath);
   if (AcceptedStatement() != nullptr) {
     FetchReleaseFile(treePath, IncStateFilePath);
-    return;
+  } else {
+    DeleteFileForced(IncStateFilePath);
+    if (SharedDownloader == nullptr) SharedDownloader = std::make_unique<Downloader>();
+    SharedDownloader->Download(IncrementalListUrl(ServerVersion - LocalVersion),
+                               IncStateFilePath, DownloadCallback{}, 0);
   }
-  DeleteFileForced(IncStateFilePath);
-  if (SharedDownloader == nullptr) SharedDownloader = std::make_unique<Downloader>();
-  SharedDownloader->Download(IncrementalListUrl(ServerVersion - LocalVersion), IncStateFilePath,
-                             DownloadCallback{}, 0);
+  // The resume record names its list by the version alone, and from now on
+  // it names this one: the list, and the removal of the one before it (and
+  // of its staged copies), are on the disk before a record of this version
+  // can be. Otherwise a power cut could keep the record and bring back the
+  // earlier version's list, which verifies and would be applied under this
+  // version.
+  const std::filesystem::path list = ToPath(IncStateFilePath);
+  SyncFileData(list);
+  SyncDirectory(list.parent_path());
+  return false;
+}
+
+// Verifies the list, fetching it afresh when the kept one fails: a power cut
+// can keep the resume record that names a list while the list's own data
+// never reached the disk, and such a list would fail every later run.
+bool VerifyList(bool kept) {
+  if (CompiledInVerifier().VerifySignedFile(IncStateFilePath)) return true;
+  if (!kept) return false;
+  StateVersion = 0;
+  FetchListUnlessResuming();
+  return CompiledInVerifier().VerifySignedFile(IncStateFilePath);
 }
 
 // Skips the entries whose fetch pass is complete, rebuilding
@@ -273,10 +305,11 @@ enum class ListRun {
   kUnusable,    // the list failed its signature check or validation
 };
 
-// Verifies inc.sw and runs its fetch and apply passes. The list is closed
-// on return.
-ListRun ApplyKeptList(int& refetchFrom) {
-  if (!CompiledInVerifier().VerifySignedFile(IncStateFilePath)) return ListRun::kUnusable;
+// Verifies inc.sw (`kept`: a list kept from an earlier run, fetched again
+// when it fails) and runs its fetch and apply passes. The list is closed on
+// return.
+ListRun ApplyKeptList(bool kept, int& refetchFrom) {
+  if (!VerifyList(kept)) return ListRun::kUnusable;
   ListReader list(IncStateFilePath);
   // Every entry is checked before anything changes: a list that names a
   // path outside its root is refused whole.
@@ -302,7 +335,19 @@ ListRun ApplyKeptList(int& refetchFrom) {
   const bool fetched = fetchDone || FetchPass(list, marks);
   SaveVerifiedRecord(false);
   if (!fetched) return ListRun::kGivenUp;
-  const bool applied = ApplyPass(list, marks, refetchFrom);
+  bool applied = ApplyPass(list, marks, refetchFrom);
+  if (!applied && refetchFrom >= 0) {
+    // Copies the resume record counts are gone or were not the listed ones
+    // (a power cut kept the record but not their renames; an older list's
+    // copy): they are fetched again, and applied, in this same run.
+    RewindForPass(list);
+    EntriesDone = 0;
+    StateEntries = refetchFrom;
+    if (SkipFinishedEntries(list, fetchDone) && FetchPass(list, marks)) {
+      SaveVerifiedRecord(false);
+      applied = ApplyPass(list, marks, refetchFrom);
+    }
+  }
   SaveVerifiedRecord(true);
   return applied ? ListRun::kApplied : ListRun::kNotApplied;
 }
@@ -316,10 +361,10 @@ std::u16string IncrementalListUrl(int versionsBehind) {
 int RunIncrementalUpdate() {
   BeginVerifiedRecord(true);
   RestoreResumeState();
-  FetchListUnlessResuming();
+  const bool kept = FetchListUnlessResuming();
 
   int refetchFrom = -1;
-  switch (ApplyKeptList(refetchFrom)) {
+  switch (ApplyKeptList(kept, refetchFrom)) {
     case ListRun::kUnusable:
       return UpdateFromFullListInstead();
     case ListRun::kGivenUp:

@@ -91,6 +91,13 @@ TEST_F(InstallTest, RemoveEmptyDirectoryTreeTakesEmptyDirectoriesAndUnfinishedCo
   EXPECT_TRUE(fs::is_directory(outside / "empty"));
   EXPECT_TRUE(fs::exists(outside / "theirs.~lnew"));
 
+  // The whole tree, when its copies are of no further use: everything goes,
+  // a link is removed itself and nothing behind it is touched.
+  RemoveDirectoryTree(u"../config/patcher/temp/");
+  EXPECT_FALSE(fs::exists(fs::symlink_status(Staged(""))));
+  EXPECT_TRUE(fs::exists(outside / "theirs.~lnew"));
+  EXPECT_TRUE(fs::is_directory(outside / "empty"));
+
   // A staging root that is itself a link: nothing behind it is touched.
   const fs::path check = dir_.path() / "config" / "patcher" / "Check";
   fs::create_directory_symlink(outside, check);
