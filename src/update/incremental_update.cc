@@ -25,8 +25,8 @@
 #include "update/list_entry.h"
 #include "update/list_file.h"
 #include "update/list_path.h"
-#include "update/release_trust.h"
 #include "update/pass_progress.h"
+#include "update/release_trust.h"
 #include "update/state_files.h"
 #include "update/transfer_plan.h"
 #include "update/update_state.h"
@@ -101,8 +101,8 @@ bool FetchListUnlessResuming() {
   } else {
     DeleteFileForced(IncStateFilePath);
     if (SharedDownloader == nullptr) SharedDownloader = std::make_unique<Downloader>();
-    SharedDownloader->Download(IncrementalListUrl(ServerVersion - LocalVersion),
-                               IncStateFilePath, DownloadCallback{}, 0);
+    SharedDownloader->Download(IncrementalListUrl(ServerVersion - LocalVersion), IncStateFilePath,
+                               DownloadCallback{}, 0);
   }
   // The resume record names its list by the version alone, and from now on
   // it names this one: the list, and the removal of the one before it (and
