@@ -3,25 +3,22 @@
 #include <algorithm>
 #include <cmath>
 
+#include "ui/dpi_scale.h"
+
 namespace launcher {
 
-PixelScale::PixelScale(double factor) : factor_(std::max(factor, 1.0 / 16)) {}
+PixelScale::PixelScale(double factor)
+    : dpi_(UsableDpi(static_cast<int>(std::lround(factor * kBaseDpi)))) {}
+
+int PixelScale::DeviceEdge(int layout) const { return ScaleLength(layout, dpi_); }
 
 int PixelScale::LayoutOf(int device) const {
-  return static_cast<int>(std::floor((device + 0.5) / factor_));
-}
-
-int PixelScale::DeviceEdge(int layout) const {
-  // The closed form, then settled against LayoutOf so that rounding in the
-  // floating-point arithmetic can never make the two disagree.
-  int edge = static_cast<int>(std::ceil(layout * factor_ - 0.5));
-  while (LayoutOf(edge - 1) >= layout) --edge;
-  while (LayoutOf(edge) < layout) ++edge;
-  return edge;
-}
-
-int PixelScale::DeviceSize(int layout) const {
-  return static_cast<int>(std::lround(layout * factor_));
+  // The closed form, then settled against the edges, which increase with
+  // the layout coordinate.
+  int layout = static_cast<int>((static_cast<long long>(device) * kBaseDpi) / dpi_);
+  while (layout > 0 && DeviceEdge(layout) > device) --layout;
+  while (DeviceEdge(layout + 1) <= device) ++layout;
+  return layout;
 }
 
 std::vector<int> PixelScale::LayoutRun(int first, int count, int layoutSize) const {
