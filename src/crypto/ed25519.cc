@@ -1,56 +1,26 @@
 #include "crypto/ed25519.h"
 
-#include <openssl/bio.h>
-#include <openssl/evp.h>
-#include <openssl/pem.h>
-
 #include <array>
 
+#include "crypto/openssl_handles.h"
 #include "crypto/sha256_digest.h"
 
 namespace launcher {
 namespace {
 
-struct BioDeleter {
-  void operator()(BIO* bio) const { BIO_free(bio); }
-};
-struct KeyDeleter {
-  void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-};
-struct MdCtxDeleter {
-  void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
-};
-using KeyPtr = std::unique_ptr<EVP_PKEY, KeyDeleter>;
-using BioPtr = std::unique_ptr<BIO, BioDeleter>;
+using openssl::BioPtr;
+using openssl::KeyPtr;
+using openssl::MdCtxPtr;
+using openssl::PublicPem;
 
 constexpr std::size_t kMaxPemBytes = 16 * 1024;
 
-BioPtr ReadOnlyBio(std::string_view text) {
-  if (text.empty() || text.size() > kMaxPemBytes) return nullptr;
-  return BioPtr(BIO_new_mem_buf(text.data(), static_cast<int>(text.size())));
-}
+BioPtr ReadOnlyBio(std::string_view text) { return openssl::ReadOnlyBio(text, kMaxPemBytes); }
 
 bool IsEd25519(EVP_PKEY* key) { return key != nullptr && EVP_PKEY_is_a(key, "ED25519") == 1; }
 
 KeyPtr ReadPrivateKey(std::string_view pem) {
-  BioPtr bio = ReadOnlyBio(pem);
-  if (!bio) return nullptr;
-  // An encrypted key fails instead of prompting on the terminal.
-  static char kNoPassword[] = "";
-  KeyPtr key(PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, kNoPassword));
-  return IsEd25519(key.get()) ? std::move(key) : nullptr;
-}
-
-std::string BioText(BIO* bio) {
-  char* data = nullptr;
-  const long size = BIO_get_mem_data(bio, &data);
-  return size > 0 ? std::string(data, static_cast<std::size_t>(size)) : std::string();
-}
-
-std::optional<std::string> PublicPem(EVP_PKEY* key) {
-  BioPtr out(BIO_new(BIO_s_mem()));
-  if (!out || PEM_write_bio_PUBKEY(out.get(), key) != 1) return std::nullopt;
-  return BioText(out.get());
+  return openssl::ReadPrivateKey(pem, kMaxPemBytes, "ED25519");
 }
 
 }  // namespace
@@ -85,7 +55,7 @@ std::unique_ptr<Ed25519PublicKey> Ed25519PublicKey::FromPem(std::string_view pem
 
 bool Ed25519PublicKey::Verify(std::string_view message, std::string_view signature) const {
   if (signature.size() != kEd25519SignatureBytes) return false;
-  std::unique_ptr<EVP_MD_CTX, MdCtxDeleter> ctx(EVP_MD_CTX_new());
+  MdCtxPtr ctx(EVP_MD_CTX_new());
   // Ed25519 takes no digest of its own: the message goes in whole, once.
   if (!ctx || EVP_DigestVerifyInit(ctx.get(), nullptr, nullptr, nullptr, key_->pkey.get()) != 1) {
     return false;
@@ -98,14 +68,10 @@ bool Ed25519PublicKey::Verify(std::string_view message, std::string_view signatu
 std::optional<Ed25519KeyPair> GenerateEd25519KeyPair() {
   KeyPtr key(EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519"));
   if (!key) return std::nullopt;
-  BioPtr priv(BIO_new(BIO_s_mem()));
-  if (!priv ||
-      PEM_write_bio_PrivateKey(priv.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) != 1) {
-    return std::nullopt;
-  }
+  auto priv = openssl::PrivatePem(key.get());
   auto pub = PublicPem(key.get());
-  if (!pub) return std::nullopt;
-  return Ed25519KeyPair{BioText(priv.get()), *pub};
+  if (!priv || !pub) return std::nullopt;
+  return Ed25519KeyPair{*priv, *pub};
 }
 
 std::optional<std::string> Ed25519PublicPemFromPrivate(std::string_view privatePem) {
@@ -117,7 +83,7 @@ std::optional<std::string> Ed25519PublicPemFromPrivate(std::string_view privateP
 std::optional<std::string> Ed25519Sign(std::string_view privatePem, std::string_view message) {
   KeyPtr key = ReadPrivateKey(privatePem);
   if (!key) return std::nullopt;
-  std::unique_ptr<EVP_MD_CTX, MdCtxDeleter> ctx(EVP_MD_CTX_new());
+  MdCtxPtr ctx(EVP_MD_CTX_new());
   if (!ctx || EVP_DigestSignInit(ctx.get(), nullptr, nullptr, nullptr, key.get()) != 1) {
     return std::nullopt;
   }

@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "crypto/compiled_in_key.h"
+#include "crypto/openssl_handles.h"
 #include "crypto/signer.h"
 #include "files/regular_file.h"
 #include "files/utf16.h"
@@ -27,10 +28,6 @@ constexpr std::size_t kMaxSignatureBytes = 256;
 // A valid block is under 200 characters; a longer one is refused rather than
 // buffered without bound.
 constexpr std::size_t kMaxBlockBytes = 64 * 1024;
-
-struct MdCtxDeleter {
-  void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
-};
 
 // Cuts the translated text into pieces, feeds content pieces to the digest
 // and, once the marker line is found, collects the signature block.
@@ -151,7 +148,7 @@ bool SignatureVerifier::VerifySignedFile(std::u16string_view path) const {
   RegularFile file(path);
   if (!file.is_open()) return false;
 
-  std::unique_ptr<EVP_MD_CTX, MdCtxDeleter> ctx(EVP_MD_CTX_new());
+  openssl::MdCtxPtr ctx(EVP_MD_CTX_new());
   if (!ctx || EVP_DigestVerifyInit(ctx.get(), nullptr, EVP_md5(), nullptr, key_->pkey) != 1) {
     return false;
   }

@@ -2,39 +2,20 @@
 // scheme the verifier checks.
 #include "crypto/signer.h"
 
-#include <openssl/bio.h>
-#include <openssl/evp.h>
-#include <openssl/pem.h>
-
 #include <memory>
 #include <vector>
 
+#include "crypto/openssl_handles.h"
 #include "crypto/signature_verifier.h"
 
 namespace launcher {
 namespace {
 
-struct BioDeleter {
-  void operator()(BIO* bio) const { BIO_free(bio); }
-};
-struct KeyDeleter {
-  void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-};
-struct MdCtxDeleter {
-  void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
-};
+using openssl::KeyPtr;
+using openssl::MdCtxPtr;
 
-std::unique_ptr<EVP_PKEY, KeyDeleter> ReadPrivateKey(std::string_view pem) {
-  if (pem.empty() || pem.size() > 1u << 20) return nullptr;
-  std::unique_ptr<BIO, BioDeleter> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
-  if (!bio) return nullptr;
-  // A null password callback with a null password makes an encrypted key
-  // fail instead of prompting on the terminal.
-  static char kNoPassword[] = "";
-  std::unique_ptr<EVP_PKEY, KeyDeleter> key(
-      PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, kNoPassword));
-  if (key && EVP_PKEY_is_a(key.get(), "RSA") != 1) return nullptr;
-  return key;
+KeyPtr ReadPrivateKey(std::string_view pem) {
+  return openssl::ReadPrivateKey(pem, 1u << 20, "RSA");
 }
 
 std::string WrapBase64(const std::vector<unsigned char>& bytes) {
@@ -104,7 +85,7 @@ std::optional<std::string> SignContentBase64(std::string_view privateKeyPem,
                                              std::string_view content) {
   const auto key = ReadPrivateKey(privateKeyPem);
   if (!key) return std::nullopt;
-  std::unique_ptr<EVP_MD_CTX, MdCtxDeleter> ctx(EVP_MD_CTX_new());
+  MdCtxPtr ctx(EVP_MD_CTX_new());
   if (!ctx || EVP_DigestSignInit(ctx.get(), nullptr, EVP_md5(), nullptr, key.get()) != 1 ||
       EVP_DigestSignUpdate(ctx.get(), content.data(), content.size()) != 1) {
     return std::nullopt;

@@ -5,6 +5,7 @@
 
 #include "crypto/sha256_digest.h"
 #include "files/utf16.h"
+#include "update/release_statement.h"
 
 namespace launcher {
 namespace {
@@ -37,19 +38,10 @@ bool ParseSize(std::string_view text, std::int64_t& value) {
 // A relative path of non-empty components other than "." and "..", with no
 // control character and no backslash.
 bool IsRelativePath(std::string_view path) {
-  if (path.empty() || path.front() == '/' || path.back() == '/') return false;
   for (char c : path) {
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F || c == '\\') return false;
   }
-  std::size_t start = 0;
-  while (start <= path.size()) {
-    std::size_t end = path.find('/', start);
-    if (end == std::string_view::npos) end = path.size();
-    const std::string_view part = path.substr(start, end - start);
-    if (part.empty() || part == "." || part == "..") return false;
-    start = end + 1;
-  }
-  return true;
+  return HasProperComponents(path);
 }
 
 std::string_view WithoutDotSlash(std::string_view path) {

@@ -31,18 +31,8 @@ bool ParseNumber(std::string_view text, std::int64_t minimum, std::int64_t maxim
 // A path of the tree: printable ASCII without spaces, relative, no empty,
 // "." or ".." component.
 bool IsTreePath(std::string_view path) {
-  if (path.empty() || path.front() == '/' || path.back() == '/') return false;
-  if (!std::all_of(path.begin(), path.end(), [](char c) { return c > 0x20 && c < 0x7F; }))
-    return false;
-  std::size_t start = 0;
-  while (start <= path.size()) {
-    std::size_t end = path.find('/', start);
-    if (end == std::string_view::npos) end = path.size();
-    const std::string_view part = path.substr(start, end - start);
-    if (part.empty() || part == "." || part == "..") return false;
-    start = end + 1;
-  }
-  return true;
+  return std::all_of(path.begin(), path.end(), [](char c) { return c > 0x20 && c < 0x7F; }) &&
+         HasProperComponents(path);
 }
 
 bool IsKeyId(std::string_view text) {
@@ -199,6 +189,19 @@ class StatementReader {
 };
 
 }  // namespace
+
+bool HasProperComponents(std::string_view path) {
+  if (path.empty() || path.front() == '/' || path.back() == '/') return false;
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    std::size_t end = path.find('/', start);
+    if (end == std::string_view::npos) end = path.size();
+    const std::string_view part = path.substr(start, end - start);
+    if (part.empty() || part == "." || part == "..") return false;
+    start = end + 1;
+  }
+  return true;
+}
 
 const BoundFile* ReleaseStatement::Find(std::string_view path) const {
   const auto it =

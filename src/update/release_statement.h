@@ -53,6 +53,10 @@ struct SignedStatement {
   std::vector<StatementSignature> signatures;
 };
 
+// True when `path` is relative and each of its "/"-separated components is
+// neither empty nor "." nor ".." (the manifest's and the statement's paths).
+bool HasProperComponents(std::string_view path);
+
 // Reads a whole statement. False, with the first fault in `problem`, for
 // anything that is not exactly the documented form.
 bool ParseReleaseStatement(std::string_view bytes, SignedStatement& out, std::string& problem);
