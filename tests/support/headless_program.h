@@ -67,7 +67,8 @@ int ReapChild(pid_t pid, std::chrono::steady_clock::time_point deadline);
 std::vector<std::string> TextLines(const std::string& text);
 // A "stringtab.txt" whose slot n reads "S<n>" ("S0 %s => %s" and
 // "S1 %s => %s" for the error log's two formats), so that display and log
-// lines name their slots.
+// lines name their slots; the lower line's figures' format is left out, so
+// that line shows the file name alone.
 void WriteNumberedStringTable(const std::filesystem::path& file);
 // The lines of an update log (UTF-16) without their time stamps, as UTF-8.
 std::vector<std::string> UpdateLogLines(const std::filesystem::path& updateLog);

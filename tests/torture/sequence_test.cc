@@ -34,7 +34,7 @@
 #include <set>
 #include <string>
 
-#include "files/string_table.h"
+#include "support/headless_program.h"
 #include "support/publish_fixture.h"
 #include "torture/headless_run.h"
 #include "torture/sequence_releases.h"
@@ -63,14 +63,9 @@ class SequenceTest : public testing::TortureBed {
  protected:
   void SetUp() override {
     nginx_ = std::make_unique<testing::NginxServer>(tree_.root());
-    // "S<n>" for every slot but the lower line's figures, so the display
-    // lines a freeze counts are the same in every replay.
-    std::vector<std::string> table;
-    for (int slot = 0; slot < 60; ++slot) {
-      if (slot != MSG_DETAIL_WITH_FIGURES)
-        table.push_back(std::to_string(slot) + " S" + std::to_string(slot));
-    }
-    WriteUtf16Lines(root() / "launcher" / "stringtab.txt", table);
+    // Without the lower line's figures the display lines a freeze counts
+    // are the same in every replay.
+    testing::WriteNumberedStringTable(root() / "launcher" / "stringtab.txt");
     WriteUtf16Lines(env_.Config("update.cfg"), {"UpdateServerSelect local"});
     fs::create_directories(root() / "locks");
     fs::permissions(root() / "locks", fs::perms::owner_all, fs::perm_options::replace);
