@@ -40,7 +40,7 @@ build=$(cd "$1" && pwd)
 seconds=$2
 shift 2
 targets=${*:-"string_table_fuzz server_select_fuzz list_fuzz list_path_fuzz
-  state_files_fuzz signed_file_fuzz http_fuzz decompress_fuzz"}
+  state_files_fuzz signed_file_fuzz http_fuzz decompress_fuzz release_files_fuzz"}
 
 mkdir -p "$build/fuzz/artifacts"
 # Stack traces with function names and lines.
