@@ -1,0 +1,185 @@
+// Applying a patch without holding base or result in the heap: both are
+// mapped, and zstd writes the result straight into the mapping of the new
+// file (a stable output buffer). A streaming decoder would otherwise keep a
+// window buffer as large as the patch's window, up to 2 GiB of anonymous
+// memory; with the whole output addressable it needs none, and its matches
+// into the base read the base's mapping.
+#define ZSTD_STATIC_LINKING_ONLY  // frame header, stable output buffer
+#include <zstd.h>
+#include <zstd_errors.h>
+
+#include <memory>
+#include <vector>
+
+#include "crypto/sha256_digest.h"
+#include "files/regular_file.h"
+#include "files/replace_file.h"
+#include "pack/patch.h"
+#include "platform/mapped_file.h"
+#include "platform/native_file.h"
+
+namespace launcher {
+namespace {
+
+constexpr std::size_t kReadBytes = 128 * 1024;
+// Writeback of the result is started behind the decoder in steps of this.
+constexpr std::uint64_t kWritebackStep = 8 * 1024 * 1024;
+constexpr std::uint64_t kProgressStep = 8192;
+
+struct DCtxFree {
+  void operator()(ZSTD_DCtx* dctx) const { ZSTD_freeDCtx(dctx); }
+};
+
+// The temporary result file: removed unless the result was renamed into
+// place, also when a progress callback unwinds the call.
+class TemporaryResult {
+ public:
+  explicit TemporaryResult(std::filesystem::path path) : path_(std::move(path)) {}
+  ~TemporaryResult() {
+    map.Close();
+    if (!kept_) RemoveNativeFile(path_);
+  }
+  TemporaryResult(const TemporaryResult&) = delete;
+  TemporaryResult& operator=(const TemporaryResult&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+  void Keep() { kept_ = true; }
+  MappedFile map;
+
+ private:
+  std::filesystem::path path_;
+  bool kept_ = false;
+};
+
+PatchOutcome DecodeError(std::size_t code) {
+  // A content checksum that does not match means the frame decoded into
+  // other bytes than it was made from: the base was not the one expected.
+  return ZSTD_getErrorCode(code) == ZSTD_error_checksum_wrong ? PatchOutcome::kWrongResult
+                                                              : PatchOutcome::kBadPatch;
+}
+
+// Reads the frame header at the start of the patch and checks it against
+// what is expected; the file is left positioned after the bytes read, which
+// are kept in `head` for the decoder.
+PatchOutcome CheckHeader(RegularFile& input, const PatchResult& expected, std::string& head) {
+  head.resize(ZSTD_FRAMEHEADERSIZE_MAX);
+  const std::int64_t n = input.ReadFull(head.data(), head.size());
+  if (n < 0) return PatchOutcome::kBadPatch;
+  head.resize(static_cast<std::size_t>(n));
+  ZSTD_frameHeader header{};
+  if (ZSTD_getFrameHeader(&header, head.data(), head.size()) != 0 ||
+      header.frameType != ZSTD_frame) {
+    return PatchOutcome::kBadPatch;
+  }
+  if (header.windowSize > (std::uint64_t{1} << kMaxPatchWindowLog)) return PatchOutcome::kTooLarge;
+  if (header.frameContentSize != expected.size) return PatchOutcome::kBadPatch;
+  return PatchOutcome::kApplied;
+}
+
+}  // namespace
+
+std::u16string_view PatchOutcomeText(PatchOutcome outcome) {
+  switch (outcome) {
+    case PatchOutcome::kApplied:
+      return u"applied";
+    case PatchOutcome::kBaseUnreadable:
+      return u"base unreadable";
+    case PatchOutcome::kTooLarge:
+      return u"too large";
+    case PatchOutcome::kBadPatch:
+      return u"bad patch";
+    case PatchOutcome::kWrongResult:
+      return u"wrong result";
+    case PatchOutcome::kWriteFailed:
+      return u"cannot write";
+  }
+  return u"?";
+}
+
+PatchOutcome ApplyPatchFile(const std::filesystem::path& base, const std::filesystem::path& patch,
+                            const std::filesystem::path& target, const PatchResult& expected,
+                            bool syncNow, const std::function<void(int percent)>& progress) {
+  if (expected.size >= kMaxPatchFileSize) return PatchOutcome::kTooLarge;
+  MappedFile from;
+  if (!from.OpenRead(base)) return PatchOutcome::kBaseUnreadable;
+  if (from.size() >= kMaxPatchFileSize) return PatchOutcome::kTooLarge;
+  RegularFile input(patch.u16string());
+  if (!input.is_open()) return PatchOutcome::kBadPatch;
+  std::string head;
+  if (PatchOutcome checked = CheckHeader(input, expected, head);
+      checked != PatchOutcome::kApplied) {
+    return checked;
+  }
+
+  std::unique_ptr<ZSTD_DCtx, DCtxFree> dctx(ZSTD_createDCtx());
+  if (!dctx ||
+      ZSTD_isError(ZSTD_DCtx_setParameter(dctx.get(), ZSTD_d_windowLogMax, kMaxPatchWindowLog)) ||
+      ZSTD_isError(ZSTD_DCtx_setParameter(dctx.get(), ZSTD_d_stableOutBuffer, 1)) ||
+      ZSTD_isError(
+          ZSTD_DCtx_refPrefix(dctx.get(), from.data(), static_cast<std::size_t>(from.size())))) {
+    return PatchOutcome::kBadPatch;
+  }
+  TemporaryResult result(ReplacementTemporaryName(target));
+  bool exists = false;
+  if (!result.map.CreateNew(result.path(), expected.size, 0666, exists) && exists &&
+      RemoveNativeFile(result.path())) {
+    result.map.CreateNew(result.path(), expected.size, 0666, exists);  // left by a killed run
+  }
+  if (!result.map.is_open()) return PatchOutcome::kWriteFailed;
+
+  // The output buffer stays the same for the whole frame, as a stable
+  // buffer must; zstd advances its position.
+  ZSTD_outBuffer output{result.map.writable_data(), static_cast<std::size_t>(expected.size), 0};
+  Sha256Digest sha;
+  std::uint64_t hashed = 0;
+  std::uint64_t reported = 0;
+  std::uint64_t writtenBack = 0;
+  std::vector<char> buffer(kReadBytes);
+  bool frameEnded = false;
+  std::string_view piece = head;
+  if (progress) progress(0);
+  for (;;) {
+    ZSTD_inBuffer in{piece.data(), piece.size(), 0};
+    while (in.pos < in.size) {
+      if (frameEnded) return PatchOutcome::kBadPatch;  // bytes after the frame
+      const std::size_t inBefore = in.pos;
+      const std::size_t outBefore = output.pos;
+      const std::size_t hint = ZSTD_decompressStream(dctx.get(), &output, &in);
+      if (ZSTD_isError(hint)) return DecodeError(hint);
+      if (hint == 0) frameEnded = true;
+      // Neither input taken nor output made: the frame wants to write past
+      // its declared size.
+      if (!frameEnded && in.pos == inBefore && output.pos == outBefore) {
+        return PatchOutcome::kBadPatch;
+      }
+      if (output.pos > hashed) {
+        sha.Update(result.map.data() + hashed, output.pos - hashed);
+        hashed = output.pos;
+      }
+      if (hashed - writtenBack >= kWritebackStep) {
+        result.map.StartWriteback(writtenBack, hashed - writtenBack);
+        writtenBack = hashed;
+      }
+      if (progress && hashed - reported >= kProgressStep && hashed < expected.size) {
+        reported = hashed;
+        progress(static_cast<int>(hashed * 100 / expected.size));
+      }
+    }
+    const std::int64_t n = input.ReadSome(buffer.data(), buffer.size());
+    if (n < 0) return PatchOutcome::kBadPatch;
+    if (n == 0) break;
+    piece = std::string_view(buffer.data(), static_cast<std::size_t>(n));
+  }
+  if (!frameEnded || output.pos != expected.size) return PatchOutcome::kBadPatch;
+  if (sha.FinalHex() != expected.sha256) return PatchOutcome::kWrongResult;
+  if (progress) progress(100);
+  // The mapping goes before the rename: Windows renames no file that has
+  // one.
+  if ((syncNow && !result.map.Sync()) || !result.map.Close()) return PatchOutcome::kWriteFailed;
+  from.Close();
+  if (!RenameReplacing(result.path(), target, false)) return PatchOutcome::kWriteFailed;
+  result.Keep();
+  return PatchOutcome::kApplied;
+}
+
+}  // namespace launcher
