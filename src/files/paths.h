@@ -26,6 +26,8 @@ extern const std::u16string UpdateStateFilePath;  // ../config/patcher/ustate.sw
 extern const std::u16string FullListFilePath;     // ../config/patcher/FullList.sw
 extern const std::u16string ListVersionFilePath;  // ../config/patcher/Listver.sw
 extern const std::u16string VerifiedFilesPath;    // ../config/patcher/verified.sw
+extern const std::u16string DeltaIndexFilePath;   // ../config/patcher/delta.sw
+extern const std::u16string TempFileKindPath;     // ../config/patcher/tempfile.sw
 extern const std::u16string TempDirPath;          // ../config/patcher/temp/
 extern const std::u16string CheckDirPath;         // ../config/patcher/Check/
 extern const std::u16string PatcherDirPath;       // ../patcher/

@@ -10,6 +10,7 @@
 #include "platform/clock.h"
 #include "seam/cancel.h"
 #include "seam/status_display.h"
+#include "update/delta_fetch.h"
 #include "update/directories.h"
 #include "update/download_digest.h"
 #include "update/download_unpack.h"
@@ -155,13 +156,13 @@ bool FetchListedFile(const ListedFile& entry, FetchVariant variant, int* fetched
   const std::u16string url = PatchFilesUrl + Widen(entry.expandedPath);
   const DownloadCallback handler = fullList ? FullListProgress : IncrementalProgress;
   if (SharedDownloader == nullptr) SharedDownloader = std::make_unique<Downloader>();
-
   // The staging tree is the launcher's own: whatever an older list left
   // where this entry's copy belongs (a directory of that name, a file where
   // it needs a directory) goes.
   ClearObstaclesUnder(stagingRoot, entry.decodedPath);
   CreateParentDirectories(stagingRoot + entry.decodedPath);
-  const std::uint32_t first = EngineClock().TickCount();
+  PatchFetch patch(entry, stagingRoot, !fullList);
+  std::uint32_t first = EngineClock().TickCount();
   std::uint32_t last = first;
   for (int attempt = 0;; ++attempt) {
     if (fullList) {
@@ -179,14 +180,18 @@ bool FetchListedFile(const ListedFile& entry, FetchVariant variant, int* fetched
     TransferCutShort = false;
     DownloadDigest streamed;
     std::unique_ptr<DownloadUnpack> unpacked;
-    if (MayStage(stagingRoot, entry.decodedPath)) {
+    if (!patch.active() && MayStage(stagingRoot, entry.decodedPath)) {
       unpacked = std::make_unique<DownloadUnpack>(stagingRoot + entry.decodedPath);
     }
     BodySinks sinks(streamed, unpacked.get());
-    SharedDownloader->Download(url, TempFilePath, handler, BytesDone, &sinks);
+    patch.BeforeTransfer();
+    SharedDownloader->Download(patch.active() ? patch.url() : url, TempFilePath, handler, BytesDone,
+                               &sinks);
     if (DownloadFinished) {
       if (TransferCutShort) {
         FileOk = 0;  // fails like a wrong digest: the next attempt starts afresh
+      } else if (patch.active()) {
+        patch.CheckAndApply(streamed, !fullList);
       } else {
         CheckAndStage(entry, stagingRoot, !fullList, streamed, unpacked.get());
       }
@@ -196,6 +201,12 @@ bool FetchListedFile(const ListedFile& entry, FetchVariant variant, int* fetched
     }
     if (fetchedMark != nullptr) *fetchedMark = 1;
     if (FileOk == 1) return true;
+    if (patch.TakeFallback()) {
+      // The whole file is a fresh start of the entry, with its own time.
+      attempt = -1;
+      first = last = EngineClock().TickCount();
+      continue;
+    }
 
     if (!fullList) {
       SetStatusText(Message(MSG_DOWNLOADING));

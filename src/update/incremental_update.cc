@@ -12,6 +12,7 @@
 #include "files/utf16.h"
 #include "platform/clock.h"
 #include "seam/status_display.h"
+#include "update/delta_fetch.h"
 #include "update/digest_lookahead.h"
 #include "update/directories.h"
 #include "update/file_fetch.h"
@@ -301,6 +302,7 @@ std::u16string IncrementalListUrl(int versionsBehind) {
 
 int RunIncrementalUpdate() {
   BeginVerifiedRecord(true);
+  BeginDeltaPatches();
   RestoreResumeState();
   FetchListUnlessResuming();
 

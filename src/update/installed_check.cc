@@ -36,7 +36,18 @@ bool DigestOfCompressedForm(const std::u16string& path, char* digest) {
   return readable;
 }
 
+InstalledDigest g_lastInstalled;
+
+// Keeps what the check found and answers it.
+bool Found(std::u16string_view decodedPath, std::string_view digest, std::string_view listDigest) {
+  g_lastInstalled.decodedPath.assign(decodedPath);
+  g_lastInstalled.digest.assign(digest);
+  return !digest.empty() && listDigest == digest;
+}
+
 }  // namespace
+
+const InstalledDigest& LastInstalledDigest() { return g_lastInstalled; }
 
 std::vector<std::u16string> PlanInstalledChecks(std::u16string_view listPath, bool incremental,
                                                 int skipEntries,
@@ -72,7 +83,9 @@ std::vector<std::u16string> PlanInstalledChecks(std::u16string_view listPath, bo
 
 bool IsInstalledFileCurrent(std::u16string_view decodedPath, std::string_view listDigest) {
   const std::u16string path = PatcherDirPath + std::u16string(decodedPath);
-  if (!StaysInsideRoot(PatcherDirPath, decodedPath) || !IsRegularFileNoFollow(path)) return false;
+  if (!StaysInsideRoot(PatcherDirPath, decodedPath) || !IsRegularFileNoFollow(path)) {
+    return Found(decodedPath, {}, listDigest);
+  }
   FileStamp stamp;
   const bool stamped = ReadFileStamp(ToPath(path), stamp);
 
@@ -80,7 +93,7 @@ bool IsInstalledFileCurrent(std::u16string_view decodedPath, std::string_view li
   if (const std::string* recorded = stamped ? AskVerifiedRecord(decodedPath, stamp) : nullptr) {
     SetFileProgress(0);
     SetFileProgress(100);
-    return listDigest == *recorded;
+    return Found(decodedPath, *recorded, listDigest);
   }
   // An answer computed ahead holds while the file's stamp is the one it was
   // read with; a file changed since then is read again here.
@@ -90,16 +103,16 @@ bool IsInstalledFileCurrent(std::u16string_view decodedPath, std::string_view li
     SetFileProgress(0);
     SetFileProgress(100);
     NoteVerifiedFile(decodedPath, stamp, answer.digest);
-    return listDigest == answer.digest;
+    return Found(decodedPath, answer.digest, listDigest);
   }
 
   char digest[kDigestTextCapacity] = {};
-  if (!DigestOfCompressedForm(path, digest)) return false;
+  if (!DigestOfCompressedForm(path, digest)) return Found(decodedPath, {}, listDigest);
   FileStamp after;
   if (stamped && ReadFileStamp(ToPath(path), after) && after == stamp) {
     NoteVerifiedFile(decodedPath, stamp, digest);
   }
-  return listDigest == std::string_view(digest);
+  return Found(decodedPath, digest, listDigest);
 }
 
 bool IsStagedCopyCurrent(std::u16string_view stagingRoot, std::u16string_view decodedPath,

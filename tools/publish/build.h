@@ -8,6 +8,8 @@
 //   patcher/v-<n>.inc        a signed incremental list per list distance n
 //   patcher/patcher/<path>   the compressed form of every file of V, at its
 //                            encoded path (without the leading "./")
+//   patcher/delta.idx        the signed delta index, and patcher/delta/ the
+//                            patches it names (deltas.h)
 // The tree is built next to the output and switched into place at the end
 // (tree_switch.h); on any failure the served tree is left as it was.
 // Not thread-safe; one build at a time per output.
@@ -16,6 +18,8 @@
 #include <filesystem>
 #include <ostream>
 #include <string>
+
+#include "publish/deltas.h"
 
 namespace launcher::publish {
 
@@ -32,6 +36,9 @@ struct BuildOptions {
   // Link compressed files of the tree served at `out` that still match
   // instead of compressing again (see reuse.h).
   bool reuse = true;
+  // Patches from each file's content in this many releases before V (0:
+  // no patches, no delta index).
+  int deltas = kDefaultDeltaReleases;
 };
 
 // Runs the build. Problems and progress go to `err`, the summary to `out`.

@@ -15,6 +15,7 @@
 #include "files/utf16.h"
 #include "pack/pack.h"
 #include "publish/build.h"
+#include "publish/deltas.h"
 #include "publish/file_io.h"
 #include "publish/keys.h"
 #include "publish/path_rules.h"
@@ -128,6 +129,9 @@ int Build(const Arguments& args, std::ostream& out, std::ostream& err) {
   const std::string reuse = args.Get("reuse").value_or("yes");
   if (reuse != "yes" && reuse != "no") return Usage(err, "--reuse must be yes or no");
   options.reuse = reuse == "yes";
+  auto deltas = ParseNumber(args.Get("deltas").value_or(std::to_string(kDefaultDeltaReleases)));
+  if (!deltas || *deltas < 0 || *deltas > 100) return Usage(err, "--deltas must be 0..100");
+  options.deltas = static_cast<int>(*deltas);
   return BuildServerTree(options, out, err);
 }
 
@@ -163,7 +167,9 @@ int VerifyTree(const Arguments& args, std::ostream& out, std::ostream& err) {
   if (args.positional.size() != 1 || !key) {
     return Usage(err, "verify-tree needs SERVERDIR --pubkey PUBLIC.pem");
   }
-  return VerifyServerTree(PathArg(args.positional[0]), PathArg(*key), out);
+  const auto releases = args.Get("releases");
+  return VerifyServerTree(PathArg(args.positional[0]), PathArg(*key), out,
+                          releases ? PathArg(*releases) : fs::path());
 }
 
 int Pack(const Arguments& args, std::ostream& out, std::ostream& err, bool compress) {
@@ -209,9 +215,9 @@ std::string UsageText() {
   return "usage: launcher-publish COMMAND ...\n"
          "  keygen --out DIR [--bits 1024]\n"
          "  build --releases DIR --key PRIVATE.pem --pid N --out SERVERDIR\n"
-         "        [--comment TEXT] [--max-distance N] [--reuse yes|no]\n"
+         "        [--comment TEXT] [--max-distance N] [--reuse yes|no] [--deltas K]\n"
          "  sign FILE --key PRIVATE.pem [--out SIGNED]\n"
-         "  verify-tree SERVERDIR --pubkey PUBLIC.pem\n"
+         "  verify-tree SERVERDIR --pubkey PUBLIC.pem [--releases DIR]\n"
          "  pack SOURCE COMPRESSED      (prints the list digest)\n"
          "  unpack COMPRESSED TARGET\n"
          "  encode-path RELATIVE/PATH\n"

@@ -7,7 +7,8 @@
 // stays inside the root, within the length limits); that the served
 // compressed file exists, has the listed digest and decompresses; that
 // incremental lists agree with the full list. Also "info/pid" and
-// "patcher/version" must hold a number.
+// "patcher/version" must hold a number, and the delta index and its patches
+// must be sound.
 // Not thread-safe: uses the engine's CurrentListDir while reading a list
 // (saved and restored).
 #pragma once
@@ -18,8 +19,10 @@
 namespace launcher::publish {
 
 // Prints one line per problem and a summary to `out`. Returns 0 when the
-// tree is sound, 1 otherwise.
+// tree is sound, 1 otherwise. With `releases` (the directory the tree was
+// built from) every patch of the delta index is applied to its base and
+// compared with the served file (verify_deltas.h).
 int VerifyServerTree(const std::filesystem::path& root, const std::filesystem::path& publicKey,
-                     std::ostream& out);
+                     std::ostream& out, const std::filesystem::path& releases = {});
 
 }  // namespace launcher::publish
