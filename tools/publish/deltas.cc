@@ -167,8 +167,14 @@ bool DeltaBuilder::Build(int releases, const fs::path& build,
     }
     if (any) ++files_;
   }
-  if (made.empty()) fs::remove(build / "patcher" / "delta", ec);
-
+  seconds_ = std::chrono::steady_clock::now() - start;
+  if (index.patches.empty()) {
+    // Without a patch there is nothing to index: launchers then say once
+    // that there is no index, instead of once per file that there is no
+    // patch.
+    fs::remove_all(build / "patcher" / "delta", ec);
+    return true;
+  }
   auto signedFile = MakeSignedFile(privatePem, FormatDeltaIndex(index, comment));
   const fs::path indexPath = build / "patcher" / std::string(kDeltaIndexName);
   if (!signedFile || !ReplaceFile(indexPath, *signedFile) ||
@@ -176,14 +182,13 @@ bool DeltaBuilder::Build(int releases, const fs::path& build,
     problem = std::string(kDeltaIndexName) + ": cannot be signed and written";
     return false;
   }
-  seconds_ = std::chrono::steady_clock::now() - start;
   return true;
 }
 
 std::string DeltaBuilder::Summary() const {
   std::ostringstream text;
   text << "patches: " << patches_ << " for " << files_ << " files, " << (patchBytes_ >> 10)
-       << " KiB against " << (wholeBytes_ >> 10) << " KiB of whole files";
+       << " KiB (" << (wholeBytes_ >> 10) << " KiB as whole files)";
   if (skipped_ > 0) text << ", " << skipped_ << " not worth keeping";
   text.setf(std::ios::fixed);
   text.precision(1);

@@ -2,7 +2,8 @@
 // differs from its content in one of the last K releases, a patch from that
 // older content to V's (pack/patch.h), written to "patcher/delta/" of the
 // build, and the signed delta index "patcher/delta.idx" that names them
-// (update/delta_index.h, docs/formats.md).
+// (update/delta_index.h, docs/formats.md). A build that keeps no patch
+// writes neither.
 //
 // A patch is kept only when it saves enough against the compressed file
 // (kept when its size is at most three quarters of the compressed form's and

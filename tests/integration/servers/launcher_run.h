@@ -43,6 +43,9 @@ class LauncherRun {
 
   // ../patcher/ without server/ and the patcher.
   Release Installed() const;
+  // The installation's ../patcher/ and ../config/patcher/.
+  std::filesystem::path PatcherDir() const { return dir_.path() / "patcher"; }
+  std::filesystem::path ConfigDir() const { return dir_.path() / "config" / "patcher"; }
   std::string InstalledVersion() const;
   std::string Output() const;
   // The update log's lines without their time stamps.
