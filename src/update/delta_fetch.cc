@@ -98,13 +98,15 @@ std::optional<TempFileKind> ReadTempFileKind() {
   return kind;
 }
 
-// Written whole through a rename and synced: after a crash the record is
-// the old one or the new one, and never claims bytes its patch lacks.
+// Written whole through a rename: a killed run leaves the old record or the
+// new one. Not synced: after a power cut a record may be lost or come back
+// stale, and the bytes it describes wrongly then fail their digest and are
+// fetched again, as a power cut can make any download's bytes fail.
 bool WriteTempFileKind(const TempFileKind& kind) {
   const std::string text = std::to_string(kind.stateVersion) + ' ' + std::to_string(kind.entry) +
                            ' ' + kind.resultDigest + ' ' + kind.baseDigest + ' ' + kind.patchMd5 +
                            "\r\n";
-  return ReplaceFileContents(ToPath(TempFileKindPath), text, Durability::kSyncData);
+  return ReplaceFileContents(ToPath(TempFileKindPath), text, Durability::kAtomic);
 }
 
 bool MayStage(const std::u16string& stagingRoot, const std::u16string& decodedPath) {
@@ -162,8 +164,7 @@ const DeltaPatch* PatchFetch::Choose(const std::string& requiredMd5) {
   }
   const DeltaPatch* chosen = nullptr;
   for (const DeltaPatch* patch : offered) {
-    if (patch->baseDigest == base &&
-        (requiredMd5.empty() || patch->patchMd5 == requiredMd5)) {
+    if (patch->baseDigest == base && (requiredMd5.empty() || patch->patchMd5 == requiredMd5)) {
       chosen = patch;
       break;
     }
