@@ -56,8 +56,10 @@ class MappedFile {
   // Tells the system the mapping will be read once from start to end.
   void AdviseSequential();
 
-  // Unmaps and closes; false when anything failed (a written mapping
-  // should be synced first when its data matter).
+  // Unmaps and closes; false when anything failed. The pages of a written
+  // mapping stay in the system's cache, where a later sync of the file
+  // (SyncFileData) reaches them; Sync first when they must be on the disk
+  // now.
   bool Close();
 
  private:

@@ -97,6 +97,9 @@ void MappedFile::AdviseSequential() {}
 
 bool MappedFile::Close() {
   bool ok = open_;
+  // Written pages go to the file system before the view does, so that a
+  // later FlushFileBuffers of the file covers them.
+  if (data_ != nullptr && writable_ && ::FlushViewOfFile(data_, 0) == 0) ok = false;
   if (data_ != nullptr && ::UnmapViewOfFile(data_) == 0) ok = false;
   data_ = nullptr;
   if (mapping_ != kNone && ::CloseHandle(AsHandle(mapping_)) == 0) ok = false;
