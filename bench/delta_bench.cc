@@ -22,6 +22,7 @@
 //
 // usage: delta_bench a|b|c [MiB, default 1024] [repeats, default 3]
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -235,6 +236,7 @@ void MakeSmallFiles(const fs::path& root) {
 
 struct RunResult {
   double seconds = 0;
+  double cpuSeconds = 0;  // user + system time of the process
   int status = -1;
   double peakAnonMiB = 0;
   double peakFileMiB = 0;
@@ -277,7 +279,10 @@ RunResult RunChild(std::vector<std::string> args, bool sample, bool quiet = fals
   std::thread sampler;
   if (sample) sampler = std::thread(Sample, pid, std::cref(stop), std::ref(result));
   int status = 0;
-  waitpid(pid, &status, 0);
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  result.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                      static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   stop = true;
   if (sampler.joinable()) sampler.join();
   result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
@@ -404,8 +409,10 @@ class Bench {
       if (!SameFile(dir / "patcher" / rel, releases_ / "2" / rel)) ++wrong;
     }
     std::printf(
-        "  %-28s %8.2f s  wire %lld  peak anon %.1f MiB  file %.1f MiB  exit %d  wrong %zu\n", what,
-        r.seconds, static_cast<long long>(wire), r.peakAnonMiB, r.peakFileMiB, r.status, wrong);
+        "  %-28s %8.2f s  cpu %.2f s  wire %lld  peak anon %.1f MiB  file %.1f MiB  exit %d  "
+        "wrong %zu\n",
+        what, r.seconds, r.cpuSeconds, static_cast<long long>(wire), r.peakAnonMiB, r.peakFileMiB,
+        r.status, wrong);
     fs::remove_all(dir);
   }
 

@@ -382,7 +382,7 @@ class Bench:
         cases = {"a": ("(a) one archive, 1% changed in 100 places + 1% inserted", self.scale),
                  "b": ("(b) 50 programs, 10 recompiled", self.scale),
                  "c": ("(c) 2,000 small files, 5% edited", self.scale)}
-        line = (r"^\s+{}\s+([\d.]+) s\s+wire (\d+)\s+peak anon ([\d.]+) MiB\s+file ([\d.]+) MiB"
+        line = (r"^\s+{}\s+([\d.]+) s\s+cpu [\d.]+ s\s+wire (\d+)\s+peak anon ([\d.]+) MiB\s+file ([\d.]+) MiB"
                 r"\s+exit (-?\d+)\s+wrong (\d+)")
         for key, (title, mib) in cases.items():
             r = run([self.exe("delta_bench"), key, mib, self.runs],

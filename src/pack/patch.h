@@ -7,7 +7,8 @@
 // Both sides keep the contents out of the heap: the base and the result are
 // mapped files (platform/mapped_file.h), so memory is the zstd state plus
 // fixed buffers, whatever the file sizes; the mapped pages belong to the
-// page cache.
+// page cache. (A result of at most 1 MiB is decoded into a buffer and
+// written at once, as a small file is cheaper written than mapped.)
 //
 // Threading: every function may be called from any thread; nothing is
 // shared between calls. None passes a cancel check point itself, but

@@ -30,24 +30,64 @@ struct DCtxFree {
   void operator()(ZSTD_DCtx* dctx) const { ZSTD_freeDCtx(dctx); }
 };
 
-// The temporary result file: removed unless the result was renamed into
-// place, also when a progress callback unwinds the call.
-class TemporaryResult {
- public:
-  explicit TemporaryResult(std::filesystem::path path) : path_(std::move(path)) {}
-  ~TemporaryResult() {
-    map.Close();
-    if (!kept_) RemoveNativeFile(path_);
-  }
-  TemporaryResult(const TemporaryResult&) = delete;
-  TemporaryResult& operator=(const TemporaryResult&) = delete;
+// Results up to this size are decoded into a buffer and written out at the
+// end, as any small staged file is: mapping a new file and reserving its
+// space costs more than the bytes.
+constexpr std::uint64_t kBufferedResultBytes = 1024 * 1024;
 
-  const std::filesystem::path& path() const { return path_; }
-  void Keep() { kept_ = true; }
-  MappedFile map;
+// Where the result is decoded: a buffer, or a mapped file under the
+// target's temporary name (removed unless it became the target, also when a
+// progress callback unwinds the call).
+class ResultFile {
+ public:
+  explicit ResultFile(const std::filesystem::path& target)
+      : target_(target), temporary_(ReplacementTemporaryName(target)) {}
+  ~ResultFile() {
+    map_.Close();
+    if (mapped_ && !kept_) RemoveNativeFile(temporary_);
+  }
+  ResultFile(const ResultFile&) = delete;
+  ResultFile& operator=(const ResultFile&) = delete;
+
+  bool Open(std::uint64_t size) {
+    if (size <= kBufferedResultBytes) {
+      buffer_.resize(static_cast<std::size_t>(size));
+      data_ = buffer_.data();
+      return true;
+    }
+    bool exists = false;
+    if (!map_.CreateNew(temporary_, size, 0666, exists) && exists && RemoveNativeFile(temporary_)) {
+      map_.CreateNew(temporary_, size, 0666, exists);  // left by a killed run
+    }
+    mapped_ = map_.is_open();
+    data_ = map_.writable_data();
+    return mapped_;
+  }
+  unsigned char* data() { return data_; }
+  void StartWriteback(std::uint64_t offset, std::uint64_t length) {
+    if (mapped_) map_.StartWriteback(offset, length);
+  }
+  bool Commit(bool syncNow) {
+    if (!mapped_) {
+      FileReplacement replacement(target_);
+      return replacement.is_open() && replacement.file().Write(buffer_.data(), buffer_.size()) &&
+             replacement.Commit(syncNow ? Durability::kSyncData : Durability::kAtomic);
+    }
+    // The mapping goes before the rename: Windows renames no file that has
+    // one.
+    if ((syncNow && !map_.Sync()) || !map_.Close()) return false;
+    if (!RenameReplacing(temporary_, target_, false)) return false;
+    kept_ = true;
+    return true;
+  }
 
  private:
-  std::filesystem::path path_;
+  std::filesystem::path target_;
+  std::filesystem::path temporary_;
+  std::vector<unsigned char> buffer_;
+  MappedFile map_;
+  unsigned char* data_ = nullptr;
+  bool mapped_ = false;
   bool kept_ = false;
 };
 
@@ -119,17 +159,12 @@ PatchOutcome ApplyPatchFile(const std::filesystem::path& base, const std::filesy
           ZSTD_DCtx_refPrefix(dctx.get(), from.data(), static_cast<std::size_t>(from.size())))) {
     return PatchOutcome::kBadPatch;
   }
-  TemporaryResult result(ReplacementTemporaryName(target));
-  bool exists = false;
-  if (!result.map.CreateNew(result.path(), expected.size, 0666, exists) && exists &&
-      RemoveNativeFile(result.path())) {
-    result.map.CreateNew(result.path(), expected.size, 0666, exists);  // left by a killed run
-  }
-  if (!result.map.is_open()) return PatchOutcome::kWriteFailed;
+  ResultFile result(target);
+  if (!result.Open(expected.size)) return PatchOutcome::kWriteFailed;
 
   // The output buffer stays the same for the whole frame, as a stable
   // buffer must; zstd advances its position.
-  ZSTD_outBuffer output{result.map.writable_data(), static_cast<std::size_t>(expected.size), 0};
+  ZSTD_outBuffer output{result.data(), static_cast<std::size_t>(expected.size), 0};
   Sha256Digest sha;
   std::uint64_t hashed = 0;
   std::uint64_t reported = 0;
@@ -153,11 +188,11 @@ PatchOutcome ApplyPatchFile(const std::filesystem::path& base, const std::filesy
         return PatchOutcome::kBadPatch;
       }
       if (output.pos > hashed) {
-        sha.Update(result.map.data() + hashed, output.pos - hashed);
+        sha.Update(result.data() + hashed, output.pos - hashed);
         hashed = output.pos;
       }
       if (hashed - writtenBack >= kWritebackStep) {
-        result.map.StartWriteback(writtenBack, hashed - writtenBack);
+        result.StartWriteback(writtenBack, hashed - writtenBack);
         writtenBack = hashed;
       }
       if (progress && hashed - reported >= kProgressStep && hashed < expected.size) {
@@ -173,12 +208,8 @@ PatchOutcome ApplyPatchFile(const std::filesystem::path& base, const std::filesy
   if (!frameEnded || output.pos != expected.size) return PatchOutcome::kBadPatch;
   if (sha.FinalHex() != expected.sha256) return PatchOutcome::kWrongResult;
   if (progress) progress(100);
-  // The mapping goes before the rename: Windows renames no file that has
-  // one.
-  if ((syncNow && !result.map.Sync()) || !result.map.Close()) return PatchOutcome::kWriteFailed;
   from.Close();
-  if (!RenameReplacing(result.path(), target, false)) return PatchOutcome::kWriteFailed;
-  result.Keep();
+  if (!result.Commit(syncNow)) return PatchOutcome::kWriteFailed;
   return PatchOutcome::kApplied;
 }
 

@@ -80,13 +80,10 @@ void MappedFile::StartWriteback(std::uint64_t offset, std::uint64_t length) {
 #endif
 }
 
-bool MappedFile::Sync() {
-  if (!open_ || !writable_) return false;
-  if (data_ != nullptr && ::msync(data_, static_cast<std::size_t>(size_), MS_SYNC) != 0) {
-    return false;
-  }
-  return ::fdatasync(static_cast<int>(file_)) == 0;
-}
+// A page written through a shared mapping is dirty in the page cache from
+// its first write (the kernel write-protects clean pages to learn of it), so
+// fdatasync writes it like any other; an msync first would wait twice.
+bool MappedFile::Sync() { return open_ && writable_ && ::fdatasync(static_cast<int>(file_)) == 0; }
 
 void MappedFile::AdviseSequential() {
   if (data_ != nullptr) ::madvise(data_, static_cast<std::size_t>(size_), MADV_SEQUENTIAL);

@@ -23,6 +23,8 @@
 namespace launcher {
 namespace {
 
+constexpr std::uint64_t kBytesBeforeFirstProgress = 8192;
+
 // The index of the running update path, loaded on first use.
 struct LoadedIndex {
   bool tried = false;
@@ -188,6 +190,13 @@ std::u16string PatchFetch::url() const {
 
 void PatchFetch::BeforeTransfer() {
   if (patch_ == nullptr || !keepsResumeRecord_ || BytesDone > 0) return;
+  // A transfer of at most this many bytes gets no DOWNLOAD_PROGRESS event
+  // (one comes after more than 8192 bytes), so the resume record never
+  // gives it an offset to resume from: there is nothing to describe.
+  if (patch_->patchSize <= kBytesBeforeFirstProgress) {
+    DeleteFileForced(TempFileKindPath);
+    return;
+  }
   // Should the record not be written, a later run takes the bytes for the
   // whole file's; their digest then fails and the entry starts again.
   WriteTempFileKind({.stateVersion = ServerVersion,
