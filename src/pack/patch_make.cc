@@ -4,6 +4,7 @@
 #define ZSTD_STATIC_LINKING_ONLY  // stable input buffer, fixed match finder
 #include <zstd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -24,6 +25,14 @@ bool Set(ZSTD_CCtx* cctx, ZSTD_cParameter parameter, int value) {
   return !ZSTD_isError(ZSTD_CCtx_setParameter(cctx, parameter, value));
 }
 
+// The match finder's tables, sized to the window. Level 3 keeps 2^17
+// entries whatever the input; indexing a base of 20 MiB into that many
+// keeps only its last positions, so the short matches between the changed
+// addresses of a recompiled program are lost (long-distance matching only
+// finds runs of 64 bytes and more) and the patch is nearly the whole file.
+// Capped so that the publisher's tables stay within 128 MiB.
+int TableLog(int windowLog) { return std::clamp(windowLog - 3, 17, 24); }
+
 // Every switch that changes the output is set, so the same pair always
 // gives the same patch. The input is the whole mapped result (a stable
 // buffer), which zstd then reads in place instead of copying it into a
@@ -31,7 +40,8 @@ bool Set(ZSTD_CCtx* cctx, ZSTD_cParameter parameter, int value) {
 bool Configure(ZSTD_CCtx* cctx, int windowLog, std::uint64_t resultSize) {
   return Set(cctx, ZSTD_c_format, ZSTD_f_zstd1) &&
          Set(cctx, ZSTD_c_compressionLevel, kPatchLevel) &&
-         Set(cctx, ZSTD_c_windowLog, windowLog) &&
+         Set(cctx, ZSTD_c_windowLog, windowLog) && Set(cctx, ZSTD_c_hashLog, TableLog(windowLog)) &&
+         Set(cctx, ZSTD_c_chainLog, TableLog(windowLog)) &&
          Set(cctx, ZSTD_c_enableLongDistanceMatching, ZSTD_ps_enable) &&
          Set(cctx, ZSTD_c_checksumFlag, 1) && Set(cctx, ZSTD_c_contentSizeFlag, 1) &&
          Set(cctx, ZSTD_c_dictIDFlag, 0) && Set(cctx, ZSTD_c_nbWorkers, 0) &&
