@@ -18,9 +18,9 @@
 // release byte for byte.
 //
 // The loopback pair runs `repeats` times (alternating), the throttled pair
-// once.
+// `slow repeats` times.
 //
-// usage: delta_bench a|b|c [MiB, default 1024] [repeats, default 3]
+// usage: delta_bench a|b|c [MiB, default 1024] [repeats, default 3] [slow repeats, default 1]
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -431,6 +431,7 @@ int main(int argc, char** argv) {
   const char which = argc > 1 ? argv[1][0] : 'a';
   const std::uint64_t mib = argc > 2 ? std::strtoull(argv[2], nullptr, 10) : 1024;
   const int repeats = argc > 3 ? std::max(1, std::atoi(argv[3])) : 3;
+  const int slowRepeats = argc > 4 ? std::max(1, std::atoi(argv[4])) : 1;
   if (which < 'a' || which > 'c' || mib == 0) {
     std::fprintf(stderr, "usage: delta_bench a|b|c [MiB]\n");
     return 64;
@@ -445,7 +446,9 @@ int main(int argc, char** argv) {
     bench.Update("loopback, today", "today", false);
     bench.Update("loopback, patches", "patched", false);
   }
-  bench.Update("100 Mbit/s, today", "today", true);
-  bench.Update("100 Mbit/s, patches", "patched", true);
+  for (int i = 0; i < slowRepeats; ++i) {
+    bench.Update("100 Mbit/s, today", "today", true);
+    bench.Update("100 Mbit/s, patches", "patched", true);
+  }
   return 0;
 }

@@ -17,6 +17,7 @@
 #include "pack/patch.h"
 #include "platform/mapped_file.h"
 #include "platform/native_file.h"
+#include "platform/thread_object.h"
 
 namespace launcher {
 namespace {
@@ -29,6 +30,26 @@ constexpr std::uint64_t kProgressStep = 8192;
 struct DCtxFree {
   void operator()(ZSTD_DCtx* dctx) const { ZSTD_freeDCtx(dctx); }
 };
+
+// One decompression context per thread, kept for the thread's life: a
+// fresh one per patch costs more than a small patch does. Reset with its
+// parameters before every use.
+struct PatchContext {
+  std::unique_ptr<ZSTD_DCtx, DCtxFree> dctx{ZSTD_createDCtx()};
+};
+
+ZSTD_DCtx* ThreadDCtx() {
+#ifdef _WIN32
+  PatchContext& context = ThreadObject<PatchContext>();
+#else
+  thread_local PatchContext context;
+#endif
+  ZSTD_DCtx* dctx = context.dctx.get();
+  if (dctx == nullptr || ZSTD_isError(ZSTD_DCtx_reset(dctx, ZSTD_reset_session_and_parameters))) {
+    return nullptr;
+  }
+  return dctx;
+}
 
 // Results up to this size are decoded into a buffer and written out at the
 // end, as any small staged file is: mapping a new file and reserving its
@@ -151,12 +172,11 @@ PatchOutcome ApplyPatchFile(const std::filesystem::path& base, const std::filesy
     return checked;
   }
 
-  std::unique_ptr<ZSTD_DCtx, DCtxFree> dctx(ZSTD_createDCtx());
-  if (!dctx ||
-      ZSTD_isError(ZSTD_DCtx_setParameter(dctx.get(), ZSTD_d_windowLogMax, kMaxPatchWindowLog)) ||
-      ZSTD_isError(ZSTD_DCtx_setParameter(dctx.get(), ZSTD_d_stableOutBuffer, 1)) ||
-      ZSTD_isError(
-          ZSTD_DCtx_refPrefix(dctx.get(), from.data(), static_cast<std::size_t>(from.size())))) {
+  ZSTD_DCtx* const dctx = ThreadDCtx();
+  if (dctx == nullptr ||
+      ZSTD_isError(ZSTD_DCtx_setParameter(dctx, ZSTD_d_windowLogMax, kMaxPatchWindowLog)) ||
+      ZSTD_isError(ZSTD_DCtx_setParameter(dctx, ZSTD_d_stableOutBuffer, 1)) ||
+      ZSTD_isError(ZSTD_DCtx_refPrefix(dctx, from.data(), static_cast<std::size_t>(from.size())))) {
     return PatchOutcome::kBadPatch;
   }
   ResultFile result(target);
@@ -179,7 +199,7 @@ PatchOutcome ApplyPatchFile(const std::filesystem::path& base, const std::filesy
       if (frameEnded) return PatchOutcome::kBadPatch;  // bytes after the frame
       const std::size_t inBefore = in.pos;
       const std::size_t outBefore = output.pos;
-      const std::size_t hint = ZSTD_decompressStream(dctx.get(), &output, &in);
+      const std::size_t hint = ZSTD_decompressStream(dctx, &output, &in);
       if (ZSTD_isError(hint)) return DecodeError(hint);
       if (hint == 0) frameEnded = true;
       // Neither input taken nor output made: the frame wants to write past
