@@ -345,9 +345,10 @@ class Bench {
       const RunResult r = RunChild({LAUNCHER_PUBLISH_BIN, "build", "--releases", releases_.string(),
                                     "--key", LAUNCHER_TEST_KEY, "--pid", "1", "--out", out.string(),
                                     "--deltas", std::to_string(deltas)},
-                                   false, true);
-      std::printf("  publisher build, %s %8.2f s  exit %d\n",
-                  deltas == 0 ? "without patches" : "with patches   ", r.seconds, r.status);
+                                   true, true);
+      std::printf("  publisher build, %s %8.2f s  exit %d  peak anon %.1f MiB  file %.1f MiB\n",
+                  deltas == 0 ? "without patches" : "with patches   ", r.seconds, r.status,
+                  r.peakAnonMiB, r.peakFileMiB);
     }
     const std::uint64_t disk = TreeBytes(root_ / "patched/patcher/delta");
     const std::uint64_t index = fs::file_size(root_ / "patched/patcher/delta.idx");

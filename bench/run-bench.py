@@ -400,10 +400,12 @@ class Bench:
             tool = re.search(r"zstd -3 --patch-from\s+([\d.]+) s\s+bytes (\d+)", r.output)
             builds = dict(re.findall(r"publisher build, (with|without) patches\s+([\d.]+) s  exit 0",
                                      r.output))
+            build_memory = re.search(r"publisher build, with patches .*peak anon ([\d.]+) MiB  file "
+                                     r"([\d.]+) MiB", r.output)
             disk = re.search(r"patches on disk (\d+) bytes, index (\d+) bytes", r.output)
             everything = today + patched + slow_today + slow_patched
             if (r.status != 0 or not (today and patched and slow_today and slow_patched and tool
-                                      and disk) or len(builds) != 2
+                                      and disk and build_memory) or len(builds) != 2
                     or any(x[4] != "0" or x[5] != "0" for x in everything)):
                 self.failed(f"patches {title}", r)
                 continue
@@ -438,7 +440,9 @@ class Bench:
                                  (float(builds["with"]) / float(builds["without"]),) * 3, "", None,
                                  None, f"patches {int(disk.group(1)):,} bytes on disk, "
                                        f"index {int(disk.group(2)):,}; zstd tool "
-                                       f"{float(tool.group(1)):.2f} s"))
+                                       f"{float(tool.group(1)):.2f} s; publisher peak anon "
+                                       f"{build_memory.group(1)} MiB, mapped "
+                                       f"{build_memory.group(2)} MiB"))
 
     # MD5 of one file against md5sum: what bounds the full check's reading.
     def digest(self):
