@@ -245,17 +245,18 @@ struct RunResult {
 // Peak RssAnon and RssFile + RssShmem of `pid`, sampled until `stop`.
 void Sample(pid_t pid, const std::atomic<bool>& stop, RunResult& result) {
   const std::string path = "/proc/" + std::to_string(pid) + "/status";
-  while (!stop.load()) {
+  for (; !stop.load(); std::this_thread::sleep_for(std::chrono::milliseconds(2))) {
     std::ifstream in(path);
     std::string line;
     double file = 0;
+    // Until it has exec'd, the child is a copy of this process.
+    if (std::getline(in, line) && line.find("delta_bench") != std::string::npos) continue;
     while (std::getline(in, line)) {
       const double mib = static_cast<double>(std::atol(line.c_str() + line.find(':') + 1)) / 1024.0;
       if (line.starts_with("RssAnon:")) result.peakAnonMiB = std::max(result.peakAnonMiB, mib);
       if (line.starts_with("RssFile:") || line.starts_with("RssShmem:")) file += mib;
     }
     result.peakFileMiB = std::max(result.peakFileMiB, file);
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
 }
 
