@@ -36,9 +36,9 @@ from pathlib import Path
 SOURCE = Path(__file__).resolve().parent.parent
 TARGETS = ["download_bench", "connection_bench", "full_check_bench", "incremental_bench", "publish_bench",
            "digest_bench", "window_probe", "launcher-publish", "update_kill_harness",
-           "statement_bench"]
+           "statement_bench", "delta_bench"]
 BENCHMARKS = ["download", "connections", "full_check", "full_check_statement", "statement",
-              "incremental", "resume", "small_files", "publish", "digest", "window"]
+              "incremental", "resume", "small_files", "publish", "digest", "deltas", "window"]
 
 ACTIVE = set()      # process groups still running
 LOAD_SAMPLES = []   # 1-minute load average, sampled around every run
@@ -418,6 +418,75 @@ class Bench:
                              "", None, None, "the benchmark's own baseline"))
         self.rows.append(Row("  rebuild into the same served tree (s)", fmt(stats(rebuild)), "",
                              None, "", None, None, "served compressed files reused"))
+
+    # Patches against today's whole files on three release histories (see
+    # delta_bench.cc): each case once (its loopback pair `runs` times), as
+    # the full-size archive case alone moves gigabytes.
+    def deltas(self):
+        cases = {"a": ("(a) one archive, 1% changed in 100 places + 1% inserted", self.scale),
+                 "b": ("(b) 50 programs, 10 recompiled", self.scale),
+                 "c": ("(c) 2,000 small files, 5% edited", self.scale)}
+        line = (r"^\s+{}\s+([\d.]+) s\s+cpu [\d.]+ s\s+wire (\d+)\s+peak anon ([\d.]+) MiB\s+file ([\d.]+) MiB"
+                r"\s+exit (-?\d+)\s+wrong (\d+)")
+        for key, (title, mib) in cases.items():
+            # The throttled pair of the small case is quick: repeated too.
+            r = run([self.exe("delta_bench"), key, mib, self.runs, self.runs if key == "c" else 1],
+                    self.limit(300 + 900 * mib / 1024.0), self.logs / "deltas.log", env=self.env)
+
+            def runs_of(what):
+                found = re.findall(line.format(re.escape(what)), r.output, re.M)
+                return [(float(s), int(w), float(a), float(f), st, wr) for s, w, a, f, st, wr in found]
+
+            today = runs_of("loopback, today")
+            patched = runs_of("loopback, patches")
+            slow_today = runs_of("100 Mbit/s, today")
+            slow_patched = runs_of("100 Mbit/s, patches")
+            tool = re.search(r"zstd -3 --patch-from\s+([\d.]+) s\s+bytes (\d+)", r.output)
+            builds = dict(re.findall(r"publisher build, (with|without) patches\s+([\d.]+) s  exit 0",
+                                     r.output))
+            build_memory = re.search(r"publisher build, with patches .*peak anon ([\d.]+) MiB  file "
+                                     r"([\d.]+) MiB", r.output)
+            disk = re.search(r"patches on disk (\d+) bytes, index (\d+) bytes", r.output)
+            everything = today + patched + slow_today + slow_patched
+            if (r.status != 0 or not (today and patched and slow_today and slow_patched and tool
+                                      and disk and build_memory) or len(builds) != 2
+                    or any(x[4] != "0" or x[5] != "0" for x in everything)):
+                self.failed(f"patches {title}", r)
+                continue
+            wire_today, wire_patched = today[0][1], patched[0][1]
+            tool_bytes = int(tool.group(2))
+            share = wire_patched / wire_today
+            anon = max(x[2] for x in everything)
+            mapped = max(x[3] for x in patched + slow_patched)
+            self.rows.append(Row(f"{title}: bytes over the wire, patches/today",
+                                 f"{wire_patched:,}", f"{wire_today:,}", (share, share, share),
+                                 "<= 0.03" if key == "a" else "", share <= 0.03 if key == "a" else None,
+                                 anon, f"file-backed (mapped) peak {mapped:.0f} MiB"))
+            vs_tool = wire_patched / tool_bytes
+            self.rows.append(Row("  against zstd -3 --patch-from on the same pairs (bytes)",
+                                 f"{wire_patched:,}", f"{tool_bytes:,}", (vs_tool,) * 3,
+                                 "<= 1.1" if key in "ab" else "",
+                                 vs_tool <= 1.1 if key in "ab" else None, None,
+                                 "wire (index and headers included)/the tool's patch files"))
+            ratio = stats(sorted_ratio([x[0] for x in patched], [x[0] for x in today]))
+            self.rows.append(Row("  wall time on loopback, patches/today (s)",
+                                 fmt(stats([x[0] for x in patched])), fmt(stats([x[0] for x in today])),
+                                 ratio, "<= 1.0", ratio[0] <= 1.0, None, "median of the pairs"))
+            speedup = stats(sorted_ratio([x[0] for x in slow_today], [x[0] for x in slow_patched]))
+            self.rows.append(Row("  wall time through 100 Mbit/s, today/patches (s)",
+                                 fmt(stats([x[0] for x in slow_patched])),
+                                 fmt(stats([x[0] for x in slow_today])), speedup,
+                                 ">= 10" if key == "a" else "",
+                                 speedup[0] >= 10 if key == "a" else None, None,
+                                 f"{len(slow_patched)} run(s) each"))
+            self.rows.append(Row("  publisher build, with/without patches (s)", builds["with"],
+                                 builds["without"],
+                                 (float(builds["with"]) / float(builds["without"]),) * 3, "", None,
+                                 None, f"patches {int(disk.group(1)):,} bytes on disk, "
+                                       f"index {int(disk.group(2)):,}; zstd tool "
+                                       f"{float(tool.group(1)):.2f} s; publisher peak anon "
+                                       f"{build_memory.group(1)} MiB, mapped "
+                                       f"{build_memory.group(2)} MiB"))
 
     # MD5 of one file against md5sum: what bounds the full check's reading.
     def digest(self):

@@ -87,6 +87,14 @@ TEXTS = {
     58: ("Release statement verified for version ", "版本声明已验证，版本 "),
     59: ("A file does not match the release statement: ", "文件与版本声明不符："),
     48: ("{left} left {speed} {bytes} {name}", "剩余{left} {speed} {bytes} {name}"),
+    60: ("Whole file, no patch for it: ", "下载完整文件，没有可用补丁："),
+    61: ("Whole file, installed copy is no patch base: ", "下载完整文件，已安装的文件不是补丁的基础："),
+    62: ("Whole file, patch failed its check: ", "下载完整文件，补丁校验失败："),
+    63: ("Whole file, patch could not be applied: ", "下载完整文件，补丁无法应用："),
+    64: ("Whole file, too large for a patch: ", "下载完整文件，文件过大无法打补丁："),
+    65: ("No patch index on the server; whole files", "服务器没有补丁索引，下载完整文件"),
+    66: ("Patch index rejected: bad signature or unreadable; whole files",
+         "补丁索引无效：签名错误或无法读取，下载完整文件"),
 }
 
 

@@ -29,6 +29,8 @@ extern const std::u16string VerifiedFilesPath;    // ../config/patcher/verified.
 extern const std::u16string StatementFilePath;    // ../config/patcher/statement.sw
 extern const std::u16string ManifestFilePath;     // ../config/patcher/manifest.sw
 extern const std::u16string TrustedVersionPath;   // ../config/patcher/trusted.sw
+extern const std::u16string DeltaIndexFilePath;   // ../config/patcher/delta.sw
+extern const std::u16string TempFileKindPath;     // ../config/patcher/tempfile.sw
 extern const std::u16string TempDirPath;          // ../config/patcher/temp/
 extern const std::u16string CheckDirPath;         // ../config/patcher/Check/
 extern const std::u16string PatcherDirPath;       // ../patcher/

@@ -14,7 +14,9 @@ constexpr std::string_view kSuffix = ".~lnew";
 // their own, so that the temporary name stays within the usual 255-byte limit.
 constexpr std::size_t kLongestSuffixedName = 200;
 
-std::filesystem::path TemporaryNameFor(const std::filesystem::path& target) {
+}  // namespace
+
+std::filesystem::path ReplacementTemporaryName(const std::filesystem::path& target) {
   const std::u8string utf8 = target.filename().u8string();
   const std::string name(utf8.begin(), utf8.end());
   // Built as UTF-8 names: a narrow string would be taken in the ANSI code
@@ -27,8 +29,6 @@ std::filesystem::path TemporaryNameFor(const std::filesystem::path& target) {
   return target.parent_path() / (u8"." + std::u8string(hashText.begin(), hashText.end()) + suffix);
 }
 
-}  // namespace
-
 bool IsReplacementTemporary(const std::filesystem::path& path) {
   const std::u8string name = path.filename().u8string();
   return name.size() > kSuffix.size() &&
@@ -39,7 +39,7 @@ bool IsReplacementTemporary(const std::filesystem::path& path) {
 FileReplacement::FileReplacement(const std::filesystem::path& target, unsigned mode)
     : target_(target) {
   if (target.empty() || !target.has_filename()) return;
-  temporary_ = TemporaryNameFor(target_);
+  temporary_ = ReplacementTemporaryName(target_);
   // Exclusive creation never writes through whatever holds the name; what
   // a killed run left there is ours, so it goes first.
   bool exists = false;

@@ -73,6 +73,11 @@ class FileReplacement {
   NativeFile file_;
 };
 
+// The temporary name a FileReplacement of `target` writes under: beside the
+// target, for writers that must create the file their own way (a mapped
+// file) and still leave only leftovers the cleanup knows.
+std::filesystem::path ReplacementTemporaryName(const std::filesystem::path& target);
+
 // True for the name of a temporary file a FileReplacement writes (a kill can
 // leave one behind).
 bool IsReplacementTemporary(const std::filesystem::path& path);

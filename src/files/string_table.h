@@ -85,6 +85,15 @@ enum MessageSlot : int {
   // {done}, {total}, {bytes}, {speed} and {left} (update/transfer_figures.h). Empty:
   // the line shows the file name alone.
   MSG_DETAIL_WITH_FIGURES = 48,
+  // Log lines of a file fetched whole although patches are published, each
+  // followed by the file's name, and of the patch index.
+  MSG_LOG_WHOLE_NO_PATCH = 60,
+  MSG_LOG_WHOLE_NOT_A_BASE = 61,
+  MSG_LOG_WHOLE_PATCH_DIGEST = 62,
+  MSG_LOG_WHOLE_PATCH_FAILED = 63,
+  MSG_LOG_WHOLE_TOO_LARGE = 64,
+  MSG_LOG_NO_PATCH_INDEX = 65,
+  MSG_LOG_PATCH_INDEX_REFUSED = 66,
 };
 
 // The text of a slot.

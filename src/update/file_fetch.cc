@@ -11,6 +11,7 @@
 #include "platform/clock.h"
 #include "seam/cancel.h"
 #include "seam/status_display.h"
+#include "update/delta_fetch.h"
 #include "update/directories.h"
 #include "update/download_digest.h"
 #include "update/download_unpack.h"
@@ -188,7 +189,8 @@ bool FetchListedFile(const ListedFile& entry, FetchVariant variant, int* fetched
   // it needs a directory) goes.
   ClearObstaclesUnder(stagingRoot, entry.decodedPath);
   CreateParentDirectories(stagingRoot + entry.decodedPath);
-  const std::uint32_t first = EngineClock().TickCount();
+  PatchFetch patch(entry, stagingRoot, !fullList);
+  std::uint32_t first = EngineClock().TickCount();
   std::uint32_t last = first;
   for (int attempt = 0;; ++attempt) {
     if (fullList) {
@@ -206,14 +208,18 @@ bool FetchListedFile(const ListedFile& entry, FetchVariant variant, int* fetched
     TransferCutShort = false;
     DownloadDigest streamed(ByteStage::kDefaultInlineBytes, isSigned);
     std::unique_ptr<DownloadUnpack> unpacked;
-    if (MayStage(stagingRoot, entry.decodedPath)) {
+    if (!patch.active() && MayStage(stagingRoot, entry.decodedPath)) {
       unpacked = std::make_unique<DownloadUnpack>(stagingRoot + entry.decodedPath);
     }
     BodySinks sinks(streamed, unpacked.get());
-    SharedDownloader->Download(url, TempFilePath, handler, BytesDone, &sinks, sizeCap);
+    patch.BeforeTransfer();
+    SharedDownloader->Download(patch.active() ? patch.url() : url, TempFilePath, handler, BytesDone,
+                               &sinks, patch.active() ? -1 : sizeCap);
     if (DownloadFinished) {
       if (TransferCutShort) {
         FileOk = 0;  // fails like a wrong digest: the next attempt starts afresh
+      } else if (patch.active()) {
+        patch.CheckAndApply(streamed, !fullList);
       } else {
         CheckAndStage(entry, stagingRoot, !fullList, streamed, unpacked.get(),
                       isSigned ? &signedEntry : nullptr);
@@ -224,6 +230,12 @@ bool FetchListedFile(const ListedFile& entry, FetchVariant variant, int* fetched
     }
     if (fetchedMark != nullptr) *fetchedMark = 1;
     if (FileOk == 1) return true;
+    if (patch.TakeFallback()) {
+      // The whole file is a fresh start of the entry, with its own time.
+      attempt = -1;
+      first = last = EngineClock().TickCount();
+      continue;
+    }
 
     if (!fullList) {
       SetStatusText(Message(MSG_DOWNLOADING));

@@ -10,6 +10,7 @@
 #include "files/string_table.h"
 #include "platform/clock.h"
 #include "seam/status_display.h"
+#include "update/delta_fetch.h"
 #include "update/digest_lookahead.h"
 #include "update/directories.h"
 #include "update/file_fetch.h"
@@ -118,6 +119,7 @@ bool InstallPass(ListReader& list, int entryCount, const std::vector<int>& fetch
 
 int UpdateFromFullList() {
   DeleteFileForced(UpdateStateFilePath);  // an incremental update's resume state is void now
+  BeginDeltaPatches();
   // Every installed file is read: the record is refreshed, never trusted.
   BeginVerifiedRecord(false);
 

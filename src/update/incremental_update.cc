@@ -14,6 +14,7 @@
 #include "platform/clock.h"
 #include "platform/native_file.h"
 #include "seam/status_display.h"
+#include "update/delta_fetch.h"
 #include "update/digest_lookahead.h"
 #include "update/directories.h"
 #include "update/file_fetch.h"
@@ -360,6 +361,7 @@ std::u16string IncrementalListUrl(int versionsBehind) {
 
 int RunIncrementalUpdate() {
   BeginVerifiedRecord(true);
+  BeginDeltaPatches();
   RestoreResumeState();
   const bool kept = FetchListUnlessResuming();
 

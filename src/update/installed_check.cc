@@ -63,8 +63,10 @@ void ShowSettled() {
 // The check against a release manifest: the installed file's own size and
 // SHA-256, which cost one read and no compression. Asked in the same order
 // as the compressed-form check: the record, the look-ahead, the file.
+// `sha256` receives the installed file's SHA-256 when it was learnt (not
+// for a file whose size already tells it differs).
 bool MatchesSignedEntry(std::u16string_view decodedPath, const std::u16string& path,
-                        const ManifestEntry& signedEntry) {
+                        const ManifestEntry& signedEntry, std::string& sha256) {
   FileStamp stamp;
   const bool stamped = ReadFileStamp(ToPath(path), stamp);
   if (stamped && static_cast<std::int64_t>(stamp.size) != signedEntry.installedSize) {
@@ -73,7 +75,8 @@ bool MatchesSignedEntry(std::u16string_view decodedPath, const std::u16string& p
   }
   if (const std::string* recorded = stamped ? AskVerifiedSha256(decodedPath, stamp) : nullptr) {
     ShowSettled();
-    return *recorded == signedEntry.installedSha256;
+    sha256 = *recorded;
+    return sha256 == signedEntry.installedSha256;
   }
   LookAheadAnswer answer;
   DigestLookAhead* ahead = ActiveLookAhead();
@@ -81,20 +84,32 @@ bool MatchesSignedEntry(std::u16string_view decodedPath, const std::u16string& p
       ahead->Take(path, answer) && stamped && answer.stamp == stamp) {
     ShowSettled();
     NoteVerifiedSha256(decodedPath, stamp, answer.digest);
-    return answer.digest == signedEntry.installedSha256;
+    sha256 = answer.digest;
+    return sha256 == signedEntry.installedSha256;
   }
-  std::string hex;
   std::uint64_t size = 0;
-  if (!Sha256OfFile(path, hex, size)) return false;
+  if (!Sha256OfFile(path, sha256, size)) return false;
   FileStamp after;
   if (stamped && ReadFileStamp(ToPath(path), after) && after == stamp) {
-    NoteVerifiedSha256(decodedPath, stamp, hex);
+    NoteVerifiedSha256(decodedPath, stamp, sha256);
   }
   return static_cast<std::int64_t>(size) == signedEntry.installedSize &&
-         hex == signedEntry.installedSha256;
+         sha256 == signedEntry.installedSha256;
+}
+
+InstalledDigest g_lastInstalled;
+
+// Keeps what the check found and answers it.
+bool Found(std::u16string_view decodedPath, std::string_view digest, std::string_view listDigest) {
+  g_lastInstalled.decodedPath.assign(decodedPath);
+  g_lastInstalled.digest.assign(digest);
+  g_lastInstalled.sha256.clear();
+  return !digest.empty() && listDigest == digest;
 }
 
 }  // namespace
+
+const InstalledDigest& LastInstalledDigest() { return g_lastInstalled; }
 
 std::vector<std::u16string> PlanInstalledChecks(std::u16string_view listPath, bool incremental,
                                                 int skipEntries,
@@ -134,13 +149,18 @@ std::vector<std::u16string> PlanInstalledChecks(std::u16string_view listPath, bo
 
 bool IsInstalledFileCurrent(std::u16string_view decodedPath, std::string_view listDigest) {
   const std::u16string path = PatcherDirPath + std::u16string(decodedPath);
-  if (!StaysInsideRoot(PatcherDirPath, decodedPath) || !IsRegularFileNoFollow(path)) return false;
+  if (!StaysInsideRoot(PatcherDirPath, decodedPath) || !IsRegularFileNoFollow(path)) {
+    return Found(decodedPath, {}, listDigest);
+  }
   // With a release manifest the file is checked against what the manifest
   // gives for it; the list's digest of the compressed form vouches for the
   // download only.
   ManifestEntry signedEntry;
   if (SignedEntryFor(decodedPath, signedEntry)) {
-    const bool current = MatchesSignedEntry(decodedPath, path, signedEntry);
+    std::string sha256;
+    const bool current = MatchesSignedEntry(decodedPath, path, signedEntry, sha256);
+    Found(decodedPath, {}, listDigest);
+    g_lastInstalled.sha256 = std::move(sha256);
     if (current) NoteFoundCurrent(decodedPath);
     return current;
   }
@@ -151,7 +171,7 @@ bool IsInstalledFileCurrent(std::u16string_view decodedPath, std::string_view li
   if (const std::string* recorded = stamped ? AskVerifiedRecord(decodedPath, stamp) : nullptr) {
     SetFileProgress(0);
     SetFileProgress(100);
-    return listDigest == *recorded;
+    return Found(decodedPath, *recorded, listDigest);
   }
   // An answer computed ahead holds while the file's stamp is the one it was
   // read with; a file changed since then is read again here.
@@ -161,16 +181,16 @@ bool IsInstalledFileCurrent(std::u16string_view decodedPath, std::string_view li
     SetFileProgress(0);
     SetFileProgress(100);
     NoteVerifiedFile(decodedPath, stamp, answer.digest);
-    return listDigest == answer.digest;
+    return Found(decodedPath, answer.digest, listDigest);
   }
 
   char digest[kDigestTextCapacity] = {};
-  if (!DigestOfCompressedForm(path, digest)) return false;
+  if (!DigestOfCompressedForm(path, digest)) return Found(decodedPath, {}, listDigest);
   FileStamp after;
   if (stamped && ReadFileStamp(ToPath(path), after) && after == stamp) {
     NoteVerifiedFile(decodedPath, stamp, digest);
   }
-  return listDigest == std::string_view(digest);
+  return Found(decodedPath, digest, listDigest);
 }
 
 bool IsStagedCopyCurrent(std::u16string_view stagingRoot, std::u16string_view decodedPath,

@@ -12,6 +12,18 @@
 
 namespace launcher {
 
+// What the last IsInstalledFileCurrent learnt of the installed file: the
+// decoded path it was asked about and the text form of the digest of the
+// file's compressed form, empty when the file was missing or unreadable.
+// The fetch that follows the check takes it as the base a patch must match,
+// without reading the file again.
+struct InstalledDigest {
+  std::u16string decodedPath;
+  std::string digest;  // list digest form; empty when not learnt
+  std::string sha256;  // the installed file's SHA-256, when a release manifest was asked
+};
+const InstalledDigest& LastInstalledDigest();
+
 // The installed files (PatcherDirPath + decoded path) that a pass over the
 // list at `listPath` will check, in its order: the entries after the first
 // `skipEntries` ones, but the deletions of an incremental list, the entries

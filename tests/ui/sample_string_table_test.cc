@@ -62,6 +62,9 @@ TEST_P(SampleStringTableTest, CoversEveryUsedSlotAndFitsTheLines) {
     if (slot == 2) continue;  // not used by the program
     EXPECT_FALSE(g_messages[static_cast<std::size_t>(slot)].empty()) << "slot " << slot;
   }
+  for (int slot = MSG_LOG_WHOLE_NO_PATCH; slot <= MSG_LOG_PATCH_INDEX_REFUSED; ++slot) {
+    EXPECT_FALSE(g_messages[static_cast<std::size_t>(slot)].empty()) << "slot " << slot;
+  }
   for (int slot : {MSG_MOVE_FAILED, MSG_COPY_FAILED}) {
     const std::u16string& format = g_messages[static_cast<std::size_t>(slot)];
     std::size_t percents = 0, conversions = 0;

@@ -21,6 +21,7 @@
 #include "platform/file_stamp.h"
 #include "platform/native_file.h"
 #include "publish/content_index.h"
+#include "publish/deltas.h"
 #include "publish/file_io.h"
 #include "publish/history.h"
 #include "publish/keys.h"
@@ -85,7 +86,8 @@ class TreeBuilder {
     auto dir = MakeBuildDirectory(options_.out, problem);
     if (!dir) return Fail(problem);
     build_ = *dir;
-    const bool ok = CompressFiles() && WriteLists() && WriteInfoFiles() && WriteRelease();
+    const bool ok =
+        CompressFiles() && WriteLists() && WriteDeltas() && WriteInfoFiles() && WriteRelease();
     if (ok) {
       std::string how;
       if (PrepareTreeForServing(build_, problem) &&
@@ -93,6 +95,7 @@ class TreeBuilder {
         out_ << "published version " << newest_ << ": " << Newest().files.size() << " files, "
              << (compressedBytes_ >> 20) << " MiB compressed, " << listNames_.size() << " lists ("
              << Join(listNames_) << "); " << options_.out.string() << " " << how << "\n";
+        if (deltas_) out_ << deltas_->Summary() << "\n";
         return 0;
       }
       Fail(problem);
@@ -317,6 +320,18 @@ class TreeBuilder {
     return true;
   }
 
+  bool WriteDeltas() {
+    if (options_.deltas <= 0) return true;
+    deltas_ = std::make_unique<DeltaBuilder>(snapshots_, newest_, index_, progress_);
+    std::string problem;
+    if (!deltas_->Build(options_.deltas, build_, listDigest_, privatePem_, options_.comment,
+                        *verifier_, problem)) {
+      return Error(problem);
+    }
+    progress_.Line(deltas_->Summary());
+    return true;
+  }
+
   bool WriteInfoFiles() {
     std::error_code ec;
     fs::create_directories(build_ / "info", ec);
@@ -389,7 +404,8 @@ class TreeBuilder {
   std::uint64_t compressedBytes_ = 0;
   std::vector<std::string> listNames_;
   std::map<std::string, fs::path> writtenLists_;  // list content -> its signed file
-  std::vector<std::string> releasePems_;  // Ed25519 keys that sign the statement
+  std::vector<std::string> releasePems_;          // Ed25519 keys that sign the statement
+  std::unique_ptr<DeltaBuilder> deltas_;
 };
 
 }  // namespace

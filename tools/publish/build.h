@@ -8,6 +8,8 @@
 //   patcher/v-<n>.inc        a signed incremental list per list distance n
 //   patcher/patcher/<path>   the compressed form of every file of V, at its
 //                            encoded path (without the leading "./")
+//   patcher/delta.idx        the signed delta index, and patcher/delta/ the
+//                            patches it names (deltas.h)
 // and, with release keys, the release manifest ("patcher/manifest") and the
 // signed release statement ("patcher/statement", release_signing.h).
 // The tree is built next to the output and switched into place at the end
@@ -20,6 +22,8 @@
 #include <ostream>
 #include <string>
 #include <vector>
+
+#include "publish/deltas.h"
 
 namespace launcher::publish {
 
@@ -40,6 +44,9 @@ struct BuildOptions {
   // statement; none: no statement and no manifest are written.
   std::vector<std::filesystem::path> releaseKeys;
   std::int64_t statementLifetime = 7 * 86400;  // seconds from signing to expiry
+  // Patches from each file's content in this many releases before V (0:
+  // no patches, no delta index).
+  int deltas = kDefaultDeltaReleases;
 };
 
 // Runs the build. Problems and progress go to `err`, the summary to `out`.

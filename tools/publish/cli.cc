@@ -17,6 +17,7 @@
 #include "pack/pack.h"
 #include "platform/clock.h"
 #include "publish/build.h"
+#include "publish/deltas.h"
 #include "publish/file_io.h"
 #include "publish/keys.h"
 #include "publish/path_rules.h"
@@ -178,6 +179,9 @@ int Build(const Arguments& args, std::ostream& out, std::ostream& err) {
     if (!lifetime) return Usage(err, "--expires must be like 7d, 36h or 90m (at most 366d)");
     options.statementLifetime = *lifetime;
   }
+  auto deltas = ParseNumber(args.Get("deltas").value_or(std::to_string(kDefaultDeltaReleases)));
+  if (!deltas || *deltas < 0 || *deltas > 100) return Usage(err, "--deltas must be 0..100");
+  options.deltas = static_cast<int>(*deltas);
   return BuildServerTree(options, out, err);
 }
 
@@ -237,7 +241,9 @@ int VerifyTree(const Arguments& args, std::ostream& out, std::ostream& err) {
   std::vector<fs::path> releaseKeys;
   for (const std::string& file : args.GetAll("release-pubkey"))
     releaseKeys.push_back(PathArg(file));
-  return VerifyServerTree(PathArg(args.positional[0]), PathArg(*key), out, releaseKeys);
+  const auto releases = args.Get("releases");
+  return VerifyServerTree(PathArg(args.positional[0]), PathArg(*key), out, releaseKeys,
+                          releases ? PathArg(*releases) : fs::path());
 }
 
 int Pack(const Arguments& args, std::ostream& out, std::ostream& err, bool compress) {
@@ -284,11 +290,12 @@ std::string UsageText() {
          "  keygen --out DIR [--type list|release|both] [--bits 1024]\n"
          "  build --releases DIR --key PRIVATE.pem --pid N --out SERVERDIR\n"
          "        [--release-key RELEASE-PRIVATE.pem [--release-key NEXT.pem]] [--expires 7d]\n"
-         "        [--comment TEXT] [--max-distance N] [--reuse yes|no]\n"
+         "        [--comment TEXT] [--max-distance N] [--reuse yes|no] [--deltas K]\n"
          "  refresh SERVERDIR --release-key RELEASE-PRIVATE.pem [--release-key NEXT.pem]\n"
          "        [--expires 7d]\n"
          "  sign FILE --key PRIVATE.pem [--out SIGNED]\n"
          "  verify-tree SERVERDIR --pubkey PUBLIC.pem [--release-pubkey RELEASE-PUBLIC.pem ...]\n"
+         "        [--releases DIR]\n"
          "  pack SOURCE COMPRESSED      (prints the list digest)\n"
          "  unpack COMPRESSED TARGET\n"
          "  encode-path RELATIVE/PATH\n"

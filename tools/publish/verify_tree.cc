@@ -18,6 +18,7 @@
 #include "publish/file_io.h"
 #include "publish/path_rules.h"
 #include "publish/tree_switch.h"
+#include "publish/verify_deltas.h"
 #include "publish/verify_release.h"
 #include "update/list_distance.h"
 #include "update/list_path.h"
@@ -69,7 +70,8 @@ struct Entry {
 
 class TreeVerifier {
  public:
-  TreeVerifier(const fs::path& root, std::ostream& out) : root_(root), out_(out) {}
+  TreeVerifier(const fs::path& root, const fs::path& releases, std::ostream& out)
+      : root_(root), releases_(releases), out_(out) {}
 
   int Run(const fs::path& publicKey, const std::vector<fs::path>& releaseKeys) {
     std::string pem;
@@ -97,11 +99,12 @@ class TreeVerifier {
       if (ReadList(verifier, name, entries) && fullOk) CrossCheck(name, entries);
     }
     for (const auto& [path, entry] : full_) CheckServedFile(path, entry);
+    const int patches = CheckDeltas(verifier);
     CheckRelease(releaseKeys, incremental);
     ReportStrayFiles();
-    out_ << "checked " << listsRead_ << " list(s), " << filesChecked_
-         << " file(s): " << (problems_ == 0 ? "OK" : std::to_string(problems_) + " problem(s)")
-         << "\n";
+    out_ << "checked " << listsRead_ << " list(s), " << filesChecked_ << " file(s), " << patches
+         << " patch(es) applied: "
+         << (problems_ == 0 ? "OK" : std::to_string(problems_) + " problem(s)") << "\n";
     return problems_ == 0 ? 0 : 1;
   }
 
@@ -262,6 +265,25 @@ class TreeVerifier {
         [this](const std::string& text) { Note(text); });
   }
 
+  int CheckDeltas(const SignatureVerifier& verifier) {
+    DeltaCheck check;
+    check.root = root_;
+    if (!releases_.empty()) check.releases = releases_;
+    check.scratch = Scratch();
+    for (const auto& [path, entry] : full_) check.listed[entry.served] = entry.digest;
+    check.problem = [this](const std::string& text) { Problem(text); };
+    check.note = [this](const std::string& text) { Note(text); };
+    const int applied = CheckDeltaIndex(check, verifier, patchFiles_);
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(root_ / "patcher" / "delta", ec);
+         it != fs::recursive_directory_iterator(); it.increment(ec)) {
+      if (it->is_directory(ec)) continue;
+      const std::string rel = fs::relative(it->path(), root_ / "patcher", ec).generic_string();
+      if (!patchFiles_.contains(rel)) Note("patcher/" + rel + " is not in the delta index");
+    }
+    return applied;
+  }
+
   const fs::path& Scratch() {
     if (scratch_.empty()) {
       std::error_code tempError;
@@ -284,9 +306,11 @@ class TreeVerifier {
   }
 
   fs::path root_;
+  fs::path releases_;
   std::ostream& out_;
   std::map<std::string, Entry> full_;
   std::set<std::string> checkedFiles_;
+  std::set<std::string> patchFiles_;
   fs::path scratch_;
   int problems_ = 0;
   int listsRead_ = 0;
@@ -296,8 +320,8 @@ class TreeVerifier {
 }  // namespace
 
 int VerifyServerTree(const fs::path& root, const fs::path& publicKey, std::ostream& out,
-                     const std::vector<fs::path>& releaseKeys) {
-  return TreeVerifier(root, out).Run(publicKey, releaseKeys);
+                     const std::vector<fs::path>& releaseKeys, const fs::path& releases) {
+  return TreeVerifier(root, releases, out).Run(publicKey, releaseKeys);
 }
 
 }  // namespace launcher::publish

@@ -43,6 +43,9 @@ class LauncherRun {
 
   // ../patcher/ without server/ and the patcher.
   Release Installed() const;
+  // The installation's ../patcher/ and ../config/patcher/.
+  std::filesystem::path PatcherDir() const { return dir_.path() / "patcher"; }
+  std::filesystem::path ConfigDir() const { return dir_.path() / "config" / "patcher"; }
   std::string InstalledVersion() const;
   // A file under ../config/patcher/ ("trusted.sw"), or empty when missing.
   std::string ConfigFile(const std::string& name) const;

@@ -1,5 +1,6 @@
 // Crash safety of the incremental update: the real engine runs in a child
-// process that is killed with SIGKILL at random moments and restarted. Every
+// process that is killed with SIGKILL at random moments and restarted. Some
+// files come as patches of their old content, some whole. Every
 // file ever seen in ../patcher/ holds its old or its new content, nothing
 // appears outside the installation's directories, and the update finishes
 // with the release byte for byte. Whatever the record of verified files holds
@@ -71,6 +72,12 @@ Release NewRelease() {
   for (int i = 0; i < 24; i += 2) {
     r["data/f" + std::to_string(i) + ".bin"] =
         NoiseBytes(60000 + 7000 * static_cast<std::size_t>(i), 500u + static_cast<unsigned>(i));
+  }
+  // Rebuilt rather than replaced: these arrive as patches of the old
+  // content, so kills land in patch transfers and applications too.
+  for (int i = 1; i < 24; i += 4) {
+    std::string& content = r["data/f" + std::to_string(i) + ".bin"];
+    content.insert(content.size() / 2, NoiseBytes(20000, 700u + static_cast<unsigned>(i)));
   }
   r.erase("gone/deep/old.txt");
   r["added/a.bin"] = NoiseBytes(120000, 900);
@@ -169,6 +176,11 @@ TEST(UpdateKillTest, SurvivesRepeatedSigkillAndEndsWithTheRelease) {
   // state than the server's next version.
   EXPECT_EQ(ReadFileBytes(dir.path() / "config" / "patcher" / "version.sw"), "101\r\n");
   EXPECT_GT(recordAnswers, 0) << "the record was never looked at";
+  std::size_t patchRequests = 0;
+  for (const std::string& line : SettledAccessLog(nginx)) {
+    if (line.rfind("GET /patcher/delta/", 0) == 0) ++patchRequests;
+  }
+  EXPECT_GT(patchRequests, 0u) << "no patch was ever fetched";
 }
 
 }  // namespace
