@@ -17,7 +17,9 @@
 #include "seam/status_display.h"
 #include "update/directories.h"
 #include "update/installed_check.h"
+#include "update/release_trust.h"
 #include "update/state_files.h"
+#include "update/transfer_plan.h"
 #include "update/update_state.h"
 
 namespace launcher {
@@ -55,9 +57,15 @@ const DeltaLookup* LoadIndex() {
     return loaded.lookup ? &*loaded.lookup : nullptr;
   }
   loaded = LoadedIndex{.tried = true, .url = url, .serverVersion = ServerVersion, .lookup = {}};
-  DeleteFileForced(DeltaIndexFilePath);
-  if (SharedDownloader == nullptr) SharedDownloader = std::make_unique<Downloader>();
-  SharedDownloader->Download(url, DeltaIndexFilePath, DownloadCallback{}, 0);
+  if (AcceptedStatement() != nullptr) {
+    // Only as the statement names it: capped at its signed size, kept only
+    // with its signed SHA-256.
+    FetchReleaseFile(std::string("patcher/") + std::string(kDeltaIndexName), DeltaIndexFilePath);
+  } else {
+    DeleteFileForced(DeltaIndexFilePath);
+    if (SharedDownloader == nullptr) SharedDownloader = std::make_unique<Downloader>();
+    SharedDownloader->Download(url, DeltaIndexFilePath, DownloadCallback{}, 0);
+  }
   if (QueryFileSize(DeltaIndexFilePath) < 0) {
     LogText(Message(MSG_LOG_NO_PATCH_INDEX));
     return nullptr;
@@ -154,8 +162,14 @@ const DeltaPatch* PatchFetch::Choose(const std::string& requiredMd5) {
   // patch could start from: it is fetched whole, as a new file is, and the
   // index is not even asked.
   const InstalledDigest& installed = LastInstalledDigest();
-  const std::string base = installed.decodedPath == entry_.decodedPath ? installed.digest : "";
-  if (base.empty()) return nullptr;
+  if (installed.decodedPath != entry_.decodedPath) return nullptr;
+  // What the check learnt of the installed file: its list digest, or, with
+  // a release manifest, its SHA-256 (which a file of another size than the
+  // signed one was not read for: it is read here, once).
+  const std::string& base = installed.digest;
+  std::string baseSha256 = installed.sha256;
+  ManifestEntry signedEntry;
+  if (base.empty() && !SignedEntryFor(entry_.decodedPath, signedEntry)) return nullptr;
   const DeltaLookup* lookup = LoadIndex();
   if (lookup == nullptr) return nullptr;
   const std::vector<const DeltaPatch*> offered =
@@ -164,9 +178,13 @@ const DeltaPatch* PatchFetch::Choose(const std::string& requiredMd5) {
     LogTextWithName(Message(MSG_LOG_WHOLE_NO_PATCH), entry_.decodedPath);
     return nullptr;
   }
+  if (base.empty() && baseSha256.empty() && !InstalledSha256(entry_.decodedPath, baseSha256)) {
+    return nullptr;  // not installed, or unreadable: fetched whole
+  }
   const DeltaPatch* chosen = nullptr;
   for (const DeltaPatch* patch : offered) {
-    if (patch->baseDigest == base && (requiredMd5.empty() || patch->patchMd5 == requiredMd5)) {
+    const bool isBase = base.empty() ? patch->baseSha256 == baseSha256 : patch->baseDigest == base;
+    if (isBase && (requiredMd5.empty() || patch->patchMd5 == requiredMd5)) {
       chosen = patch;
       break;
     }
@@ -182,6 +200,10 @@ const DeltaPatch* PatchFetch::Choose(const std::string& requiredMd5) {
     return nullptr;
   }
   return chosen;
+}
+
+std::int64_t PatchFetch::size() const {
+  return patch_ != nullptr ? static_cast<std::int64_t>(patch_->patchSize) : -1;
 }
 
 std::u16string PatchFetch::url() const {

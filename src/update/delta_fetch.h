@@ -52,6 +52,8 @@ class PatchFetch {
   // True while the next attempt fetches the patch.
   bool active() const { return patch_ != nullptr; }
   std::u16string url() const;
+  // The patch's size from the signed index: no transfer of it goes past.
+  std::int64_t size() const;
   // Before each transfer of the patch: records that tempfile.dat holds it
   // (a transfer from byte 0 of the incremental update).
   void BeforeTransfer();

@@ -53,18 +53,20 @@ std::vector<std::string_view> SplitFields(std::string_view line) {
 
 std::optional<DeltaPatch> ParsePatchLine(std::string_view line) {
   const std::vector<std::string_view> f = SplitFields(line);
-  if (f.size() != 8) return std::nullopt;
+  if (f.size() != 9) return std::nullopt;
   DeltaPatch patch;
   patch.path = f[0];
   patch.baseDigest = f[1];
-  patch.resultDigest = f[2];
-  patch.resultSha256 = f[4];
-  patch.patchMd5 = f[6];
-  patch.place = f[7];
+  patch.baseSha256 = f[2];
+  patch.resultDigest = f[3];
+  patch.resultSha256 = f[5];
+  patch.patchMd5 = f[7];
+  patch.place = f[8];
   if (!IsExpandedPath(patch.path) || !IsLowerHex(patch.baseDigest, 32) ||
-      !IsLowerHex(patch.resultDigest, 32) || !ParseSize(f[3], patch.resultSize) ||
-      !IsSha256Hex(patch.resultSha256) || !ParseSize(f[5], patch.patchSize) ||
-      patch.patchSize == 0 || !IsLowerHex(patch.patchMd5, 32) || !IsSafePatchPlace(patch.place) ||
+      !IsSha256Hex(patch.baseSha256) || !IsLowerHex(patch.resultDigest, 32) ||
+      !ParseSize(f[4], patch.resultSize) || !IsSha256Hex(patch.resultSha256) ||
+      !ParseSize(f[6], patch.patchSize) || patch.patchSize == 0 ||
+      !IsLowerHex(patch.patchMd5, 32) || !IsSafePatchPlace(patch.place) ||
       patch.baseDigest == patch.resultDigest) {
     return std::nullopt;
   }
@@ -79,7 +81,7 @@ std::string FormatDeltaIndex(const DeltaIndex& index, std::string_view comment) 
   if (!comment.empty()) text.append("# ").append(comment).append("\n");
   text += "version " + std::to_string(index.version) + "\n";
   for (const DeltaPatch& p : index.patches) {
-    text += p.path + ' ' + p.baseDigest + ' ' + p.resultDigest + ' ' +
+    text += p.path + ' ' + p.baseDigest + ' ' + p.baseSha256 + ' ' + p.resultDigest + ' ' +
             std::to_string(p.resultSize) + ' ' + p.resultSha256 + ' ' +
             std::to_string(p.patchSize) + ' ' + p.patchMd5 + ' ' + p.place + '\n';
   }

@@ -29,6 +29,7 @@ inline constexpr std::uint64_t kMaxDeltaIndexBytes = 32u << 20;
 struct DeltaPatch {
   std::string path;          // the list entry's expanded path token ("./ZGF0YQ==/...")
   std::string baseDigest;    // list digest of the content the patch applies to
+  std::string baseSha256;    // SHA-256 of the base's bytes (64 hex digits)
   std::string resultDigest;  // list digest of the content it gives
   std::uint64_t resultSize = 0;
   std::string resultSha256;  // SHA-256 of the result's bytes (64 hex digits)

@@ -214,7 +214,7 @@ bool FetchListedFile(const ListedFile& entry, FetchVariant variant, int* fetched
     BodySinks sinks(streamed, unpacked.get());
     patch.BeforeTransfer();
     SharedDownloader->Download(patch.active() ? patch.url() : url, TempFilePath, handler, BytesDone,
-                               &sinks, patch.active() ? -1 : sizeCap);
+                               &sinks, patch.active() ? patch.size() : sizeCap);
     if (DownloadFinished) {
       if (TransferCutShort) {
         FileOk = 0;  // fails like a wrong digest: the next attempt starts afresh

@@ -111,6 +111,13 @@ bool Found(std::u16string_view decodedPath, std::string_view digest, std::string
 
 const InstalledDigest& LastInstalledDigest() { return g_lastInstalled; }
 
+bool InstalledSha256(std::u16string_view decodedPath, std::string& hex) {
+  const std::u16string path = PatcherDirPath + std::u16string(decodedPath);
+  if (!StaysInsideRoot(PatcherDirPath, decodedPath) || !IsRegularFileNoFollow(path)) return false;
+  std::uint64_t size = 0;
+  return Sha256OfFile(path, hex, size);
+}
+
 std::vector<std::u16string> PlanInstalledChecks(std::u16string_view listPath, bool incremental,
                                                 int skipEntries,
                                                 const std::vector<bool>* excluded) {

@@ -24,6 +24,11 @@ struct InstalledDigest {
 };
 const InstalledDigest& LastInstalledDigest();
 
+// The SHA-256 of the installed file PatcherDirPath + decodedPath, read as
+// the check reads it (one guarded section, the file bar). False when it is
+// not a regular file inside the patcher directory or cannot be read.
+bool InstalledSha256(std::u16string_view decodedPath, std::string& hex);
+
 // The installed files (PatcherDirPath + decoded path) that a pass over the
 // list at `listPath` will check, in its order: the entries after the first
 // `skipEntries` ones, but the deletions of an incremental list, the entries

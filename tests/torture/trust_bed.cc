@@ -17,7 +17,7 @@ SignedRepo* TrustBed::repo_ = nullptr;
 
 const Release& TrustBed::R(int version) {
   // R1; R2 changes b.bin, adds d.txt; R3 changes a.txt, drops c.txt; R4
-  // changes b.bin again.
+  // inserts a few bytes into b.bin (a patch is published for it).
   static const std::vector<Release> releases = [] {
     std::vector<Release> r(5);
     r[1] = {{"a.txt", "one"}, {"data/b.bin", NoiseBytes(20000, 1)}, {"c.txt", "shared"}};
@@ -28,7 +28,7 @@ const Release& TrustBed::R(int version) {
     r[3]["a.txt"] = "three";
     r[3].erase("c.txt");
     r[4] = r[3];
-    r[4]["data/b.bin"] = NoiseBytes(20000, 4);
+    r[4]["data/b.bin"].insert(10000, NoiseBytes(64, 4));
     return r;
   }();
   return releases.at(static_cast<std::size_t>(version));

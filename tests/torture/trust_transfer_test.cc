@@ -220,5 +220,16 @@ TEST_F(TrustTransferTest, FullCheckGoesBySha256AndTheTransferTotalIsKnown) {
             std::string::npos);
 }
 
+// The delta index is fetched as the statement names it, and a patch's base
+// is matched by the installed file's SHA-256 (the check of a manifest reads
+// no list digest): release 4 arrives without a whole file.
+TEST_F(TrustTransferTest, PatchesComeThroughTheStatementAndMatchTheirBaseBySha256) {
+  Install("3", 3);
+  Serve("4");
+  EXPECT_TRUE(RunNormal());
+  ExpectState(R(4), 4, 4);
+  EXPECT_EQ(FetchedSinceServe(), 0u) << "b.bin came as a patch";
+}
+
 }  // namespace
 }  // namespace launcher::testing

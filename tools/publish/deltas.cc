@@ -152,8 +152,14 @@ bool DeltaBuilder::Build(int releases, const fs::path& build,
         ++skipped_;
         continue;
       }
+      const std::optional<RawDigestBytes> baseRaw = index_.RawDigest(*old);
+      if (!baseRaw) {
+        problem = old->source.string() + ": cannot be read";
+        return false;
+      }
       index.patches.push_back(DeltaPatch{.path = EncodeListPath(file->path),
                                          .baseDigest = baseDigest,
+                                         .baseSha256 = Hex(*baseRaw),
                                          .resultDigest = resultDigest,
                                          .resultSize = file->size,
                                          .resultSha256 = Hex(*resultRaw),

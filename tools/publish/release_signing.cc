@@ -169,7 +169,7 @@ bool WriteReleaseFiles(const fs::path& root, int pid, int version,
   for (const auto& item : fs::directory_iterator(patcher, ec)) {
     const std::string name = item.path().filename().string();
     const bool list = name == "files.md5" || (name.starts_with("v-") && name.ends_with(".inc"));
-    if ((list || name == "manifest") && item.is_regular_file(ec) &&
+    if ((list || name == "manifest" || name == "delta.idx") && item.is_regular_file(ec) &&
         !BindFile(root, "patcher/" + name, statement, problem)) {
       return false;
     }

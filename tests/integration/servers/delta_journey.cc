@@ -82,9 +82,9 @@ class DeltaTrees {
         WriteFileBytes(file, bytes);
       }
       if (line.starts_with(EncodeListPath("data/badresult.pak") + " ")) {
-        // The fifth field is the result's SHA-256.
+        // The sixth field is the result's SHA-256.
         std::size_t at = 0;
-        for (int field = 0; field < 4; ++field) at = out.find(' ', at) + 1;
+        for (int field = 0; field < 5; ++field) at = out.find(' ', at) + 1;
         out.replace(at, 64, std::string(64, 'a'));
       }
       patched += out + "\n";

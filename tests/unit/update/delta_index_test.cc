@@ -11,6 +11,7 @@ namespace {
 DeltaPatch Sample() {
   return {.path = "./ZGF0YQ==/YS5iaW4=",
           .baseDigest = std::string(32, 'a'),
+          .baseSha256 = std::string(64, 'e'),
           .resultDigest = std::string(32, 'b'),
           .resultSize = 3000100,
           .resultSha256 = std::string(64, 'c'),
@@ -54,16 +55,17 @@ TEST(DeltaIndexTest, ReadsWhatItWritesAndRefusesEveryMalformedLineWhole) {
       WithField(one, 0, "ZGF0YQ==/YS5iaW4="),        // not expanded
       WithField(one, 0, "./../x"),
       WithField(one, 1, std::string(32, 'A')),  // upper case
-      WithField(one, 2, std::string(32, 'a')),  // result = base
-      WithField(one, 3, "-1"),
-      WithField(one, 4, std::string(63, 'c')),
-      WithField(one, 5, "0"),
-      WithField(one, 7, "../patcher/files.md5"),
-      WithField(one, 7, "/etc/passwd"),
-      WithField(one, 7, "delta//x.zst"),
-      WithField(one, 7, "delta/./x.zst"),
-      WithField(one, 7, "delta/x y.zst"),
-      WithField(one, 7, "delta/a.zst extra"),
+      WithField(one, 2, std::string(63, 'e')),
+      WithField(one, 3, std::string(32, 'a')),  // result = base
+      WithField(one, 4, "-1"),
+      WithField(one, 5, std::string(63, 'c')),
+      WithField(one, 6, "0"),
+      WithField(one, 8, "../patcher/files.md5"),
+      WithField(one, 8, "/etc/passwd"),
+      WithField(one, 8, "delta//x.zst"),
+      WithField(one, 8, "delta/./x.zst"),
+      WithField(one, 8, "delta/x y.zst"),
+      WithField(one, 8, "delta/a.zst extra"),
   };
   for (const std::string& text : bad) {
     EXPECT_FALSE(ParseDeltaIndex(text, problem)) << text;
