@@ -15,6 +15,19 @@ const char* const kFlipInside[] = {"data/x/inner.bin", "data/x/more.bin"};
 
 bool Chance(std::mt19937& rng, unsigned percent) { return Pick(rng, 100) < percent; }
 
+// `content` rebuilt the way a program or an archive changes between
+// releases: a few bytes changed and a few inserted, so the publisher makes
+// a patch for it.
+std::string EditedContent(const std::string& content, std::mt19937& rng) {
+  std::string edited = content;
+  for (int i = 0; i < 3; ++i) {
+    const std::size_t at = Pick(rng, edited.size() - 16);
+    edited.replace(at, 16, NoiseBytes(16, Pick(rng, 1u << 31)));
+  }
+  edited.insert(Pick(rng, edited.size()), NoiseBytes(100 + Pick(rng, 400), Pick(rng, 1u << 31)));
+  return edited;
+}
+
 std::string FreshContent(const std::string& path, std::mt19937& rng) {
   if (path == "empty.dat") return {};
   if (path == "big.bin")
@@ -48,6 +61,8 @@ int ReleaseHistory::Add(std::mt19937& rng) {
     const std::vector<std::string> older = earlier(path);
     if (roll < 45) {
       next[path] = last->at(path);
+    } else if (roll < 65 && last->at(path).size() >= 8192) {
+      next[path] = EditedContent(last->at(path), rng);
     } else if (roll < 65) {
       next[path] = FreshContent(path, rng);
     } else if (roll < 85 && !older.empty()) {

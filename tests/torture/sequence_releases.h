@@ -1,6 +1,7 @@
 // ReleaseHistory: the releases of one generated sequence, as a player's
 // installation may meet them. Each new release comes from the one before
-// by chance (a seeded generator): files added, changed, deleted, put back
+// by chance (a seeded generator): files added, changed (a few bytes, so the
+// publisher patches them, or wholesale), deleted, put back
 // to a content they had before, a file that becomes a directory and back,
 // an empty file, a file over 1 MiB, a deep path. Every release holds at
 // least one file. Versions count from 1; every release is kept here, also

@@ -141,6 +141,15 @@ class SequenceTest : public testing::TortureBed {
 
   void Note(const std::string& what) { trail_ += what + "; "; }
 
+  // Requests for patches the server has answered so far.
+  std::size_t PatchRequests() const {
+    std::size_t count = 0;
+    for (const auto& line : testing::SettledAccessLog(*nginx_)) {
+      if (line.rfind("GET /patcher/delta/", 0) == 0) ++count;
+    }
+    return count;
+  }
+
   // Invariants 1 to 3 after a run.
   void Check(const RunResult& run, bool mustConverge) {
     SCOPED_TRACE(trail_);
@@ -311,8 +320,10 @@ TEST_F(SequenceTest, KilledRunsReleasesAndOutsideChangesNeverLeaveAWrongOrStuckI
       (count != nullptr ? std::atoi(count) : kSequences) * testing::TortureRounds();
   for (int i = 0; i < sequences && !HasFatalFailure(); ++i) {
     const unsigned seed = static_cast<unsigned>(seeds());
+    const std::size_t patchesBefore = PatchRequests();
     RunSequence(seed);
-    std::printf("sequence %d of %d: %s\n", i + 1, sequences, trail_.c_str());
+    std::printf("sequence %d of %d (%zu patch requests): %s\n", i + 1, sequences,
+                PatchRequests() - patchesBefore, trail_.c_str());
     std::fflush(stdout);
   }
 }
