@@ -55,7 +55,8 @@ windows-test: windows build
 # (screenshot-windows-scale-*.png) by the tests that check those densities.
 windows-screenshots: windows build
 	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen LAUNCHER_SCREENSHOT_DIR=$(CURDIR)/docs \
-	  tests/ui/wine_window_test --gtest_filter='WineWindowTest.TheWindowIsDrawnAtTheMonitorsDensity'
+	  tests/ui/wine_window_test \
+	  --gtest_filter='WineWindowTest.TheWindowIsDrawnAtTheMonitorsDensity:WineWindowTest.ScreenshotOfTheTimeLeft'
 
 # Everything built with ASan + UBSan and every test run, but the wine-labelled
 # ones (they drive the windows build), the one that measures peak memory,
