@@ -65,6 +65,9 @@ TEXTS = {
     46: ("Patcher already running; nothing updated", "更新程序已在运行，未进行更新"),
     47: ("Checking every file against the full list instead of ",
          "改为按完整文件列表检查所有文件，未使用 "),
+    60: ("Server failed, trying the next: ", "服务器失败，改用下一个："),
+    61: ("Served by ", "提供者："),
+    62: ("New release published during the update, now ", "更新期间发布了新版本，现为 "),
 }
 
 

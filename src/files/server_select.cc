@@ -1,10 +1,10 @@
 #include "files/server_select.h"
 
-#include <optional>
 #include <string>
 #include <string_view>
 
 #include "files/paths.h"
+#include "files/server_mirrors.h"
 #include "files/utf16_text.h"
 
 namespace launcher {
@@ -35,36 +35,17 @@ std::u16string ReadSelectedName() {
   return selected;
 }
 
-// The text between the first quote at or after `pos` and the next quote;
-// `pos` moves past the closing quote. None when either quote is missing.
-std::optional<std::u16string_view> NextQuotedField(std::u16string_view line, std::size_t& pos) {
-  std::size_t open = line.find(u'"', pos);
-  if (open == std::u16string_view::npos) return std::nullopt;
-  std::size_t close = line.find(u'"', open + 1);
-  if (close == std::u16string_view::npos) return std::nullopt;
-  pos = close + 1;
-  return line.substr(open + 1, close - open - 1);
-}
-
 }  // namespace
 
 void SelectUpdateServer() {
-  std::u16string base = ServerBaseUrl;
-  std::u16string selected = ReadSelectedName();
-  if (!selected.empty()) {
-    Utf16LineReader reader(ServerListPath);
-    std::u16string line;
-    while (reader.ReadLine(line)) {
-      std::size_t pos = 0;
-      std::optional<std::u16string_view> name = NextQuotedField(line, pos);
-      if (!name) continue;
-      std::optional<std::u16string_view> url = NextQuotedField(line, pos);
-      if (!url) continue;
-      // Exact comparison; the URL is taken verbatim. Later lines win.
-      if (*name == selected) base = *url;
-    }
-  }
-  SetServerBaseUrl(base);
+  const std::u16string selected = ReadSelectedName();
+  // Exact comparison; the URL is taken verbatim. The last matching line
+  // wins; its mirror group names the fallbacks.
+  std::vector<ServerMirrors::Server> servers;
+  if (!selected.empty()) servers = MirrorsOf(ReadServerListLines(), selected);
+  if (servers.empty()) servers.push_back({std::u16string(), ServerBaseUrl, false});
+  SetServerBaseUrl(servers.front().baseUrl);
+  RunServers.Reset(std::move(servers));
 }
 
 }  // namespace launcher

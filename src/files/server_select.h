@@ -11,7 +11,8 @@ namespace launcher {
 // Sets ServerBaseUrl to the URL of the selected server when the settings
 // name one that the list holds (the last matching list line wins), otherwise
 // keeps ServerBaseUrl; PidUrl, PatchUrl and PatchFilesUrl are rebuilt from it
-// in every case.
+// in every case. RunServers (server_mirrors.h) gets that server first, then
+// the mirrors the list names for it.
 void SelectUpdateServer();
 
 }  // namespace launcher

@@ -69,6 +69,16 @@ enum MessageSlot : int {
   // Logged with the list's name when the incremental list is missing or
   // unusable and the update goes on from the full list.
   MSG_LOG_INCREMENTAL_LIST_UNUSABLE = 47,
+  // Logged only when the server list names mirrors (server_mirrors.h): a
+  // server failed and the next one is tried, with "<server> (<reason>) ->
+  // <next server>: <what>"; and what a server served, with "<server>:
+  // <what>" (the run's version and lists, a file from a fallback).
+  MSG_LOG_SERVER_FAILED = 60,
+  MSG_LOG_SERVED_BY = 61,
+  // Logged with the release now named when the version file changed while
+  // the list of the release it named before was fetched: that list is
+  // dropped and the new release's list fetched.
+  MSG_LOG_RELEASE_CHANGED = 62,
 };
 
 // The text of a slot.

@@ -2,6 +2,7 @@
 
 #include "files/log.h"
 #include "files/paths.h"
+#include "files/server_mirrors.h"
 #include "files/string_table.h"
 #include "seam/cancel.h"
 #include "update/list_path.h"
@@ -41,6 +42,7 @@ void ResetEngineStateForTesting() {
   CurrentListDir.clear();
   PendingLogLine.clear();
   SetServerBaseUrl(DefaultServerBaseUrl);
+  RunServers.Reset({});
   ResetCancelStateForTesting();
   ClearStringTable();
   ResetVerifiedRecord();

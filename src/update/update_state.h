@@ -14,6 +14,7 @@
 //     CurrentListDir                                    update/list_path.h
 //     PendingLogLine                                    files/log.h
 //     ServerBaseUrl, PidUrl, PatchUrl, PatchFilesUrl    files/paths.h
+//     RunServers (the run's servers and mirrors)        files/server_mirrors.h
 //   shared by the two threads (reset too)
 //     CancelRequested, WorkInProgress, WindowClosing    seam/cancel.h
 //   filled by the window thread before the worker starts (emptied too)
