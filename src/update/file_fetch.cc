@@ -13,6 +13,7 @@
 #include "update/directories.h"
 #include "update/download_digest.h"
 #include "update/download_unpack.h"
+#include "update/mirror_walk.h"
 #include "update/state_files.h"
 #include "update/update_state.h"
 
@@ -28,6 +29,8 @@ void ShowFileProgress(int percent) { SetFileProgress(percent); }
 // length is the server's word and reading a reserved terabyte would stall
 // the update for hours.
 bool TransferCutShort = false;
+// What the last transfer's end said about its server (mirror_walk.h).
+AttemptVerdict LastVerdict;
 
 MessageSlot DownloadErrorSlot(std::int64_t errorDetail) {
   if (errorDetail >= 1 && errorDetail <= 7) {
@@ -49,12 +52,14 @@ void HandleProgress(int event, const Transfer& transfer, bool keepResumeRecord) 
       SetFileProgress(TransferPercent(BytesDone, TotalBytes));
       break;
     case DOWNLOAD_DONE:
+      LastVerdict = JudgeTransfer(transfer);
       SetFileProgress(100);
       DownloadFinished = true;
       TransferCutShort = transfer.state == TRANSFER_HTTP_ERROR && transfer.contentLength > 0 &&
                          transfer.offset < transfer.contentLength;
       break;
     case DOWNLOAD_FAILED:
+      LastVerdict = JudgeTransfer(transfer);
       DownloadFinished = false;
       LogText(Message(DownloadErrorSlot(transfer.errorDetail)));
       break;
@@ -152,21 +157,27 @@ int TransferPercent(std::int64_t done, std::int64_t total) {
 bool FetchListedFile(const ListedFile& entry, FetchVariant variant, int* fetchedMark) {
   const bool fullList = variant == FetchVariant::kFullList;
   const std::u16string& stagingRoot = fullList ? CheckDirPath : TempDirPath;
-  const std::u16string url = PatchFilesUrl + Widen(entry.expandedPath);
   const DownloadCallback handler = fullList ? FullListProgress : IncrementalProgress;
   if (SharedDownloader == nullptr) SharedDownloader = std::make_unique<Downloader>();
+  // With mirrors, a server that fails moves the entry on to the next one;
+  // with one server the walk never moves.
+  MirrorWalk servers;
 
   // The staging tree is the launcher's own: whatever an older list left
   // where this entry's copy belongs (a directory of that name, a file where
   // it needs a directory) goes.
   ClearObstaclesUnder(stagingRoot, entry.decodedPath);
   CreateParentDirectories(stagingRoot + entry.decodedPath);
-  const std::uint32_t first = EngineClock().TickCount();
+  std::uint32_t first = EngineClock().TickCount();
   std::uint32_t last = first;
-  for (int attempt = 0;; ++attempt) {
+  bool pauseFirst = false;  // the full-list variant pauses at an attempt's start
+  for (;;) {
     if (fullList) {
       LogText(Message(MSG_LOG_FILE_NEEDS_FETCH));
-      if (attempt > 0 && !PauseBeforeRetry(first, last)) return false;
+      if (pauseFirst && !PauseBeforeRetry(first, last)) {
+        if (!servers.MoveOnAfterTimeLimit(entry.decodedPath)) return false;
+        first = last = EngineClock().TickCount();
+      }
       SetStatusText(Message(MSG_DOWNLOADING));
       CreateParentDirectories(stagingRoot + entry.decodedPath);
       LogTextWithName(Message(MSG_LOG_DOWNLOADING_FILE), entry.decodedPath);
@@ -177,13 +188,15 @@ bool FetchListedFile(const ListedFile& entry, FetchVariant variant, int* fetched
 
     DownloadFinished = false;
     TransferCutShort = false;
+    LastVerdict = AttemptVerdict{};
     DownloadDigest streamed;
     std::unique_ptr<DownloadUnpack> unpacked;
     if (MayStage(stagingRoot, entry.decodedPath)) {
       unpacked = std::make_unique<DownloadUnpack>(stagingRoot + entry.decodedPath);
     }
     BodySinks sinks(streamed, unpacked.get());
-    SharedDownloader->Download(url, TempFilePath, handler, BytesDone, &sinks);
+    SharedDownloader->Download(servers.FileUrl(entry.expandedPath), TempFilePath, handler,
+                               BytesDone, &sinks);
     if (DownloadFinished) {
       if (TransferCutShort) {
         FileOk = 0;  // fails like a wrong digest: the next attempt starts afresh
@@ -191,16 +204,31 @@ bool FetchListedFile(const ListedFile& entry, FetchVariant variant, int* fetched
         CheckAndStage(entry, stagingRoot, !fullList, streamed, unpacked.get());
       }
       BytesDone = 0;  // a complete transfer was checked: the next one starts afresh
+      // The server answered; unless it failed as a server, its bytes were
+      // wrong.
+      if (FileOk == 0 && !LastVerdict.serverFailed) LastVerdict.wrongContent = true;
     } else {
       FileOk = 0;  // DOWNLOAD_FAILED: resume from the last progress offset
     }
     if (fetchedMark != nullptr) *fetchedMark = 1;
-    if (FileOk == 1) return true;
+    if (FileOk == 1) {
+      servers.Served(entry.decodedPath);
+      return true;
+    }
+    if (servers.MoveOnAfter(LastVerdict, entry.decodedPath)) {
+      first = last = EngineClock().TickCount();
+      pauseFirst = false;
+      continue;
+    }
+    pauseFirst = true;
 
     if (!fullList) {
       SetStatusText(Message(MSG_DOWNLOADING));
       LogText(Message(MSG_LOG_FILE_NEEDS_FETCH));
-      if (!PauseBeforeRetry(first, last)) return false;
+      if (!PauseBeforeRetry(first, last)) {
+        if (!servers.MoveOnAfterTimeLimit(entry.decodedPath)) return false;
+        first = last = EngineClock().TickCount();
+      }
     }
   }
 }

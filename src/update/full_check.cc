@@ -1,17 +1,21 @@
 #include "update/full_check.h"
 
 #include <memory>
+#include <string>
 
 #include "files/file_ops.h"
 #include "files/log.h"
 #include "files/paths.h"
 #include "files/string_table.h"
 #include "files/text_file.h"
+#include "files/utf16.h"
 #include "net/downloader.h"
 #include "seam/cancel.h"
 #include "seam/status_display.h"
 #include "update/directories.h"
 #include "update/full_list_update.h"
+#include "update/mirror_walk.h"
+#include "update/release_list.h"
 #include "update/state_files.h"
 #include "update/update_state.h"
 
@@ -38,28 +42,31 @@ void ShowAndLog(int slot) {
   LogText(text);
 }
 
-void FetchFresh(const std::u16string& url, const std::u16string& path) {
+Transfer FetchFresh(const std::u16string& url, const std::u16string& path) {
   DeleteFileForced(path);
   if (SharedDownloader == nullptr) SharedDownloader = std::make_unique<Downloader>();
   // A body that broke off before its announced length leaves the file at
   // that length with an unwritten tail; the server chooses the length, and
   // the list verification would read all of it. Such a file is no answer.
   bool cutShort = false;
-  const DownloadCallback watch = [&cutShort](int event, const Transfer& transfer) {
+  Transfer last;
+  const DownloadCallback watch = [&cutShort, &last](int event, const Transfer& transfer) {
     if (event == DOWNLOAD_DONE || event == DOWNLOAD_FAILED) {
       cutShort = transfer.contentLength > 0 && transfer.offset < transfer.contentLength;
+      last = transfer;
     }
     return 0;
   };
   SharedDownloader->Download(url, path, watch, 0);
   if (cutShort) DeleteFileForced(path);
+  return last;
 }
 
 bool ServerProductIdMatches() {
   // ../config/ may not exist on a fresh installation; without it the fetch
   // could never land and the server would look unreachable for ever.
   CreateParentDirectories(PidFilePath);
-  FetchFresh(PidUrl, PidFilePath);
+  FetchFromHome([] { return PidUrl; }, PidFilePath);
   int serverPid = 0;
   if (!ReadAndDeleteServerFile(PidFilePath, serverPid)) {
     ShowAndLog(MSG_SERVER_INFO_MISSING);
@@ -78,14 +85,17 @@ bool ServerProductIdMatches() {
 
 int FetchFullList() {
   CreateParentDirectories(NewVersionFilePath);
-  FetchFresh(PatchUrl + u"version", NewVersionFilePath);
+  FetchFromHome([] { return PatchUrl + u"version"; }, NewVersionFilePath);
   ReadAndDeleteServerFile(NewVersionFilePath, ServerVersion);
   if (ServerVersion == 0) return 0;
 
   LogText(Message(MSG_LOG_FETCHING_LIST));
   SetStatusText(Message(MSG_FETCHING_LIST));
-  // Deleted first, so that a failed fetch leaves no old list to be trusted.
-  FetchFresh(PatchUrl + u"files.md5", FullListFilePath);
+  // Deleted first, so that a failed fetch leaves no old list to be trusted;
+  // and dropped when the server named another release once it was here.
+  FetchListOfRelease([] { return PatchUrl + u"files.md5"; }, FullListFilePath,
+                     [](int version) { return version != 0; });
+  LogHomeServer(u"files.md5 " + Widen(std::to_string(ServerVersion)));
   WriteNumberFile(ListVersionFilePath, ServerVersion);
   // Whether the list arrived is for its signature check to tell.
   return 1;

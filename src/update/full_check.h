@@ -9,6 +9,8 @@
 // WorkerCancelled at any check point.
 #pragma once
 
+#include "net/downloader.h"
+
 #include <string>
 
 namespace launcher {
@@ -37,8 +39,9 @@ bool ServerProductIdMatches();
 // Fetches `url` into `path` with SharedDownloader, after removing whatever an
 // earlier run left there, so that a failed fetch can never pass an old file
 // off as the server's answer. Neither the directories nor the outcome are
-// handled here.
-void FetchFresh(const std::u16string& url, const std::u16string& path);
+// handled here; the transfer's final state is returned for whoever judges
+// the server by it (mirror_walk.h).
+Transfer FetchFresh(const std::u16string& url, const std::u16string& path);
 
 // Shows `slot` on the status line, then logs it.
 void ShowAndLog(int slot);

@@ -1,11 +1,13 @@
 #include "update/normal_update.h"
 
 #include <memory>
+#include <string>
 
 #include "files/file_ops.h"
 #include "files/log.h"
 #include "files/paths.h"
 #include "files/string_table.h"
+#include "files/utf16.h"
 #include "net/downloader.h"
 #include "platform/clock.h"
 #include "seam/cancel.h"
@@ -13,6 +15,7 @@
 #include "update/directories.h"
 #include "update/full_check.h"
 #include "update/incremental_update.h"
+#include "update/mirror_walk.h"
 #include "update/state_files.h"
 #include "update/update_state.h"
 
@@ -30,10 +33,11 @@ UpdateKind ChooseUpdateKind() {
   ServerVersion = 0;
   LocalVersion = 0;
   CreateParentDirectories(NewVersionFilePath);
-  FetchFresh(PatchUrl + u"version", NewVersionFilePath);
+  FetchFromHome([] { return PatchUrl + u"version"; }, NewVersionFilePath);
   ReadNumberFile(NewVersionFilePath, ServerVersion);
   DeleteFileForced(NewVersionFilePath);
   if (ServerVersion == 0) return UpdateKind::ServerVersionUnknown;
+  LogHomeServer(u"version " + Widen(std::to_string(ServerVersion)));
 
   // A missing "version.sw" and one without a number both leave 0, which
   // cannot be trusted.
