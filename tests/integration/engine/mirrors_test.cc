@@ -44,7 +44,8 @@ class MirrorsTest : public testing::EngineFixture {
   // The selected server "A" and its group, in this order.
   void UseServers(const std::vector<std::pair<std::string, std::string>>& servers) {
     std::vector<std::string> lines;
-    for (const auto& [name, url] : servers) lines.push_back("\"" + name + "\" \"" + url + "\" \"g\"");
+    for (const auto& [name, url] : servers)
+      lines.push_back("\"" + name + "\" \"" + url + "\" \"g\"");
     testing::WriteUtf16Lines(env_.Patcher("server/updateserver.txt"), lines);
     testing::WriteUtf16Lines(env_.Config("update.cfg"), {"UpdateServerSelect A"});
     SelectUpdateServer();
@@ -110,8 +111,8 @@ TEST_F(MirrorsTest, ServerDownCostsOneAttemptPerRunAndTheMirrorServesAll) {
   Downloader::Options quick;
   quick.connectTimeoutMs = 400;
   Downloader::SetDefaultOptionsForTesting(quick);
-  UseServers({{"A", "http://127.0.0.1:" + std::to_string(silent.port()) + "/"},
-              {"B", mirror->BaseUrl()}});
+  UseServers(
+      {{"A", "http://127.0.0.1:" + std::to_string(silent.port()) + "/"}, {"B", mirror->BaseUrl()}});
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(RunUpdate(), 3);
   const auto took = std::chrono::steady_clock::now() - start;
@@ -130,7 +131,8 @@ TEST_F(MirrorsTest, ServerDownCostsOneAttemptPerRunAndTheMirrorServesAll) {
   auto home = Snapshot("home");
   UseServers({{"A", home->BaseUrl()}, {"B", mirror->BaseUrl()}});
   env_.display.SetHook([&home](const testing::DisplayCall& call) {
-    if (call.kind == testing::DisplayCall::kStatus && call.text == Msg(MSG_DOWNLOADING)) home.reset();
+    if (call.kind == testing::DisplayCall::kStatus && call.text == Msg(MSG_DOWNLOADING))
+      home.reset();
   });
   EXPECT_EQ(RunUpdate(), 4);
   env_.display.SetHook({});

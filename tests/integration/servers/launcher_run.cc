@@ -38,6 +38,20 @@ int LauncherRun::Run(bool fullCheck, int limitSeconds) {
   return program_.Run(launcher_, switches, dir_ / "out.txt", std::chrono::seconds(limitSeconds));
 }
 
+pid_t LauncherRun::Start(bool fullCheck) {
+  const std::vector<std::string> switches =
+      fullCheck ? std::vector<std::string>{"FullCheck"} : std::vector<std::string>{};
+  return program_.Start(launcher_, switches, dir_ / "out.txt");
+}
+
+int LauncherRun::Wait(pid_t pid, int limitSeconds) {
+  if (pid < 0) return -1;
+  const int status = ReapChild(pid, Clock::now() + std::chrono::seconds(limitSeconds));
+  // The stand-in patcher must have recorded its start before a next run.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  return status;
+}
+
 LauncherRun::Killed LauncherRun::RunKilledAtAThird(std::int64_t minTotal) {
   Killed result;
   const pid_t pid = program_.Start(launcher_, {}, dir_ / "out.txt");

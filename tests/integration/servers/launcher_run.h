@@ -8,6 +8,8 @@
 // included). Not thread-safe.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -31,6 +33,10 @@ class LauncherRun {
   // Runs the launcher ("FullCheck" when `fullCheck`) to its end, at most
   // `limitSeconds`. Its exit status, or -1 when it had to be killed.
   int Run(bool fullCheck, int limitSeconds = 60);
+  // The same in two steps, so that several launchers run at once: Start
+  // returns the process id (or -1), Wait its exit status (or -1).
+  pid_t Start(bool fullCheck);
+  int Wait(pid_t pid, int limitSeconds = 60);
 
   struct Killed {
     bool killed = false;
