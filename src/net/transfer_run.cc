@@ -7,12 +7,6 @@
 #include "net/http_headers.h"
 #include "seam/cancel.h"
 
-// On Windows curl.h brings in <windows.h>, whose FILE_OPEN is a macro; here
-// the name is one of our error codes.
-#ifdef FILE_OPEN
-#undef FILE_OPEN
-#endif
-
 namespace launcher {
 namespace {
 

@@ -13,6 +13,12 @@
 
 #include <curl/curl.h>
 
+// On Windows curl.h brings in <windows.h>, whose FILE_OPEN is a macro; here
+// the name is one of our error codes.
+#ifdef FILE_OPEN
+#undef FILE_OPEN
+#endif
+
 #include <cstdint>
 #include <exception>
 #include <filesystem>
