@@ -7,10 +7,12 @@
 // counts the connections each side opened.
 //
 //   connection_bench [--files N (200)] [--kib K (8)] [--rtt-ms D (40)] [--runs R (3)]
-//                    [--tls] [--down] [--connect-timeout-ms T (2000)]
+//                    [--tls] [--down] [--connect-timeout-ms T (2000)] [--launcher-only]
 //
 // --tls: nginx speaks TLS and offers HTTP/2 (the launcher multiplexes the
 // files on one connection; curl, one at a time, takes HTTP/2 too).
+// --launcher-only: no other side (for the growth with the number of files,
+// where curl one at a time would take minutes).
 // --down: the server list names a first server that takes no connection
 // (its connect waits for the time-out, T) and the working one as its
 // mirror; the other side is then the launcher with the working server
@@ -52,6 +54,7 @@
 #include "support/test_certificate.h"
 #include "update/full_check.h"
 #include "update/list_path.h"
+#include "update/update_state.h"
 
 extern char** environ;
 
@@ -82,6 +85,13 @@ int InstallMain(const char* launcherDir, const char* baseUrl) {
     launcher::SetServerBaseUrl(launcher::Widen(baseUrl));
   }
   launcher::RunFullCheck(0);
+  if (launcher::SharedDownloader != nullptr) {
+    const launcher::Downloader::Counts counts = launcher::SharedDownloader->counts();
+    std::fprintf(
+        stderr,
+        "downloader: %d transfers, %d over HTTP/2, %d at once at most, HTTP/1.1 budget %d\n",
+        counts.started, counts.http2, counts.mostAtOnce, counts.http1Limit);
+  }
   std::ifstream version("../config/patcher/version.sw");
   int v = 0;
   version >> v;
@@ -113,11 +123,12 @@ int main(int argc, char** argv) {
   if (argc == 4 && std::strcmp(argv[1], "--install") == 0) return InstallMain(argv[2], argv[3]);
   std::size_t files = 200, kib = 8;
   int rttMs = 40, runs = 3, connectTimeoutMs = 2000;
-  bool tls = false, down = false;
+  bool tls = false, down = false, launcherOnly = false;
   for (int i = 1; i < argc; ++i) {
     const std::string opt = argv[i];
     if (opt == "--tls") tls = true;
     if (opt == "--down") down = true;
+    if (opt == "--launcher-only") launcherOnly = true;
     if (i + 1 >= argc) continue;
     if (opt == "--files") files = std::stoul(argv[i + 1]);
     if (opt == "--kib") kib = std::stoul(argv[i + 1]);
@@ -182,6 +193,7 @@ int main(int argc, char** argv) {
   for (int run = 0; run < runs; ++run) {
     for (int side = 0; side < 2; ++side) {
       const bool launcherSide = (side + run) % 2 == 0;
+      if (launcherOnly && !launcherSide) continue;
       const std::int64_t before = relay.WaitIdle().connections;
       double seconds = -1;
       if (launcherSide || down) {
@@ -230,6 +242,10 @@ int main(int argc, char** argv) {
               kib, rttMs, tls ? "https" : "http", runs);
   std::printf("launcher: median %.2f s, %lld connections\n", Median(ours),
               static_cast<long long>(ourConnections));
+  if (launcherOnly) {
+    std::printf("launcher: %.2f ms per file\n", Median(ours) * 1000.0 / static_cast<double>(files));
+    return 0;
+  }
   std::printf("%s: median %.2f s, %lld connections\n", down ? "launcher, one server" : "curl",
               Median(theirs), static_cast<long long>(curlConnections));
   if (down) {
