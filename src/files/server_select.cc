@@ -20,25 +20,25 @@ std::u16string_view NextWord(std::u16string_view line, std::size_t& pos) {
   return line.substr(start, pos - start);
 }
 
-// The value of the last "UpdateServerSelect <name>" line, or empty. A line
-// with the key and no name selects nothing and leaves an earlier choice.
-std::u16string ReadSelectedName() {
+// The value of the last "<key> <value>" line, or empty. A line with the key
+// and no value leaves an earlier one.
+std::u16string ReadSetting(std::u16string_view wanted) {
   Utf16LineReader reader(UpdateCfgPath);
-  std::u16string selected;
+  std::u16string found;
   std::u16string line;
   while (reader.ReadLine(line)) {
     std::size_t pos = 0;
     std::u16string_view key = NextWord(line, pos);
     std::u16string_view value = NextWord(line, pos);
-    if (key == u"UpdateServerSelect" && !value.empty()) selected = value;
+    if (key == wanted && !value.empty()) found = value;
   }
-  return selected;
+  return found;
 }
 
 }  // namespace
 
 void SelectUpdateServer() {
-  const std::u16string selected = ReadSelectedName();
+  const std::u16string selected = ReadSetting(u"UpdateServerSelect");
   // Exact comparison; the URL is taken verbatim. The last matching line
   // wins; its mirror group names the fallbacks.
   std::vector<ServerMirrors::Server> servers;
@@ -46,6 +46,16 @@ void SelectUpdateServer() {
   if (servers.empty()) servers.push_back({std::u16string(), ServerBaseUrl, false});
   SetServerBaseUrl(servers.front().baseUrl);
   RunServers.Reset(std::move(servers));
+}
+
+int ConfiguredDownloadConnections() {
+  const std::u16string value = ReadSetting(u"DownloadConnections");
+  int connections = 0;
+  for (char16_t c : value) {
+    if (c < u'0' || c > u'9' || connections > kMaxDownloadConnections) return 0;
+    connections = connections * 10 + (c - u'0');
+  }
+  return connections <= kMaxDownloadConnections ? connections : 0;
 }
 
 }  // namespace launcher

@@ -15,4 +15,12 @@ namespace launcher {
 // the mirrors the list names for it.
 void SelectUpdateServer();
 
+inline constexpr int kMaxDownloadConnections = 16;
+
+// The HTTP/1.1 connections a run may use at most, from the settings' line
+// "DownloadConnections <n>" (the last one; 1 to kMaxDownloadConnections,
+// decimal digits only); 0 when there is none or it is not such a number:
+// the downloader's own maximum then holds.
+int ConfiguredDownloadConnections();
+
 }  // namespace launcher

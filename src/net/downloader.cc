@@ -16,15 +16,17 @@ class Downloader::Impl {
 };
 
 namespace {
-Downloader::Options& DefaultOptions() {
+Downloader::Options& Defaults() {
   static Downloader::Options options;
   return options;
 }
 }  // namespace
 
-Downloader::Downloader() : Downloader(DefaultOptions()) {}
+Downloader::Downloader() : Downloader(Defaults()) {}
 
-void Downloader::SetDefaultOptionsForTesting(const Options& options) { DefaultOptions() = options; }
+void Downloader::SetDefaultOptionsForTesting(const Options& options) { Defaults() = options; }
+
+Downloader::Options Downloader::DefaultOptions() { return Defaults(); }
 Downloader::Downloader(const Options& options) : impl_(std::make_unique<Impl>(options)) {}
 Downloader::~Downloader() = default;
 

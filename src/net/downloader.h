@@ -169,6 +169,7 @@ class Downloader {
   // for tests and benchmarks that need short time-outs or their own
   // certificate authority. Not while another thread makes a Downloader.
   static void SetDefaultOptionsForTesting(const Options& options);
+  static Options DefaultOptions();
   ~Downloader();
   Downloader(const Downloader&) = delete;
   Downloader& operator=(const Downloader&) = delete;

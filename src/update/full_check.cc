@@ -109,7 +109,7 @@ int RunFullCheck(int /*unused*/) {
   LogText(Message(MSG_FULL_CHECK_START));
   SetTotalProgress(0);
 
-  SharedDownloader = std::make_unique<Downloader>();
+  NewSharedDownloader();
   if (!ServerProductIdMatches()) return 0;
 
   if (FetchFullList() == 0) {

@@ -53,7 +53,7 @@ int RunNormalUpdate() {
   SetStatusText(Message(MSG_UPDATE_START));
   LogText(Message(MSG_UPDATE_START));
 
-  SharedDownloader = std::make_unique<Downloader>();
+  NewSharedDownloader();
   // Without a matching product id the bars and the detail line keep what
   // they show.
   if (!ServerProductIdMatches()) return 0;

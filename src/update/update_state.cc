@@ -3,6 +3,7 @@
 #include "files/log.h"
 #include "files/paths.h"
 #include "files/server_mirrors.h"
+#include "files/server_select.h"
 #include "files/string_table.h"
 #include "seam/cancel.h"
 #include "update/list_path.h"
@@ -24,6 +25,13 @@ int EntryCount = 0;
 int StateEntries = 0;
 int StateVersion = 0;
 int Resuming = 0;
+
+void NewSharedDownloader() {
+  Downloader::Options options = Downloader::DefaultOptions();
+  if (const int connections = ConfiguredDownloadConnections(); connections > 0)
+    options.maxConnections = connections;
+  SharedDownloader = std::make_unique<Downloader>(options);
+}
 
 void ResetEngineStateForTesting() {
   LocalPid = 1;

@@ -44,6 +44,9 @@ extern int LocalVersion;
 // Created anew at the start of each update path; a replaced downloader is not
 // used again. Owned here; the last one lives until the process ends.
 extern std::unique_ptr<Downloader> SharedDownloader;
+// Makes SharedDownloader anew, with at most the HTTP/1.1 connections the
+// settings allow (ConfiguredDownloadConnections, files/server_select.h).
+void NewSharedDownloader();
 
 // --- Engine state of the per-file machinery -------------------------------
 

@@ -4,6 +4,7 @@
 
 #include "files/paths.h"
 #include "files/server_mirrors.h"
+#include "files/utf16.h"
 #include "support/engine_state.h"
 #include "support/utf16_files.h"
 
@@ -142,6 +143,17 @@ TEST_F(ServerSelectTest, MirrorGroupsGiveFallbacksInFileOrder) {
   SelectUpdateServer();
   ExpectBase(u"http://test/");
   EXPECT_FALSE(RunServers.several());
+}
+
+TEST_F(ServerSelectTest, DownloadConnectionsSettingTakesSmallNumbersOnly) {
+  Settings(u"DownloadConnections 3\nUpdateServerSelect S\nDownloadConnections 2\n");
+  EXPECT_EQ(ConfiguredDownloadConnections(), 2);
+  for (const char16_t* bad : {u"0", u"17", u"-1", u"2x", u"99999999999"}) {
+    Settings(std::u16string(u"DownloadConnections ") + bad + u"\n");
+    EXPECT_EQ(ConfiguredDownloadConnections(), 0) << ToUtf8(bad);
+  }
+  std::filesystem::remove(root_ / "config/patcher/update.cfg");
+  EXPECT_EQ(ConfiguredDownloadConnections(), 0);
 }
 
 }  // namespace
