@@ -41,13 +41,14 @@ void ConnectionBudget::EndWindow(std::int64_t nowMs) {
   if (holding_ > 0) {
     --holding_;
   } else if (stepped_ && rate < rateBefore_ * kGain) {
-    // The connection added last did not pay for itself.
-    --limit_;
+    // The connections added last did not pay for themselves.
+    limit_ = limitBefore_;
     stepped_ = false;
     holding_ = kHoldWindows;
   } else if (limit_ < max_) {
     rateBefore_ = rate;
-    ++limit_;
+    limitBefore_ = limit_;
+    limit_ = std::min(max_, limit_ * 2);
     stepped_ = true;
   } else {
     stepped_ = false;

@@ -1,10 +1,10 @@
 // How many HTTP/1.1 transfers the downloader runs at once: each needs a
 // connection of its own, and many parallel connections are a known
 // complaint on slow links (a Wi-Fi shared with a household). The budget
-// starts small and takes one connection more only while the last one raised
-// the rate at which bytes arrive: files that are small against the round
-// trip gain from every connection, a link that is already full gains
-// nothing, and then the budget steps back and stays.
+// starts small and doubles (up to its maximum) only while the last step
+// raised the rate at which bytes arrive: files that are small against the
+// round trip gain from every connection, a link that is already full gains
+// nothing, and then the budget steps back to where it was and stays.
 //
 // Measured in windows: a window runs while transfers were waiting for a
 // connection (so the limit was what held them back) and ends after it has
@@ -55,6 +55,7 @@ class ConnectionBudget {
   std::int64_t bytes_ = 0;         // since the window opened
   int ended_ = 0;
   double rateBefore_ = 0;  // bytes per ms at the limit before the last step up
+  int limitBefore_ = 0;    // that limit
   bool stepped_ = false;   // the last window ended with a step up
   int holding_ = 0;        // windows left before probing again
 };
