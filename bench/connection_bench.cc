@@ -23,7 +23,9 @@
 // with the engine's fixed pauses for the reader (300 ms after an outcome)
 // left out by a clock that does not sleep: they are no network time. The
 // child takes BENCH_CA_FILE, BENCH_CONNECT_TIMEOUT_MS and BENCH_DOWN_URL
-// from the environment. Prints one line per run and the medians.
+// from the environment. BENCH_NGINX_EXTRA adds directives to nginx's server
+// block (say "keepalive_requests 10000;"). Prints one line per run and the
+// medians.
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -178,6 +180,8 @@ int main(int argc, char** argv) {
     setenv("BENCH_CA_FILE", certificate->cert().c_str(), 1);
   }
   setenv("BENCH_CONNECT_TIMEOUT_MS", std::to_string(connectTimeoutMs).c_str(), 1);
+  serverOptions.extraServerConfig =
+      std::getenv("BENCH_NGINX_EXTRA") ? std::getenv("BENCH_NGINX_EXTRA") : "";
   launcher::testing::NginxServer nginx(served, serverOptions);
   launcher::testing::TcpRelay::Options far;
   far.delayMs = rttMs;
