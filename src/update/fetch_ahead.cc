@@ -121,6 +121,8 @@ bool FetchAhead::Take(int index) {
   }
   const bool staged = slot.state == State::kStaged;
   if (staged) ++taken_;
+  // The pass fetches it itself otherwise; nothing starts for it here now.
+  if (!staged) slot.state = State::kFailed;
   return staged;
 }
 
@@ -253,6 +255,7 @@ void FetchAhead::Round() {
   }
   for (auto& owned : window_) {
     Slot& slot = *owned;
+    if (slot.index <= passAt_) continue;  // the pass's own
     if (slot.state == State::kUndecided) Decide(slot);
     if (slot.state != State::kWanted) continue;
     if (inFlight >= kBytesInFlight ||
