@@ -197,25 +197,68 @@ class Bench:
                              kib / 1024 if kib else None, "ours/curl; peak is the whole bench "
                              "process (downloader, nginx and curl children)"))
 
-    # A first installation of 200 files of 8 KiB through a relay charging a
+    # A first installation of many files of 8 KiB through a relay charging a
     # 40 ms round trip per connection and per request, against curl fetching
-    # the same URLs in one process.
+    # the same URLs one at a time on one connection: over https (HTTP/2 for
+    # the launcher) and plain http (a few HTTP/1.1 connections); the growth
+    # per file from 200 to 2,000 files over https; and the time a dead first
+    # server (no answer until the connect time-out) costs a run.
     def connections(self):
-        r = run([self.exe("connection_bench"), "--files", 200, "--kib", 8, "--rtt-ms", 40,
-                 "--runs", self.runs], self.limit(120 + 60 * self.runs),
-                self.logs / "connections.log", env=self.env)
-        ours = [(float(s), int(c)) for s, c in
-                re.findall(r"launcher first installation ([\d.]+) s, (\d+) connections", r.output)]
-        curl = [(float(s), int(c)) for s, c in
-                re.findall(r"curl, one process ([\d.]+) s, (\d+) connections", r.output)]
-        if r.status != 0 or not ours or not curl:
-            return self.failed("connections", r)
-        ratio = stats(sorted_ratio([o[0] for o in ours], [c[0] for c in curl]))
-        self.rows.append(Row("first installation, 200 x 8 KiB, 40 ms round trip (s)",
-                             fmt(stats([o[0] for o in ours])), fmt(stats([c[0] for c in curl])),
-                             ratio, "<= 1.05", ratio[0] <= 1.05, None,
-                             f"connections: launcher {max(o[1] for o in ours)}, "
-                             f"curl {max(c[1] for c in curl)}"))
+        def bench(args, name, limit):
+            r = run([self.exe("connection_bench"), "--kib", 8, "--rtt-ms", 40, "--runs", self.runs]
+                    + args, self.limit(limit), self.logs / f"{name}.log", env=self.env)
+            ours = [(float(t), int(c)) for t, c in re.findall(
+                r"run \d+: launcher(?: first installation|, first server down) ([\d.]+) s, (\d+) connections",
+                r.output)]
+            theirs = [(float(t), int(c)) for t, c in re.findall(
+                r"run \d+: (?:curl, one process|launcher, one server) ([\d.]+) s, (\d+) connections",
+                r.output)]
+            return r, ours, theirs
+
+        for tls, goal in ((True, 0.10), (False, 0.25)):
+            name = "connections_" + ("https" if tls else "http")
+            r, ours, curl = bench(["--files", 200] + (["--tls"] if tls else []), name,
+                                  120 + 40 * self.runs)
+            if r.status != 0 or not ours or not curl:
+                self.failed(name, r)
+                continue
+            ratio = stats(sorted_ratio([o[0] for o in ours], [c[0] for c in curl]))
+            self.rows.append(Row(
+                f"200 x 8 KiB at 40 ms, {'https, HTTP/2' if tls else 'plain http'} (s)",
+                fmt(stats([o[0] for o in ours])), fmt(stats([c[0] for c in curl])), ratio,
+                f"<= {goal:.2f}", ratio[0] <= goal, None,
+                f"against curl one at a time on one connection; connections: launcher "
+                f"{max(o[1] for o in ours)}, curl {max(c[1] for c in curl)}"))
+
+        per_file = {}
+        for files in (200, 2000):
+            name = f"connections_growth_{files}"
+            r, ours, _ = bench(["--files", files, "--tls", "--launcher-only"], name,
+                               60 + (files // 10) * self.runs)
+            if r.status != 0 or not ours:
+                self.failed(name, r)
+                continue
+            per_file[files] = [o[0] * 1000 / files for o in ours]
+            self.rows.append(Row(f"  {files} x 8 KiB at 40 ms, https (ms per file)",
+                                 fmt(stats(per_file[files]), 2), "", None, "", None, None,
+                                 f"connections: {max(o[1] for o in ours)}"))
+        if len(per_file) == 2:
+            growth = stats(sorted_ratio(per_file[2000], per_file[200]))
+            self.rows.append(Row("  growth per file 200 -> 2,000", "", "", growth, "<= 1.25",
+                                 growth[0] <= 1.25))
+
+        timeout_ms = 2000
+        r, ours, alone = bench(["--files", 200, "--down", "--connect-timeout-ms", timeout_ms],
+                               "connections_down", 120 + 60 * self.runs)
+        if r.status != 0 or not ours or not alone:
+            return self.failed("connections_down", r)
+        lost = [a - b for a, b in zip(sorted(o[0] for o in ours), sorted(a[0] for a in alone))]
+        self.rows.append(Row(
+            "first of two servers down (no answer), plain http (s lost per run)",
+            fmt(stats(lost)), "", None, f"<= {timeout_ms / 1000:.1f} (one connect time-out)",
+            stats(lost)[0] <= timeout_ms / 1000, None,
+            f"run {fmt(stats([o[0] for o in ours]))} s against {fmt(stats([a[0] for a in alone]))} s "
+            f"with the working server alone; connections {max(o[1] for o in ours)}"))
 
     # Full check of an unchanged tree against md5sum over the same files.
     def full_check(self):

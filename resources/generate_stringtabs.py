@@ -95,6 +95,9 @@ TEXTS = {
     65: ("No patch index on the server; whole files", "服务器没有补丁索引，下载完整文件"),
     66: ("Patch index rejected: bad signature or unreadable; whole files",
          "补丁索引无效：签名错误或无法读取，下载完整文件"),
+    67: ("Server failed, trying the next: ", "服务器失败，改用下一个："),
+    68: ("Served by ", "提供者："),
+    69: ("New release published during the update, now ", "更新期间发布了新版本，现为 "),
 }
 
 

@@ -1,10 +1,10 @@
 #include "files/server_select.h"
 
-#include <optional>
 #include <string>
 #include <string_view>
 
 #include "files/paths.h"
+#include "files/server_mirrors.h"
 #include "files/utf16_text.h"
 
 namespace launcher {
@@ -20,51 +20,42 @@ std::u16string_view NextWord(std::u16string_view line, std::size_t& pos) {
   return line.substr(start, pos - start);
 }
 
-// The value of the last "UpdateServerSelect <name>" line, or empty. A line
-// with the key and no name selects nothing and leaves an earlier choice.
-std::u16string ReadSelectedName() {
+// The value of the last "<key> <value>" line, or empty. A line with the key
+// and no value leaves an earlier one.
+std::u16string ReadSetting(std::u16string_view wanted) {
   Utf16LineReader reader(UpdateCfgPath);
-  std::u16string selected;
+  std::u16string found;
   std::u16string line;
   while (reader.ReadLine(line)) {
     std::size_t pos = 0;
     std::u16string_view key = NextWord(line, pos);
     std::u16string_view value = NextWord(line, pos);
-    if (key == u"UpdateServerSelect" && !value.empty()) selected = value;
+    if (key == wanted && !value.empty()) found = value;
   }
-  return selected;
-}
-
-// The text between the first quote at or after `pos` and the next quote;
-// `pos` moves past the closing quote. None when either quote is missing.
-std::optional<std::u16string_view> NextQuotedField(std::u16string_view line, std::size_t& pos) {
-  std::size_t open = line.find(u'"', pos);
-  if (open == std::u16string_view::npos) return std::nullopt;
-  std::size_t close = line.find(u'"', open + 1);
-  if (close == std::u16string_view::npos) return std::nullopt;
-  pos = close + 1;
-  return line.substr(open + 1, close - open - 1);
+  return found;
 }
 
 }  // namespace
 
 void SelectUpdateServer() {
-  std::u16string base = ServerBaseUrl;
-  std::u16string selected = ReadSelectedName();
-  if (!selected.empty()) {
-    Utf16LineReader reader(ServerListPath);
-    std::u16string line;
-    while (reader.ReadLine(line)) {
-      std::size_t pos = 0;
-      std::optional<std::u16string_view> name = NextQuotedField(line, pos);
-      if (!name) continue;
-      std::optional<std::u16string_view> url = NextQuotedField(line, pos);
-      if (!url) continue;
-      // Exact comparison; the URL is taken verbatim. Later lines win.
-      if (*name == selected) base = *url;
-    }
+  const std::u16string selected = ReadSetting(u"UpdateServerSelect");
+  // Exact comparison; the URL is taken verbatim. The last matching line
+  // wins; its mirror group names the fallbacks.
+  std::vector<ServerMirrors::Server> servers;
+  if (!selected.empty()) servers = MirrorsOf(ReadServerListLines(), selected);
+  if (servers.empty()) servers.push_back({std::u16string(), ServerBaseUrl, false});
+  SetServerBaseUrl(servers.front().baseUrl);
+  RunServers.Reset(std::move(servers));
+}
+
+int ConfiguredDownloadConnections() {
+  const std::u16string value = ReadSetting(u"DownloadConnections");
+  int connections = 0;
+  for (char16_t c : value) {
+    if (c < u'0' || c > u'9' || connections > kMaxDownloadConnections) return 0;
+    connections = connections * 10 + (c - u'0');
   }
-  SetServerBaseUrl(base);
+  return connections <= kMaxDownloadConnections ? connections : 0;
 }
 
 }  // namespace launcher

@@ -94,6 +94,16 @@ enum MessageSlot : int {
   MSG_LOG_WHOLE_TOO_LARGE = 64,
   MSG_LOG_NO_PATCH_INDEX = 65,
   MSG_LOG_PATCH_INDEX_REFUSED = 66,
+  // Logged only when the server list names mirrors (server_mirrors.h): a
+  // server failed and the next one is tried, with "<server> (<reason>) ->
+  // <next server>: <what>"; and what a server served, with "<server>:
+  // <what>" (the run's version and lists, a file from a fallback).
+  MSG_LOG_SERVER_FAILED = 67,
+  MSG_LOG_SERVED_BY = 68,
+  // Logged with the release now named when the version file changed while
+  // the list of the release it named before was fetched: that list is
+  // dropped and the new release's list fetched.
+  MSG_LOG_RELEASE_CHANGED = 69,
 };
 
 // The text of a slot.

@@ -64,4 +64,19 @@ std::int64_t ParseContentLength(std::string_view block) {
   return number;
 }
 
+std::int64_t ParseContentRangeTotal(std::string_view block) {
+  const std::optional<std::string> value = FindHeader(block, "Content-Range");
+  if (!value) return -1;
+  const std::size_t slash = value->rfind('/');
+  if (slash == std::string::npos || slash + 1 >= value->size()) return -1;
+  std::int64_t total = 0;
+  for (std::size_t i = slash + 1; i < value->size(); ++i) {
+    const char c = (*value)[i];
+    if (c < '0' || c > '9' || total > (std::numeric_limits<std::int64_t>::max() - 9) / 10)
+      return -1;
+    total = total * 10 + (c - '0');
+  }
+  return total;
+}
+
 }  // namespace launcher

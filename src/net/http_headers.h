@@ -27,4 +27,9 @@ LocationResult FindLocation(std::string_view block, std::string& location);
 // header is missing.
 std::int64_t ParseContentLength(std::string_view block);
 
+// The whole length a Content-Range header gives ("bytes 0-99/12345" gives
+// 12345); -1 when the header is missing, or the length is "*" or not a
+// number.
+std::int64_t ParseContentRangeTotal(std::string_view block);
+
 }  // namespace launcher

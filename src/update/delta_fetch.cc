@@ -56,7 +56,9 @@ const DeltaLookup* LoadIndex() {
   if (loaded.tried && loaded.url == url && loaded.serverVersion == ServerVersion) {
     return loaded.lookup ? &*loaded.lookup : nullptr;
   }
-  loaded = LoadedIndex{.tried = true, .url = url, .serverVersion = ServerVersion, .lookup = {}};
+  // Marked tried only once read: transfers fetched ahead ask PatchOfferFor
+  // while the index is on its way.
+  loaded = LoadedIndex{};
   if (AcceptedStatement() != nullptr) {
     // Only as the statement names it: capped at its signed size, kept only
     // with its signed SHA-256.
@@ -66,6 +68,7 @@ const DeltaLookup* LoadIndex() {
     if (SharedDownloader == nullptr) SharedDownloader = std::make_unique<Downloader>();
     SharedDownloader->Download(url, DeltaIndexFilePath, DownloadCallback{}, 0);
   }
+  loaded = LoadedIndex{.tried = true, .url = url, .serverVersion = ServerVersion, .lookup = {}};
   if (QueryFileSize(DeltaIndexFilePath) < 0) {
     LogText(Message(MSG_LOG_NO_PATCH_INDEX));
     return nullptr;
@@ -128,6 +131,18 @@ bool MayStage(const std::u16string& stagingRoot, const std::u16string& decodedPa
 void BeginDeltaPatches() {
   Index() = LoadedIndex{};
   if (QueryFileSize(UpdateStateFilePath) < 0) DeleteFileForced(TempFileKindPath);
+}
+
+PatchOffer PatchOfferFor(const ListedFile& entry) {
+  const LoadedIndex& loaded = Index();
+  if (!loaded.tried || loaded.url != PatchUrl + Widen(kDeltaIndexName) ||
+      loaded.serverVersion != ServerVersion) {
+    return PatchOffer::kUnknown;
+  }
+  if (!loaded.lookup) return PatchOffer::kNoIndex;
+  return loaded.lookup->ForResult(entry.expandedPath, entry.listDigest).empty()
+             ? PatchOffer::kNone
+             : PatchOffer::kOffered;
 }
 
 PatchFetch::PatchFetch(const ListedFile& entry, const std::u16string& stagingRoot,
@@ -206,9 +221,7 @@ std::int64_t PatchFetch::size() const {
   return patch_ != nullptr ? static_cast<std::int64_t>(patch_->patchSize) : -1;
 }
 
-std::u16string PatchFetch::url() const {
-  return patch_ != nullptr ? PatchUrl + Widen(patch_->place) : std::u16string();
-}
+std::string PatchFetch::place() const { return patch_ != nullptr ? patch_->place : std::string(); }
 
 void PatchFetch::BeforeTransfer() {
   if (patch_ == nullptr || !keepsResumeRecord_ || BytesDone > 0) return;

@@ -40,6 +40,14 @@ namespace launcher {
 // resume (no resume record).
 void BeginDeltaPatches();
 
+// What the index of the running update path says of patches for `entry`
+// (any base), without fetching it: kUnknown until a fetch has loaded it,
+// kNoIndex when there is none to use. For the transfers started ahead of
+// the fetches (fetch_ahead.h), which leave an entry with a patch on offer
+// to its fetch.
+enum class PatchOffer { kUnknown, kNoIndex, kNone, kOffered };
+PatchOffer PatchOfferFor(const ListedFile& entry);
+
 // The choice for one entry's fetch, made when the fetch starts.
 class PatchFetch {
  public:
@@ -51,7 +59,8 @@ class PatchFetch {
 
   // True while the next attempt fetches the patch.
   bool active() const { return patch_ != nullptr; }
-  std::u16string url() const;
+  // Where the patch lies below a server's "patcher/" (delta index).
+  std::string place() const;
   // The patch's size from the signed index: no transfer of it goes past.
   std::int64_t size() const;
   // Before each transfer of the patch: records that tempfile.dat holds it

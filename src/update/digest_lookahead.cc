@@ -149,6 +149,18 @@ bool DigestLookAhead::Take(std::u16string_view path, LookAheadAnswer& answer) {
   return answer.readable;
 }
 
+bool DigestLookAhead::Peek(std::u16string_view path, LookAheadAnswer& answer) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const std::size_t end = std::min(nextToClaim_, paths_.size());
+  for (std::size_t j = cursor_; j < end; ++j) {
+    if (paths_[j] != path) continue;
+    if (slots_[j] != Slot::kDone) return false;
+    answer = answers_[j];
+    return true;
+  }
+  return false;
+}
+
 void DigestLookAhead::WaitForAnswersForTesting(std::size_t count) {
   std::unique_lock<std::mutex> lock(mutex_);
   changed_.wait(lock, [&] {

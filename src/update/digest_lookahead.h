@@ -57,6 +57,11 @@ class DigestLookAhead {
   // itself, and no helper will.
   bool Take(std::u16string_view path, LookAheadAnswer& answer);
 
+  // Worker: the answer for `path` when a helper has finished it and the
+  // worker has not taken it yet, without taking it (a hint for planning:
+  // the file may change before the worker asks). False otherwise.
+  bool Peek(std::u16string_view path, LookAheadAnswer& answer) const;
+
   std::size_t helpers() const { return threads_.size(); }
   AheadDigest kind() const { return kind_; }
   // Tests: waits until the helpers have finished the first `count` files.

@@ -1,10 +1,13 @@
 #include "update/engine_downloader.h"
 
+#include "files/server_select.h"
+
 #include <charconv>
 #include <string>
 
 #include "crypto/release_keys.h"
 #include "files/paths.h"
+#include "files/server_select.h"
 #include "files/utf16.h"
 #include "files/utf16_text.h"
 
@@ -34,7 +37,9 @@ long SettingValue(std::u16string_view word, long maximum) {
 }  // namespace
 
 Downloader::Options EngineDownloaderOptions() {
-  Downloader::Options options;
+  Downloader::Options options = Downloader::DefaultOptions();
+  if (const int connections = ConfiguredDownloadConnections(); connections > 0)
+    options.maxConnections = connections;
   if (ReleaseStatementsRequired()) {
     options.lowSpeedBytesPerSecond = kSignedLowSpeedBytesPerSecond;
     options.receiveTimeoutMs = kSignedLowSpeedSeconds * 1000;

@@ -10,7 +10,8 @@
 // for a slow link in "../config/patcher/update.cfg" with the lines
 // "LowSpeedLimit <bytes per second>" and "LowSpeedTime <seconds>" (the
 // last line of each wins; values outside 1..104857600 and 1..3600 are
-// ignored). Worker thread only.
+// ignored). "DownloadConnections <n>" there caps the HTTP/1.1 connections
+// (files/server_select.h). Worker thread only.
 #pragma once
 
 #include <memory>

@@ -15,6 +15,7 @@
 #include "update/directories.h"
 #include "update/download_digest.h"
 #include "update/download_unpack.h"
+#include "update/mirror_walk.h"
 #include "update/pass_progress.h"
 #include "update/state_files.h"
 #include "update/transfer_plan.h"
@@ -32,13 +33,8 @@ void ShowFileProgress(int percent) { SetFileProgress(percent); }
 // length is the server's word and reading a reserved terabyte would stall
 // the update for hours.
 bool TransferCutShort = false;
-
-MessageSlot DownloadErrorSlot(std::int64_t errorDetail) {
-  if (errorDetail >= 1 && errorDetail <= 7) {
-    return static_cast<MessageSlot>(MSG_DOWNLOAD_ERROR_1 + static_cast<int>(errorDetail) - 1);
-  }
-  return MSG_DOWNLOAD_ERROR_OTHER;
-}
+// What the last transfer's end said about its server (mirror_walk.h).
+AttemptVerdict LastVerdict;
 
 void HandleProgress(int event, const Transfer& transfer, bool keepResumeRecord) {
   switch (event) {
@@ -53,12 +49,14 @@ void HandleProgress(int event, const Transfer& transfer, bool keepResumeRecord) 
       SetFileProgress(TransferPercent(BytesDone, TotalBytes));
       break;
     case DOWNLOAD_DONE:
+      LastVerdict = JudgeTransfer(transfer);
       SetFileProgress(100);
       DownloadFinished = true;
       TransferCutShort = transfer.state == TRANSFER_HTTP_ERROR && transfer.contentLength > 0 &&
                          transfer.offset < transfer.contentLength;
       break;
     case DOWNLOAD_FAILED:
+      LastVerdict = JudgeTransfer(transfer);
       DownloadFinished = false;
       LogText(Message(DownloadErrorSlot(transfer.errorDetail)));
       break;
@@ -164,6 +162,13 @@ void CheckAndStage(const ListedFile& entry, const std::u16string& stagingRoot, b
 
 }  // namespace
 
+MessageSlot DownloadErrorSlot(std::int64_t errorDetail) {
+  if (errorDetail >= 1 && errorDetail <= 7) {
+    return static_cast<MessageSlot>(MSG_DOWNLOAD_ERROR_1 + static_cast<int>(errorDetail) - 1);
+  }
+  return MSG_DOWNLOAD_ERROR_OTHER;
+}
+
 int TransferPercent(std::int64_t done, std::int64_t total) {
   if (total <= 0 || done <= 0) return 0;
   double percent = static_cast<double>(done) * 100.0 / static_cast<double>(total);
@@ -173,7 +178,6 @@ int TransferPercent(std::int64_t done, std::int64_t total) {
 bool FetchListedFile(const ListedFile& entry, FetchVariant variant, int* fetchedMark) {
   const bool fullList = variant == FetchVariant::kFullList;
   const std::u16string& stagingRoot = fullList ? CheckDirPath : TempDirPath;
-  const std::u16string url = PatchFilesUrl + Widen(entry.expandedPath);
   const DownloadCallback handler = fullList ? FullListProgress : IncrementalProgress;
   if (SharedDownloader == nullptr) SharedDownloader = std::make_unique<Downloader>();
   // With a release manifest, no download of the entry may pass the size it
@@ -183,6 +187,9 @@ bool FetchListedFile(const ListedFile& entry, FetchVariant variant, int* fetched
   const std::int64_t sizeCap = isSigned ? signedEntry.compressedSize : -1;
   if (isSigned && BytesDone > sizeCap) BytesDone = 0;
   NoteTransferStarting(entry.decodedPath);
+  // With mirrors, a server that fails moves the entry on to the next one;
+  // with one server the walk never moves.
+  MirrorWalk servers;
 
   // The staging tree is the launcher's own: whatever an older list left
   // where this entry's copy belongs (a directory of that name, a file where
@@ -192,10 +199,14 @@ bool FetchListedFile(const ListedFile& entry, FetchVariant variant, int* fetched
   PatchFetch patch(entry, stagingRoot, !fullList);
   std::uint32_t first = EngineClock().TickCount();
   std::uint32_t last = first;
-  for (int attempt = 0;; ++attempt) {
+  bool pauseFirst = false;  // the full-list variant pauses at an attempt's start
+  for (;;) {
     if (fullList) {
       LogText(Message(MSG_LOG_FILE_NEEDS_FETCH));
-      if (attempt > 0 && !PauseBeforeRetry(first, last)) return false;
+      if (pauseFirst && !PauseBeforeRetry(first, last)) {
+        if (!servers.MoveOnAfterTimeLimit(entry.decodedPath)) return false;
+        first = last = EngineClock().TickCount();
+      }
       SetStatusText(Message(MSG_DOWNLOADING));
       CreateParentDirectories(stagingRoot + entry.decodedPath);
       LogTextWithName(Message(MSG_LOG_DOWNLOADING_FILE), entry.decodedPath);
@@ -206,6 +217,7 @@ bool FetchListedFile(const ListedFile& entry, FetchVariant variant, int* fetched
 
     DownloadFinished = false;
     TransferCutShort = false;
+    LastVerdict = AttemptVerdict{};
     DownloadDigest streamed(ByteStage::kDefaultInlineBytes, isSigned);
     std::unique_ptr<DownloadUnpack> unpacked;
     if (!patch.active() && MayStage(stagingRoot, entry.decodedPath)) {
@@ -213,8 +225,9 @@ bool FetchListedFile(const ListedFile& entry, FetchVariant variant, int* fetched
     }
     BodySinks sinks(streamed, unpacked.get());
     patch.BeforeTransfer();
-    SharedDownloader->Download(patch.active() ? patch.url() : url, TempFilePath, handler, BytesDone,
-                               &sinks, patch.active() ? patch.size() : sizeCap);
+    SharedDownloader->Download(
+        patch.active() ? servers.PatcherUrl(patch.place()) : servers.FileUrl(entry.expandedPath),
+        TempFilePath, handler, BytesDone, &sinks, patch.active() ? patch.size() : sizeCap);
     if (DownloadFinished) {
       if (TransferCutShort) {
         FileOk = 0;  // fails like a wrong digest: the next attempt starts afresh
@@ -225,22 +238,37 @@ bool FetchListedFile(const ListedFile& entry, FetchVariant variant, int* fetched
                       isSigned ? &signedEntry : nullptr);
       }
       BytesDone = 0;  // a complete transfer was checked: the next one starts afresh
+      // The server answered; unless it failed as a server, its bytes were
+      // wrong.
+      if (FileOk == 0 && !LastVerdict.serverFailed) LastVerdict.wrongContent = true;
     } else {
       FileOk = 0;  // DOWNLOAD_FAILED: resume from the last progress offset
     }
     if (fetchedMark != nullptr) *fetchedMark = 1;
-    if (FileOk == 1) return true;
+    if (FileOk == 1) {
+      servers.Served(entry.decodedPath);
+      return true;
+    }
     if (patch.TakeFallback()) {
       // The whole file is a fresh start of the entry, with its own time.
-      attempt = -1;
       first = last = EngineClock().TickCount();
+      pauseFirst = false;
       continue;
     }
+    if (servers.MoveOnAfter(LastVerdict, entry.decodedPath)) {
+      first = last = EngineClock().TickCount();
+      pauseFirst = false;
+      continue;
+    }
+    pauseFirst = true;
 
     if (!fullList) {
       SetStatusText(Message(MSG_DOWNLOADING));
       LogText(Message(MSG_LOG_FILE_NEEDS_FETCH));
-      if (!PauseBeforeRetry(first, last)) return false;
+      if (!PauseBeforeRetry(first, last)) {
+        if (!servers.MoveOnAfterTimeLimit(entry.decodedPath)) return false;
+        first = last = EngineClock().TickCount();
+      }
     }
   }
 }

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "files/string_table.h"
 #include "net/downloader.h"
 #include "update/list_entry.h"
 
@@ -58,5 +59,9 @@ int IncrementalProgress(int event, const Transfer& transfer);
 // The file-bar percentage for `done` of `total` bytes (0 when total is
 // unknown, never above 100).
 int TransferPercent(std::int64_t done, std::int64_t total);
+
+// The log message for a transfer that failed with `errorDetail` (a
+// PATCH::Error_code): MSG_DOWNLOAD_ERROR_1..7, or MSG_DOWNLOAD_ERROR_OTHER.
+MessageSlot DownloadErrorSlot(std::int64_t errorDetail);
 
 }  // namespace launcher

@@ -1,18 +1,23 @@
 #include "update/full_check.h"
 
 #include <memory>
+#include <string>
 
 #include "files/file_ops.h"
 #include "files/log.h"
 #include "files/paths.h"
 #include "files/string_table.h"
 #include "files/text_file.h"
+#include "files/utf16.h"
 #include "net/downloader.h"
 #include "seam/cancel.h"
 #include "seam/status_display.h"
 #include "update/directories.h"
 #include "update/engine_downloader.h"
+#include "update/file_fetch.h"
 #include "update/full_list_update.h"
+#include "update/mirror_walk.h"
+#include "update/release_list.h"
 #include "update/release_trust.h"
 #include "update/state_files.h"
 #include "update/transfer_plan.h"
@@ -41,28 +46,35 @@ void ShowAndLog(int slot) {
   LogText(text);
 }
 
-void FetchFresh(const std::u16string& url, const std::u16string& path) {
+Transfer FetchFresh(const std::u16string& url, const std::u16string& path, std::int64_t cap) {
   DeleteFileForced(path);
   if (SharedDownloader == nullptr) SharedDownloader = std::make_unique<Downloader>();
   // A body that broke off before its announced length leaves the file at
   // that length with an unwritten tail; the server chooses the length, and
   // the list verification would read all of it. Such a file is no answer.
+  // A capped fetch that failed with an error code (the cap among them) is
+  // logged and leaves no file.
   bool cutShort = false;
-  const DownloadCallback watch = [&cutShort](int event, const Transfer& transfer) {
+  Transfer last;
+  const DownloadCallback watch = [&cutShort, &last, cap](int event, const Transfer& transfer) {
     if (event == DOWNLOAD_DONE || event == DOWNLOAD_FAILED) {
       cutShort = transfer.contentLength > 0 && transfer.offset < transfer.contentLength;
+      last = transfer;
     }
+    if (event == DOWNLOAD_FAILED && cap >= 0)
+      LogText(Message(DownloadErrorSlot(transfer.errorDetail)));
     return 0;
   };
-  SharedDownloader->Download(url, path, watch, 0);
-  if (cutShort) DeleteFileForced(path);
+  SharedDownloader->Download(url, path, watch, 0, nullptr, cap);
+  if (cutShort || (cap >= 0 && last.state == TRANSFER_ERROR_CODE)) DeleteFileForced(path);
+  return last;
 }
 
 bool ServerProductIdMatches() {
   // ../config/ may not exist on a fresh installation; without it the fetch
   // could never land and the server would look unreachable for ever.
   CreateParentDirectories(PidFilePath);
-  FetchNumberFile(PidUrl, PidFilePath);
+  FetchNumberFile([] { return PidUrl; }, PidFilePath);
   int serverPid = 0;
   if (!ReadAndDeleteServerFile(PidFilePath, serverPid)) {
     ShowAndLog(MSG_SERVER_INFO_MISSING);
@@ -81,7 +93,7 @@ bool ServerProductIdMatches() {
 
 int FetchFullList() {
   CreateParentDirectories(NewVersionFilePath);
-  FetchNumberFile(PatchUrl + u"version", NewVersionFilePath);
+  FetchNumberFile([] { return PatchUrl + u"version"; }, NewVersionFilePath);
   ReadAndDeleteServerFile(NewVersionFilePath, ServerVersion);
   UseSignedVersion(ServerVersion);
   if (ServerVersion == 0) return 0;
@@ -90,8 +102,15 @@ int FetchFullList() {
   SetStatusText(Message(MSG_FETCHING_LIST));
   // Deleted first, so that a failed fetch leaves no old list to be trusted;
   // with a release statement, fetched only up to its signed size and kept
-  // only with its signed digest.
-  FetchReleaseFile("patcher/files.md5", FullListFilePath);
+  // only with its signed digest; without, dropped when the server named
+  // another release once it was here.
+  if (AcceptedStatement() != nullptr) {
+    FetchReleaseFile("patcher/files.md5", FullListFilePath);
+  } else {
+    FetchListOfRelease([] { return PatchUrl + u"files.md5"; }, FullListFilePath,
+                       [](int version) { return version != 0; });
+  }
+  LogHomeServer(u"files.md5 " + Widen(std::to_string(ServerVersion)));
   WriteNumberFile(ListVersionFilePath, ServerVersion);
   // Whether the list arrived is for its signature check to tell.
   return 1;

@@ -9,6 +9,8 @@
 // WorkerCancelled at any check point.
 #pragma once
 
+#include "net/downloader.h"
+
 #include <string>
 
 namespace launcher {
@@ -39,8 +41,10 @@ bool ServerProductIdMatches();
 // Fetches `url` into `path` with SharedDownloader, after removing whatever an
 // earlier run left there, so that a failed fetch can never pass an old file
 // off as the server's answer. Neither the directories nor the outcome are
-// handled here.
-void FetchFresh(const std::u16string& url, const std::u16string& path);
+// handled here; the transfer's final state is returned for whoever judges
+// the server by it (mirror_walk.h). With `cap` >= 0 the file never holds
+// more than that many bytes, and an answer that would pass it leaves no file.
+Transfer FetchFresh(const std::u16string& url, const std::u16string& path, std::int64_t cap = -1);
 
 // Shows `slot` on the status line, then logs it.
 void ShowAndLog(int slot);

@@ -13,6 +13,7 @@
 #include "update/delta_fetch.h"
 #include "update/digest_lookahead.h"
 #include "update/directories.h"
+#include "update/fetch_ahead.h"
 #include "update/file_fetch.h"
 #include "update/file_install.h"
 #include "update/installed_check.h"
@@ -37,14 +38,17 @@ bool CheckPass(ListReader& list, int entryCount, const std::vector<bool>& supers
   SetStatusText(Message(MSG_CHECKING_FILES));
   fetchedCount = 0;
   int progress = 0;
-  // Helpers read the installed files ahead of this loop.
+  // Helpers read the installed files ahead of this loop, and the files that
+  // differ are fetched ahead of it (fetch_ahead.h).
   LookAheadScope ahead(PlanInstalledChecks(FullListFilePath, false, 0, &superseded));
+  FetchAhead fetchAhead({FullListFilePath, false, 0, superseded, CheckDirPath, false});
   std::string line;
   for (int i = 0; i < entryCount && list.NextEntry(line) == ListLine::kEntry; ++i) {
     ListedFile file;
     // Every entry was validated before this pass; a line that no longer
     // reads the same means the file changed under us.
     if (!ReadListedFile(line, false, file)) return false;
+    fetchAhead.At(i);
     fetched[static_cast<std::size_t>(i)] = 0;
     if (static_cast<std::size_t>(i) < superseded.size() &&
         superseded[static_cast<std::size_t>(i)]) {
@@ -57,8 +61,15 @@ bool CheckPass(ListReader& list, int entryCount, const std::vector<bool>& supers
     FileOk = IsInstalledFileCurrent(file.decodedPath, file.listDigest) ? 1 : 0;
     BytesDone = 0;
     fetched[static_cast<std::size_t>(i)] = 0;
-    if (FileOk == 0 &&
-        !FetchListedFile(file, FetchVariant::kFullList, &fetched[static_cast<std::size_t>(i)])) {
+    if (FileOk == 0 && fetchAhead.Take(i)) {
+      // Fetched ahead and checked against the list: what the fetch would
+      // have logged.
+      LogText(Message(MSG_LOG_FILE_NEEDS_FETCH));
+      SetStatusText(Message(MSG_DOWNLOADING));
+      LogTextWithName(Message(MSG_LOG_DOWNLOADING_FILE), file.decodedPath);
+      fetched[static_cast<std::size_t>(i)] = 1;
+    } else if (FileOk == 0 && !FetchListedFile(file, FetchVariant::kFullList,
+                                               &fetched[static_cast<std::size_t>(i)])) {
       return false;
     }
     if (fetched[static_cast<std::size_t>(i)] != 0) ++fetchedCount;

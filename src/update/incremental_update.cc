@@ -17,6 +17,7 @@
 #include "update/delta_fetch.h"
 #include "update/digest_lookahead.h"
 #include "update/directories.h"
+#include "update/fetch_ahead.h"
 #include "update/file_fetch.h"
 #include "update/file_install.h"
 #include "update/full_check.h"
@@ -27,6 +28,7 @@
 #include "update/list_file.h"
 #include "update/list_path.h"
 #include "update/pass_progress.h"
+#include "update/release_list.h"
 #include "update/release_trust.h"
 #include "update/state_files.h"
 #include "update/transfer_plan.h"
@@ -100,10 +102,11 @@ bool FetchListUnlessResuming() {
   if (AcceptedStatement() != nullptr) {
     FetchReleaseFile(treePath, IncStateFilePath);
   } else {
+    // A list fetched while the server published a newer release is
+    // replaced by that release's (release_list.h).
     DeleteFileForced(IncStateFilePath);
-    if (SharedDownloader == nullptr) SharedDownloader = std::make_unique<Downloader>();
-    SharedDownloader->Download(IncrementalListUrl(ServerVersion - LocalVersion), IncStateFilePath,
-                               DownloadCallback{}, 0);
+    FetchListOfRelease([] { return IncrementalListUrl(ServerVersion - LocalVersion); },
+                       IncStateFilePath, [](int version) { return version > LocalVersion; });
   }
   // The resume record names its list by the version alone, and from now on
   // it names this one: the list, and the removal of the one before it (and
@@ -147,15 +150,27 @@ bool SkipFinishedEntries(ListReader& list, bool& fetchDone) {
   return true;
 }
 
+// A copy staged by an earlier run (fetched ahead before a kill, or staged
+// before the server moved on) serves when its content is the listed one.
+bool StagedCopyHolds(const ListedFile& file) {
+  return IsRegularFileNoFollow(TempDirPath + file.decodedPath) &&
+         IsStagedCopyCurrent(TempDirPath, file.decodedPath, file.listDigest);
+}
+
 // The fetch pass: fetches and stages every remaining entry but those a later
 // entry supersedes. False when an entry is given up (or, defensively, cannot
-// be read). Marks the entries it stages in `marks.stagedNow`.
+// be read). Marks the entries it stages in `marks.stagedNow`. Files are
+// fetched ahead of the entry in hand (fetch_ahead.h); the pass takes them in
+// list order, so the resume record and the log read as if it had fetched
+// them one by one.
 bool FetchPass(ListReader& list, EntryMarks& marks) {
   LookAheadScope ahead(PlanInstalledChecks(IncStateFilePath, true, EntriesDone, &marks.superseded));
+  FetchAhead fetchAhead({IncStateFilePath, true, EntriesDone, marks.superseded, TempDirPath, true});
   std::string line;
   while (list.NextEntry(line) == ListLine::kEntry) {
     ListedFile file;
     if (!ReadListedFile(line, true, file)) return false;
+    fetchAhead.At(EntriesDone);
     if (file.operation != '-' && !EntryMarks::At(marks.superseded, EntriesDone)) {
       SetStatusText(Message(MSG_DOWNLOADING));
       CreateParentDirectoriesUnder(PatcherDirPath, file.decodedPath);
@@ -169,7 +184,16 @@ bool FetchPass(ListReader& list, EntryMarks& marks) {
       CreateParentDirectoriesUnder(TempDirPath, file.decodedPath);
       Resuming = BytesDone != 0 ? 1 : 0;
       if (FileOk == 0) {
-        if (!FetchListedFile(file, FetchVariant::kIncremental)) return false;
+        if (Resuming == 0 && fetchAhead.Take(EntriesDone)) {
+          // Fetched ahead and checked against this list: what the fetch
+          // would have logged.
+          LogTextWithName(Message(MSG_LOG_FETCHING_FILE), file.decodedPath);
+          FileOk = SyncStagedFile(file.decodedPath, TempDirPath) ? 1 : 0;
+        } else if (Resuming == 0 && StagedCopyHolds(file)) {
+          LogTextWithName(Message(MSG_LOG_FILE_ALREADY_FETCHED), file.decodedPath);
+          FileOk = 1;
+        }
+        if (FileOk == 0 && !FetchListedFile(file, FetchVariant::kIncremental)) return false;
         const auto index = static_cast<std::size_t>(EntriesDone);
         if (index < marks.stagedNow.size()) marks.stagedNow[index] = true;
         SaveVerifiedRecordNowAndThen();

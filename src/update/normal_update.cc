@@ -1,11 +1,13 @@
 #include "update/normal_update.h"
 
 #include <memory>
+#include <string>
 
 #include "files/file_ops.h"
 #include "files/log.h"
 #include "files/paths.h"
 #include "files/string_table.h"
+#include "files/utf16.h"
 #include "net/downloader.h"
 #include "platform/clock.h"
 #include "seam/cancel.h"
@@ -14,6 +16,7 @@
 #include "update/engine_downloader.h"
 #include "update/full_check.h"
 #include "update/incremental_update.h"
+#include "update/mirror_walk.h"
 #include "update/release_trust.h"
 #include "update/state_files.h"
 #include "update/transfer_plan.h"
@@ -33,11 +36,12 @@ UpdateKind ChooseUpdateKind() {
   ServerVersion = 0;
   LocalVersion = 0;
   CreateParentDirectories(NewVersionFilePath);
-  FetchNumberFile(PatchUrl + u"version", NewVersionFilePath);
+  FetchNumberFile([] { return PatchUrl + u"version"; }, NewVersionFilePath);
   ReadNumberFile(NewVersionFilePath, ServerVersion);
   DeleteFileForced(NewVersionFilePath);
   UseSignedVersion(ServerVersion);
   if (ServerVersion == 0) return UpdateKind::ServerVersionUnknown;
+  LogHomeServer(u"version " + Widen(std::to_string(ServerVersion)));
 
   // A missing "version.sw" and one without a number both leave 0, which
   // cannot be trusted.

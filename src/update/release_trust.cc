@@ -14,7 +14,9 @@
 #include "platform/clock.h"
 #include "seam/status_display.h"
 #include "update/directories.h"
+#include "update/file_fetch.h"
 #include "update/full_check.h"
+#include "update/mirror_walk.h"
 #include "update/trusted_version.h"
 #include "update/update_state.h"
 
@@ -32,30 +34,6 @@ std::optional<std::string> ReadSmallFile(const std::u16string& path, std::int64_
   const std::int64_t n = file.ReadFull(bytes.data(), bytes.size());
   if (n != static_cast<std::int64_t>(bytes.size())) return std::nullopt;
   return bytes;
-}
-
-MessageSlot DownloadErrorSlot(std::int64_t errorDetail) {
-  if (errorDetail >= 1 && errorDetail <= 7) {
-    return static_cast<MessageSlot>(MSG_DOWNLOAD_ERROR_1 + static_cast<int>(errorDetail) - 1);
-  }
-  return MSG_DOWNLOAD_ERROR_OTHER;
-}
-
-// A fresh download of at most `cap` bytes. A transfer that failed with an
-// error code (the cap among them) is logged and leaves no file.
-void FetchCapped(const std::u16string& url, const std::u16string& path, std::int64_t cap) {
-  DeleteFileForced(path);
-  if (SharedDownloader == nullptr) SharedDownloader = std::make_unique<Downloader>();
-  bool failed = false;
-  const DownloadCallback watch = [&failed](int event, const Transfer& transfer) {
-    if (event == DOWNLOAD_FAILED) {
-      failed = true;
-      LogText(Message(DownloadErrorSlot(transfer.errorDetail)));
-    }
-    return 0;
-  };
-  SharedDownloader->Download(url, path, watch, 0, nullptr, cap);
-  if (failed) DeleteFileForced(path);
 }
 
 bool FileMatches(const std::u16string& path, const BoundFile& bound) {
@@ -80,7 +58,7 @@ bool AcceptReleaseStatement() {
   if (!ReleaseStatementsRequired()) return true;
 
   CreateParentDirectories(StatementFilePath);
-  FetchCapped(PatchUrl + u"statement", StatementFilePath, kMaxStatementBytes);
+  FetchFresh(PatchUrl + u"statement", StatementFilePath, kMaxStatementBytes);
   const std::optional<std::string> bytes = ReadSmallFile(StatementFilePath, kMaxStatementBytes);
   DeleteFileForced(StatementFilePath);
 
@@ -118,12 +96,8 @@ void UseSignedVersion(int& version) {
   version = g_statement->version;
 }
 
-void FetchNumberFile(const std::u16string& url, const std::u16string& localPath) {
-  if (ReleaseStatementsRequired()) {
-    FetchCapped(url, localPath, kNumberFileCap);
-  } else {
-    FetchFresh(url, localPath);
-  }
+void FetchNumberFile(const std::function<std::u16string()>& url, const std::u16string& localPath) {
+  FetchFromHome(url, localPath, ReleaseStatementsRequired() ? kNumberFileCap : -1);
 }
 
 void FetchReleaseFile(std::string_view treePath, const std::u16string& localPath) {
@@ -139,7 +113,7 @@ void FetchReleaseFile(std::string_view treePath, const std::u16string& localPath
     LogTextWithName(Message(MSG_LOG_FILE_NOT_BOUND), Widen(treePath));
     return;
   }
-  FetchCapped(url, localPath, bound->size);
+  FetchFresh(url, localPath, bound->size);
   if (!FileMatches(localPath, *bound)) {
     DeleteFileForced(localPath);
     LogTextWithName(Message(MSG_LOG_FILE_NOT_BOUND), Widen(treePath));

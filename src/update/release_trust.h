@@ -13,6 +13,7 @@
 // each update path and by ResetEngineStateForTesting.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -56,9 +57,9 @@ void FetchReleaseFile(std::string_view treePath, const std::u16string& localPath
 inline constexpr std::int64_t kNumberFileCap = 4096;
 
 // Fetches the unsigned product-id or version file afresh into `localPath`:
-// with release keys, at most kNumberFileCap bytes (a longer answer is
-// logged and leaves no file); without, as FetchFresh.
-void FetchNumberFile(const std::u16string& url, const std::u16string& localPath);
+// with release keys, at most kNumberFileCap bytes (a longer answer leaves
+// no file); without, as FetchFresh. From the home server (mirror_walk.h).
+void FetchNumberFile(const std::function<std::u16string()>& url, const std::u16string& localPath);
 
 // True when there is no accepted statement, or `localPath` holds exactly the
 // file the statement names `treePath` (so a file kept from an earlier run

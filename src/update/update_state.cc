@@ -2,12 +2,14 @@
 
 #include "files/log.h"
 #include "files/paths.h"
+#include "files/server_mirrors.h"
+#include "files/server_select.h"
 #include "files/string_table.h"
 #include "seam/cancel.h"
 #include "update/list_path.h"
+#include "update/pass_progress.h"
 #include "update/release_trust.h"
 #include "update/transfer_plan.h"
-#include "update/pass_progress.h"
 #include "update/verified_files.h"
 
 namespace launcher {
@@ -49,6 +51,7 @@ void ResetEngineStateForTesting() {
   CurrentListDir.clear();
   PendingLogLine.clear();
   SetServerBaseUrl(DefaultServerBaseUrl);
+  RunServers.Reset({});
   ResetCancelStateForTesting();
   ClearStringTable();
   ResetVerifiedRecord();

@@ -17,6 +17,7 @@
 //     PendingLogLine                                    files/log.h
 //     the figures of the pass in hand                   update/pass_progress.h
 //     ServerBaseUrl, PidUrl, PatchUrl, PatchFilesUrl    files/paths.h
+//     RunServers (the run's servers and mirrors)        files/server_mirrors.h
 //   shared by the two threads (reset too)
 //     CancelRequested, WorkInProgress, WindowClosing    seam/cancel.h
 //   filled by the window thread before the worker starts (emptied too)
@@ -44,8 +45,9 @@ extern int LocalPid;
 extern int ServerVersion;
 // Version of the installed patcher directory (version.sw).
 extern int LocalVersion;
-// Created anew at the start of each update path; a replaced downloader is not
-// used again. Owned here; the last one lives until the process ends.
+// Created anew at the start of each update path (NewEngineDownloader,
+// update/engine_downloader.h); a replaced downloader is not used again.
+// Owned here; the last one lives until the process ends.
 extern std::unique_ptr<Downloader> SharedDownloader;
 
 // --- Engine state of the per-file machinery -------------------------------

@@ -51,6 +51,23 @@ int PickFreePort() {
 RefusingPort::RefusingPort() { fd_ = BindFreePort(port_); }
 RefusingPort::~RefusingPort() { close(fd_); }
 
+SilentPort::SilentPort() {
+  listener_ = BindFreePort(port_);
+  // A backlog of 0 leaves room for one connection, which this one takes;
+  // the kernel then drops every further handshake.
+  const sockaddr_in addr = Loopback(port_);
+  filler_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (listen(listener_, 0) != 0 || filler_ < 0 ||
+      connect(filler_, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
+    throw std::runtime_error("no silent port");
+  }
+}
+
+SilentPort::~SilentPort() {
+  close(filler_);
+  close(listener_);
+}
+
 std::string NewStartToken() {
   static constexpr char kHex[] = "0123456789abcdef";
   std::random_device device;

@@ -47,6 +47,24 @@ class RefusingPort {
   int port_ = 0;
 };
 
+// A loopback port that listens and never accepts, its one-place queue taken
+// by a connection of its own: a client's connect waits unanswered until its
+// time-out, as with a server that is down behind a firewall that drops
+// packets. For "a server that does not answer".
+class SilentPort {
+ public:
+  SilentPort();  // throws std::runtime_error when no port can be had
+  ~SilentPort();
+  SilentPort(const SilentPort&) = delete;
+  SilentPort& operator=(const SilentPort&) = delete;
+  int port() const { return port_; }
+
+ private:
+  int listener_ = -1;
+  int filler_ = -1;
+  int port_ = 0;
+};
+
 // 16 random hexadecimal digits, different for every call.
 std::string NewStartToken();
 

@@ -45,9 +45,11 @@ std::string Config(const std::filesystem::path& dir, const std::filesystem::path
   for (const char* t : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"}) {
     c << "  " << t << "_temp_path " << d << "/tmp_" << t << ";\n";
   }
+  c << "  " << options.extraHttpConfig << "\n";
   c << "  server {\n";
   const bool tls = !options.tlsCertificate.empty() && !options.tlsKey.empty();
-  c << "    listen 127.0.0.1:" << port << (tls ? " ssl" : "") << ";\n";
+  c << "    listen 127.0.0.1:" << port << (tls ? " ssl" : "")
+    << (tls && options.http2 ? " http2" : "") << ";\n";
   if (tls) {
     c << "    ssl_certificate " << std::filesystem::absolute(options.tlsCertificate).string()
       << ";\n";

@@ -7,7 +7,8 @@
 // as a normal user. The access log has one line per request:
 //   <request line> TAB <Range header or -> TAB <status> TAB <body bytes sent>
 //   TAB <User-Agent or -> TAB <Pragma or ->
-// e.g. "GET /a/./f.bin HTTP/1.0\tbytes= 4096 -\t206\t1000\tLiveUpdate Application\tno-cache".
+// e.g. "GET /a/./f.bin HTTP/1.0\tbytes= 4096 -\t206\t1000\tLiveUpdate Application\tno-cache"
+// (the request line names the protocol: "HTTP/2.0" for HTTP/2).
 // nginx writes a line after it has sent the answer; use WaitForAccessLog to
 // read the lines of requests that have just completed.
 //
@@ -37,6 +38,10 @@ class NginxServer {
     // Both set: the server speaks TLS only, with this PEM certificate and key.
     std::filesystem::path tlsCertificate;
     std::filesystem::path tlsKey;
+    // With TLS: HTTP/2 offered through ALPN besides HTTP/1.1.
+    bool http2 = false;
+    // Directives added to the http block (a cache zone, say).
+    std::string extraHttpConfig;
   };
 
   explicit NginxServer(const std::filesystem::path& root);

@@ -21,6 +21,7 @@
 #include "support/publish_fixture.h"
 #include "support/recording_display.h"
 #include "torture/torture_bed.h"
+#include "update/fetch_ahead.h"
 #include "update/state_files.h"
 #include "update/update_driver.h"
 #include "update/update_state.h"
@@ -193,13 +194,17 @@ PowerCutBed::Scenario PowerCutBed::PrepareInterrupted(bool serverMovedOn) {
     WriteUtf16Lines(updateServers, {"\"local\" \"" + earlier->BaseUrl() + "\""});
   }
   // Closed at a progress event of the third entry's transfer or a later
-  // one's, once ustate.sw records it.
+  // one's, once ustate.sw records it. Fetched ahead, every file of these
+  // small releases would be staged whole before the pass came to it: this
+  // run fetches one at a time, so that it is closed at a byte.
+  SetFetchAheadForTesting(false);
   RunWorker(scenario.root / "launcher", false, [](const DisplayCall& call) {
     if (InTransfer(call) && EntriesDone >= 2) {
       WindowClosing = 1;
       CancelRequested = 1;
     }
   });
+  SetFetchAheadForTesting(true);
   WriteUtf16Lines(updateServers, {"\"local\" \"" + nginx_->BaseUrl() + "\""});
   const fs::path config = scenario.root / "config" / "patcher";
   const UpdateStateRecord record = ParseUpdateState(ReadFileBytes(config / "ustate.sw"));

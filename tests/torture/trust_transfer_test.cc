@@ -122,7 +122,10 @@ TEST_F(TrustTransferTest, SlowRetrievalIsAbandonedThenRetriedThenGivenUp) {
   for (const std::string& request : fault_->Requests()) {
     if (request.rfind("GET " + target + " ", 0) == 0) ++attempts;
   }
-  EXPECT_EQ(attempts, 2u) << "abandoned, retried once, given up";
+  // One more when the file was fetched ahead first (abandoned too, then
+  // left to the pass).
+  EXPECT_TRUE(attempts == 2u || attempts == 3u)
+      << attempts << ": abandoned, retried once, given up";
   ExpectState(R(1), 1, 2);
   UseNginx();
   ExpectRecovery("2", 2);

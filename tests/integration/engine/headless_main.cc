@@ -15,7 +15,9 @@
 //   LAUNCHER_HEADLESS_FREEZE_AFTER=N[,M]  after the N-th status, detail or
 //     total line, and then M file lines, print "frozen" and hold the worker
 //     inside that display call for ever, for the test to kill the process at
-//     that very point.
+//     that very point;
+//   LAUNCHER_HEADLESS_CA_FILE=<PEM file>  https servers are verified against
+//     this authority instead of the system's (a test's own certificate).
 //
 // launcher-headless-signed is the same program holding the test release key,
 // as a launcher built with release keys (crypto/release_keys.h).
@@ -39,6 +41,7 @@
 #include "files/string_table.h"
 #include "files/utf16.h"
 #include "headless_wait.h"
+#include "net/downloader.h"
 #include "platform/clock.h"
 #ifdef LAUNCHER_HEADLESS_RELEASE_KEY
 #include "headless_release_keys.h"
@@ -159,6 +162,11 @@ int main(int argc, char** argv) {
   testing::FakeClock simulated;
   const char* simulate = std::getenv("LAUNCHER_HEADLESS_SIMULATED_TIME");
   if (simulate != nullptr && std::string(simulate) == "1") SetEngineClock(&simulated);
+  if (const char* caFile = std::getenv("LAUNCHER_HEADLESS_CA_FILE")) {
+    Downloader::Options options;
+    options.caFile = caFile;
+    Downloader::SetDefaultOptionsForTesting(options);
+  }
 
   // The worker runs on its own thread, as under the window; this thread
   // waits for it to finish or for the user's close.

@@ -148,10 +148,11 @@ TEST_F(SystemProxyWineTest, TheUsersProxySettingsCarryTheEnginesRequests) {
   EXPECT_TRUE(ProxySaw("environment")) << squid_.Log();
 }
 
-// https with the Windows build's libcurl (Schannel). The test authority is
-// given as Options::caFile: Wine's Schannel does not verify a server
-// against the system's store itself. Schannel under Wine matches no IP
-// address, so the trusted server is addressed as "localhost".
+// https with the Windows build's libcurl (Schannel; HTTP/2 through its
+// ALPN). The test authority is given as Options::caFile: Wine's Schannel
+// does not verify a server against the system's store itself. Schannel
+// under Wine matches no IP address, so the trusted server is addressed as
+// "localhost".
 TEST(HttpsWineTest, OnlyATrustedServerForItsNameDelivers) {
   const fs::path fetch = WindowsBuildTree() / "tests/windows/launcher-fetch.exe";
   ASSERT_TRUE(fs::exists(fetch)) << fetch << ": run make windows";
@@ -170,7 +171,16 @@ TEST(HttpsWineTest, OnlyATrustedServerForItsNameDelivers) {
     return options;
   };
   WriteFileBytes(root / "f.bin", "secure bytes");
-  NginxServer trusted(root.path(), tls("trusted"));
+  // The trusted one offers HTTP/2, which Schannel's ALPN takes. Schannel has
+  // ALPN from Windows 8.1 on, and libcurl asks the system's version; a Wine
+  // prefix says Windows 7 unless told otherwise for the program.
+  EXPECT_EQ(RunUnderWine({"reg", "add", "HKCU\\Software\\Wine\\AppDefaults\\launcher-fetch.exe",
+                          "/v", "Version", "/d", "win10", "/f"})
+                .status,
+            0);
+  NginxServer::Options offersHttp2 = tls("trusted");
+  offersHttp2.http2 = true;
+  NginxServer trusted(root.path(), offersHttp2);
   NginxServer stranger(root.path(), tls("stranger"));
   auto fetchFrom = [&](const std::string& host, int port, const std::string& target) {
     const std::string url = "https://" + host + ":" + std::to_string(port) + "/f.bin";
@@ -193,7 +203,9 @@ TEST(HttpsWineTest, OnlyATrustedServerForItsNameDelivers) {
     EXPECT_FALSE(fs::exists(local / "refused.bin")) << host;
   }
   EXPECT_TRUE(stranger.AccessLogLines().empty());
-  EXPECT_EQ(trusted.WaitForAccessLog(1).size(), 1u);
+  const auto requests = trusted.WaitForAccessLog(1);
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].rfind("GET /f.bin HTTP/2.0\t", 0), 0u) << requests[0];
 }
 
 }  // namespace

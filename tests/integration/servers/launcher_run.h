@@ -8,6 +8,8 @@
 // included). Not thread-safe.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -31,6 +33,10 @@ class LauncherRun {
   // Runs the launcher ("FullCheck" when `fullCheck`) to its end, at most
   // `limitSeconds`. Its exit status, or -1 when it had to be killed.
   int Run(bool fullCheck, int limitSeconds = 60);
+  // The same in two steps, so that several launchers run at once: Start
+  // returns the process id (or -1), Wait its exit status (or -1).
+  pid_t Start(bool fullCheck);
+  int Wait(pid_t pid, int limitSeconds = 60);
 
   struct Killed {
     bool killed = false;
@@ -54,6 +60,9 @@ class LauncherRun {
   std::vector<std::string> LogLines() const;
   // The first argument of each start of the stand-in patcher.
   std::vector<std::string> PatcherStarts() const;
+  // The journey's small files of version 2 staged under temp/ (a run killed
+  // in the update leaves those it fetched ahead).
+  int StagedSmallFiles() const;
 
  private:
   HeadlessProgram program_;
@@ -62,11 +71,15 @@ class LauncherRun {
 };
 
 // The journey of the server tests, for any launcher: two releases with a
-// large file, a first installation from nothing (the full check), then an
-// update killed a third of the way into the large file and run again, which
-// must move only the rest of it over the wire (counted by a relay in front
-// of the server).
+// large file and small ones after it, a first installation from nothing
+// (the full check), then an update killed a third of the way into the large
+// file and run again, which must move only the rest of it over the wire
+// (counted by a relay in front of the server). The small files are fetched
+// ahead while the large one comes; those staged before the kill must not be
+// fetched again.
 constexpr std::size_t kJourneyBigFile = 3 << 20;
+constexpr int kJourneySmallFiles = 20;
+constexpr std::size_t kJourneySmallFile = 16 << 10;
 // Slow enough that the kill lands a third of the way into the large file.
 constexpr std::int64_t kJourneyRate = 6 << 20;
 Release JourneyVersion1();
@@ -87,8 +100,15 @@ class JourneyTrees {
 std::string Differences(const Release& got, const Release& want);
 
 struct JourneyExpect {
-  bool ranges = true;          // the server honours byte ranges
-  bool oneConnection = false;  // and keeps the connection: one for a whole run
+  std::string scheme = "http";  // how the relay is addressed
+  bool ranges = true;           // the server honours byte ranges
+  // More than 0: connections a whole run opens at most (the server keeps
+  // them: 1 for HTTP/2, the HTTP/1.1 maximum otherwise).
+  int connectionsAtMost = 0;
+  // Small files fetched ahead arrive before the large file's first third:
+  // each HTTP/1.1 transfer has a connection of its own. On one HTTP/2
+  // connection they may queue behind the large file's bytes.
+  bool smallFilesFirst = true;
   // Moved by a resumed run besides the rest of the large file: product id,
   // version, small files, every answer's header (and a proxy's reading
   // ahead).

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "files/paths.h"
+#include "files/server_mirrors.h"
+#include "files/utf16.h"
 #include "support/engine_state.h"
 #include "support/utf16_files.h"
 
@@ -102,6 +104,56 @@ TEST_F(ServerSelectTest, UrlIsTakenVerbatimAndDerivedUrlsAreAlwaysRebuilt) {
   PatchUrl = u"stale";
   SelectUpdateServer();
   ExpectBase(DefaultServerBaseUrl);
+}
+
+// A third quoted field names a mirror group: the selected server comes
+// first, then the others of its group in file order, each address once. A
+// server without a group stays alone, whatever groups other lines name.
+TEST_F(ServerSelectTest, MirrorGroupsGiveFallbacksInFileOrder) {
+  Settings(u"UpdateServerSelect EU\n");
+  ServerList(
+      u"\"US\" \"http://us/\" \"game\"\n"
+      u"\"Test\" \"http://test/\"\n"
+      u"\"EU\" \"http://eu-old/\" \"game\"\n"
+      u"\"Asia\" \"http://asia/\" \"other\"\n"
+      u"\"EU\" \"http://eu/\" \"game\"\n"
+      u"\"US2\" \"http://us/\" \"game\"\n"
+      u"\"AU\" \"http://au/\" \"game\" trailing\n");
+  SelectUpdateServer();
+  ExpectBase(u"http://eu/");
+  ASSERT_EQ(RunServers.size(), 3u);
+  EXPECT_EQ(RunServers.at(1).baseUrl, u"http://us/");
+  EXPECT_EQ(RunServers.at(2).baseUrl, u"http://au/");
+  EXPECT_EQ(RunServers.Label(2), u"AU");
+
+  // A server found down is left out of a file's order, the home first; with
+  // every server down, all are tried again.
+  RunServers.MarkDown(0);
+  EXPECT_EQ(RunServers.FileOrder(), (std::vector<std::size_t>{1, 2}));
+  EXPECT_EQ(RunServers.NextAfter(0), 1u);
+  RunServers.MoveHome(2);
+  EXPECT_EQ(ServerBaseUrl, u"http://au/");
+  EXPECT_EQ(RunServers.FileOrder(), (std::vector<std::size_t>{2, 1}));
+  RunServers.MarkDown(1);
+  RunServers.MarkDown(2);
+  EXPECT_EQ(RunServers.FileOrder(), (std::vector<std::size_t>{2, 0, 1}));
+  EXPECT_EQ(RunServers.NextAfter(0), ServerMirrors::kNone);
+
+  Settings(u"UpdateServerSelect Test\n");
+  SelectUpdateServer();
+  ExpectBase(u"http://test/");
+  EXPECT_FALSE(RunServers.several());
+}
+
+TEST_F(ServerSelectTest, DownloadConnectionsSettingTakesSmallNumbersOnly) {
+  Settings(u"DownloadConnections 3\nUpdateServerSelect S\nDownloadConnections 2\n");
+  EXPECT_EQ(ConfiguredDownloadConnections(), 2);
+  for (const char16_t* bad : {u"0", u"17", u"-1", u"2x", u"99999999999"}) {
+    Settings(std::u16string(u"DownloadConnections ") + bad + u"\n");
+    EXPECT_EQ(ConfiguredDownloadConnections(), 0) << ToUtf8(bad);
+  }
+  std::filesystem::remove(root_ / "config/patcher/update.cfg");
+  EXPECT_EQ(ConfiguredDownloadConnections(), 0);
 }
 
 }  // namespace
