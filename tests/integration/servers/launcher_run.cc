@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "support/child_server.h"
 #include "support/publish_fixture.h"
 #include "support/tcp_relay.h"
 
@@ -30,6 +31,11 @@ LauncherRun::LauncherRun(HeadlessProgram program)
 void LauncherRun::UseServer(const std::string& baseUrl) {
   WriteUtf16Lines(dir_ / "patcher" / "server" / "updateserver.txt",
                   {"\"test\" \"" + baseUrl + "\""});
+}
+
+void LauncherRun::UseMirrorOf(const std::string& downUrl, const std::string& baseUrl) {
+  WriteUtf16Lines(dir_ / "patcher" / "server" / "updateserver.txt",
+                  {"\"test\" \"" + downUrl + "\" \"g\"", "\"mirror\" \"" + baseUrl + "\" \"g\""});
 }
 
 int LauncherRun::Run(bool fullCheck, int limitSeconds) {
@@ -183,7 +189,12 @@ int LauncherRun::StagedSmallFiles() const {
 
 void InstallThenResumeUpdate(LauncherRun& launcher, TcpRelay& relay, const JourneyExpect& expect) {
   const std::string base = expect.scheme + "://127.0.0.1:" + std::to_string(relay.port()) + "/";
-  launcher.UseServer(base + "v1/");
+  RefusingPort down;
+  const auto use = [&](const std::string& tree) {
+    if (!expect.homeDown) return launcher.UseServer(base + tree);
+    launcher.UseMirrorOf("http://127.0.0.1:" + std::to_string(down.port()) + "/", base + tree);
+  };
+  use("v1/");
   ASSERT_EQ(launcher.Run(true), 0) << launcher.Output();
   if (expect.connectionsAtMost > 0) {
     EXPECT_LE(relay.WaitIdle().connections, expect.connectionsAtMost) << "connections are kept";
@@ -191,7 +202,7 @@ void InstallThenResumeUpdate(LauncherRun& launcher, TcpRelay& relay, const Journ
   ASSERT_EQ(Differences(launcher.Installed(), JourneyVersion1()), "");
   EXPECT_EQ(launcher.InstalledVersion(), "1\r\n");
 
-  launcher.UseServer(base + "v2/");
+  use("v2/");
   const LauncherRun::Killed killed = launcher.RunKilledAtAThird(kJourneyBigFile / 2);
   ASSERT_TRUE(killed.killed) << "the update ended before a third of the large file";
   ASSERT_LT(killed.bytesDone, killed.totalBytes);

@@ -29,6 +29,8 @@ class LauncherRun {
 
   // Makes `baseUrl` (ending in "/") the selected server.
   void UseServer(const std::string& baseUrl);
+  // Makes `downUrl` the selected server and `baseUrl` its one mirror.
+  void UseMirrorOf(const std::string& downUrl, const std::string& baseUrl);
 
   // Runs the launcher ("FullCheck" when `fullCheck`) to its end, at most
   // `limitSeconds`. Its exit status, or -1 when it had to be killed.
@@ -113,6 +115,8 @@ struct JourneyExpect {
   // version, small files, every answer's header (and a proxy's reading
   // ahead).
   std::int64_t slack = 96 << 10;
+  // The selected server refuses connections; the relay is its mirror.
+  bool homeDown = false;
 };
 
 // The whole journey with `launcher` against whatever listens behind

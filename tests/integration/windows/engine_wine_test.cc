@@ -3,7 +3,8 @@
 // loopback, with the Linux engine run on the same trees as its reference.
 // The player's journey (a first installation by the full list, an
 // incremental update killed a third of the way into a large file, its
-// resume moving only the rest), a tampered list and a tampered file, and
+// resume moving only the rest, all from the mirror of a server that is
+// down), a tampered list and a tampered file, and
 // hostile list paths, some of which only Windows' own name clean-up makes
 // hostile.
 #include <gtest/gtest.h>
@@ -60,16 +61,24 @@ TEST(WineEngineTest, JourneyWithKillAndResumeMatchesTheLinuxEngine) {
   slow.rate = kJourneyRate;
   TcpRelay relay(nginx.port(), slow);
 
+  // The selected server refuses connections: every run moves to its mirror.
+  JourneyExpect homeDown;
+  homeDown.homeDown = true;
   LauncherRun onWine(windows);
-  InstallThenResumeUpdate(onWine, relay, {});
+  InstallThenResumeUpdate(onWine, relay, homeDown);
   if (HasFatalFailure()) return;
   // The first and the last run handed over to the patcher, the killed one not.
   EXPECT_EQ(onWine.PatcherStarts(), (std::vector<std::string>(2, "/update"))) << onWine.Output();
 
   LauncherRun onLinux;
-  InstallThenResumeUpdate(onLinux, relay, {});
+  InstallThenResumeUpdate(onLinux, relay, homeDown);
   const auto wineLog = onWine.LogLines();
   const auto linuxLog = onLinux.LogLines();
+  const std::string moved = "S" + std::to_string(MSG_LOG_SERVER_FAILED) + "test (";
+  EXPECT_EQ(std::count_if(wineLog.begin(), wineLog.end(),
+                          [&](const std::string& line) { return line.rfind(moved, 0) == 0; }),
+            3)
+      << "one move to the mirror in each run";
   EXPECT_EQ(Session(wineLog, 0), Session(linuxLog, 0)) << "the first installation";
   EXPECT_EQ(StagedAsFetched(Session(wineLog, -1)), StagedAsFetched(Session(linuxLog, -1)))
       << "the resumed update";
