@@ -1,6 +1,7 @@
 // DecompressFile over arbitrary compressed forms. Whatever the input, the
 // target ends up either complete (the call succeeded) or as it was before,
 // and no temporary file is left beside it.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -28,20 +29,28 @@ std::string ReadAll(const std::filesystem::path& path) {
   return bytes;
 }
 
-// zstd's own reading of a single frame, for comparison; nullopt when zstd
-// refuses it.
+// zstd's own streaming reading of a single frame, for comparison; nullopt
+// when zstd refuses it. The first byte goes in alone: given the whole frame
+// at once, zstd may take its one-shot path, which refuses a compressed block
+// of size 0 that its streaming path (the decoder's, and ours here) skips as
+// empty.
 std::optional<std::string> ReferenceDecompress(std::string_view frame) {
   ZSTD_DCtx* dctx = ZSTD_createDCtx();
   FUZZ_CHECK(dctx != nullptr);
   std::string out;
-  ZSTD_inBuffer in{frame.data(), frame.size(), 0};
+  ZSTD_inBuffer in{frame.data(), std::min<std::size_t>(frame.size(), 1), 0};
   std::vector<char> chunk(ZSTD_DStreamOutSize());
   std::size_t hint = 1;
   while (hint != 0) {
     ZSTD_outBuffer sink{chunk.data(), chunk.size(), 0};
     hint = ZSTD_decompressStream(dctx, &sink, &in);
-    if (ZSTD_isError(hint) || (sink.pos == 0 && in.pos == in.size && hint != 0)) break;
+    if (ZSTD_isError(hint)) break;
     out.append(chunk.data(), sink.pos);
+    // All input taken and the output not full: give the rest, or stop.
+    if (in.pos == in.size && sink.pos < sink.size) {
+      if (in.size == frame.size()) break;
+      in.size = frame.size();
+    }
   }
   ZSTD_freeDCtx(dctx);
   if (hint != 0) return std::nullopt;
