@@ -3,23 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <random>
 #include <string>
 
 #include "support/publish_fixture.h"
+#include "support/release_server.h"
 #include "support/temp_dir.h"
 
 namespace launcher::testing {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string NoiseBytes(std::size_t count, unsigned seed) {
-  std::mt19937 rng(seed);
-  std::string bytes(count, '\0');
-  for (char& c : bytes) c = static_cast<char>(rng() & 0xFF);
-  return bytes;
-}
 
 std::string Grown(std::string base, unsigned seed) {
   base.insert(base.size() / 3, NoiseBytes(20000, seed));
