@@ -16,7 +16,9 @@
 // --down: the server list names a first server that takes no connection
 // (its connect waits for the time-out, T) and the working one as its
 // mirror; the other side is then the launcher with the working server
-// alone, and the difference is the time the dead server cost.
+// alone, and the difference is the time the dead server cost. Beside it,
+// `curl --connect-timeout T` against the same dead server: one time-out as
+// a standard tool takes it.
 //
 // The launcher side runs in a child process
 //   connection_bench --install <launcher dir> <base url>
@@ -100,8 +102,9 @@ int InstallMain(const char* launcherDir, const char* baseUrl) {
   return v == 1 ? 0 : 3;
 }
 
-// Runs `args` to its end; wall seconds, or a negative number on failure.
-double Timed(std::vector<std::string> args) {
+// Runs `args` to its end; wall seconds, or -1 when it could not start or
+// (with `mustSucceed`) failed.
+double Timed(std::vector<std::string> args, bool mustSucceed = true) {
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -111,7 +114,7 @@ double Timed(std::vector<std::string> args) {
   int status = 0;
   waitpid(pid, &status, 0);
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? seconds : -1;
+  return !mustSucceed || (WIFEXITED(status) && WEXITSTATUS(status) == 0) ? seconds : -1;
 }
 
 double Median(std::vector<double> v) {
@@ -253,8 +256,20 @@ int main(int argc, char** argv) {
   std::printf("%s: median %.2f s, %lld connections\n", down ? "launcher, one server" : "curl",
               Median(theirs), static_cast<long long>(curlConnections));
   if (down) {
-    std::printf("lost to the dead server: %.2f s, connect time-out %.2f s\n",
-                Median(ours) - Median(theirs), connectTimeoutMs / 1000.0);
+    std::vector<double> curlTimeouts;
+    char limit[32];
+    std::snprintf(limit, sizeof limit, "%.3f", connectTimeoutMs / 1000.0);
+    for (int run = 0; run < runs; ++run) {
+      curlTimeouts.push_back(
+          Timed({"curl", "-s", "-o", "/dev/null", "--connect-timeout", limit, downUrl}, false));
+      std::printf("run %d: curl connect time-out %.2f s\n", run, curlTimeouts.back());
+    }
+    const double lost = Median(ours) - Median(theirs);
+    std::printf("lost to the dead server: %.2f s, connect time-out %.2f s\n", lost,
+                connectTimeoutMs / 1000.0);
+    std::printf(
+        "curl --connect-timeout %s to the same server: median %.2f s; ratio lost/curl %.2f\n",
+        limit, Median(curlTimeouts), lost / Median(curlTimeouts));
   } else {
     std::printf("ratio launcher/curl: %.2f\n", Median(ours) / Median(theirs));
   }

@@ -253,11 +253,17 @@ class Bench:
         if r.status != 0 or not ours or not alone:
             return self.failed("connections_down", r)
         lost = [a - b for a, b in zip(sorted(o[0] for o in ours), sorted(a[0] for a in alone))]
+        # One time-out as a standard tool takes it: curl against the same dead server.
+        curl_timeout = [float(t) for t in re.findall(r"run \d+: curl connect time-out ([\d.]+) s",
+                                                     r.output)]
+        ratio = stats(sorted_ratio(lost, curl_timeout))
         self.rows.append(Row(
             "first of two servers down (no answer), plain http (s lost per run)",
-            fmt(stats(lost)), "", None, f"<= {timeout_ms / 1000:.1f} (one connect time-out)",
-            stats(lost)[0] <= timeout_ms / 1000, None,
-            f"run {fmt(stats([o[0] for o in ours]))} s against {fmt(stats([a[0] for a in alone]))} s "
+            fmt(stats(lost)), fmt(stats(curl_timeout)), ratio,
+            f"<= 1.00 (one connect time-out of {timeout_ms / 1000:.1f} s)",
+            ratio is not None and ratio[0] <= 1.0, None,
+            f"against curl --connect-timeout to the same server; run "
+            f"{fmt(stats([o[0] for o in ours]))} s against {fmt(stats([a[0] for a in alone]))} s "
             f"with the working server alone; connections {max(o[1] for o in ours)}"))
 
     # Full check of an unchanged tree against md5sum over the same files.
