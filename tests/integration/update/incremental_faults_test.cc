@@ -12,6 +12,7 @@
 #include "files/string_table.h"
 #include "support/engine_env.h"
 #include "support/nginx_server.h"
+#include "support/player_rights.h"
 #include "support/release_server.h"
 #include "update/incremental_update.h"
 #include "update/list_path.h"
@@ -239,6 +240,25 @@ TEST_F(IncrementalFaultsTest, StagedCopyOfAnOlderListIsDroppedNotInstalled) {
   WriteFileBytes(env_.Config("inc.sw"), ReadFileBytes(tree_.root() / "patcher" / "v-1.inc"));
   WriteFileBytes(env_.Config("ustate.sw"), "101 2 0 0\r\r\n");
   EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(Installed(), to);
+  EXPECT_FALSE(fs::exists(env_.Config("temp")));
+}
+
+// The same resumed run with the installed copy there but unreadable (a
+// sharing violation on Windows, no read right here): unreadable is not
+// "different", so the stale copy is still not installed.
+TEST_F(IncrementalFaultsTest, UnreadableInstalledFileIsNeverReplacedByAStaleCopy) {
+  const Release to = {{"x.txt", "current"}, {"y.txt", "fetched now"}};
+  testing::WriteTree(env_.Patcher(), {{"x.txt", "current"}});
+  tree_.WriteSignedList(1, tree_.DiffList({}, to));
+  WriteFileBytes(env_.Config("temp/x.txt"), "stale from an older list");
+  WriteFileBytes(env_.Config("inc.sw"), ReadFileBytes(tree_.root() / "patcher" / "v-1.inc"));
+  WriteFileBytes(env_.Config("ustate.sw"), "101 2 0 0\r\r\n");
+  fs::permissions(env_.Patcher("x.txt"), fs::perms::none);
+  {
+    testing::WithoutReadOverride asPlayer;
+    EXPECT_EQ(Run(), 1);
+  }
   EXPECT_EQ(Installed(), to);
   EXPECT_FALSE(fs::exists(env_.Config("temp")));
 }
