@@ -51,6 +51,14 @@ class MirrorsTest : public testing::EngineFixture {
     SelectUpdateServer();
   }
 
+  // Release 1 installed, 1 and 2 published.
+  void InstalledOneServedTwo() {
+    Publish(1, Version(1));
+    Publish(2, Version(2));
+    Install(Version(1));
+    WriteFileBytes(env_.Config("version.sw"), "1\r\n");
+  }
+
   // A copy of the served tree as it is now, served by a server of its own.
   std::unique_ptr<testing::NginxServer> Snapshot(const std::string& name,
                                                  const std::string& extraConfig = {}) {
@@ -89,10 +97,7 @@ class MirrorsTest : public testing::EngineFixture {
 };
 
 TEST_F(MirrorsTest, ServerDownCostsOneAttemptPerRunAndTheMirrorServesAll) {
-  Publish(1, Version(1));
-  Publish(2, Version(2));
-  Install(Version(1));
-  WriteFileBytes(env_.Config("version.sw"), "1\r\n");
+  InstalledOneServedTwo();
   auto mirror = Snapshot("mirror");
   testing::RefusingPort refusing;
   UseServers({{"A", "http://127.0.0.1:" + std::to_string(refusing.port()) + "/"},
@@ -145,10 +150,7 @@ TEST_F(MirrorsTest, ServerDownCostsOneAttemptPerRunAndTheMirrorServesAll) {
 }
 
 TEST_F(MirrorsTest, WrongFileIsRetriedThenComesFromTheMirror) {
-  Publish(1, Version(1));
-  Publish(2, Version(2));
-  Install(Version(1));
-  WriteFileBytes(env_.Config("version.sw"), "1\r\n");
+  InstalledOneServedTwo();
   auto mirror = Snapshot("mirror");
   // The home serves one file with other bytes of the same length.
   const std::string spoiled = "dir1/file5.dat";
@@ -172,10 +174,7 @@ TEST_F(MirrorsTest, WrongFileIsRetriedThenComesFromTheMirror) {
 }
 
 TEST_F(MirrorsTest, MirrorLaggingAReleaseNeverMixesIt) {
-  Publish(1, Version(1));
-  Publish(2, Version(2));
-  Install(Version(1));
-  WriteFileBytes(env_.Config("version.sw"), "1\r\n");
+  InstalledOneServedTwo();
   auto lagging = Snapshot("lagging");
   Publish(3, Version(3));
 

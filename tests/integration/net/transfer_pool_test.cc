@@ -72,6 +72,15 @@ class TransferPoolTest : public ::testing::Test {
     }
   }
 
+  // nginx over TLS with HTTP/2 offered by ALPN.
+  static NginxServer::Options Http2OverTls(const TestCertificate& certificate) {
+    NginxServer::Options tls;
+    tls.tlsCertificate = certificate.cert();
+    tls.tlsKey = certificate.key();
+    tls.http2 = true;
+    return tls;
+  }
+
   // Every request line nginx logged names `protocol`.
   static void ExpectProtocol(const NginxServer& nginx, const std::string& protocol) {
     const auto lines = nginx.WaitForAccessLog(kFiles);
@@ -85,11 +94,7 @@ class TransferPoolTest : public ::testing::Test {
 
 TEST_F(TransferPoolTest, Http2OverTlsCarriesEveryFileOnOneConnection) {
   TestCertificate certificate;
-  NginxServer::Options tls;
-  tls.tlsCertificate = certificate.cert();
-  tls.tlsKey = certificate.key();
-  tls.http2 = true;
-  NginxServer nginx(root_.path(), tls);
+  NginxServer nginx(root_.path(), Http2OverTls(certificate));
   TcpRelay relay(nginx.port());
   Downloader::Options trusting;
   trusting.caFile = certificate.cert();
@@ -131,11 +136,7 @@ TEST_F(TransferPoolTest, PlainHttpUsesAFewHttp11ConnectionsAndNeverClearTextHttp
 
 TEST_F(TransferPoolTest, Http2ThroughAProxyTunnel) {
   TestCertificate certificate;
-  NginxServer::Options tls;
-  tls.tlsCertificate = certificate.cert();
-  tls.tlsKey = certificate.key();
-  tls.http2 = true;
-  NginxServer nginx(root_.path(), tls);
+  NginxServer nginx(root_.path(), Http2OverTls(certificate));
   TempDir squidRoot;
   WebServer squid(WebServer::kSquid, squidRoot.path());
   setenv("https_proxy", squid.BaseUrl().c_str(), 1);
