@@ -133,6 +133,17 @@ void BeginDeltaPatches() {
   if (QueryFileSize(UpdateStateFilePath) < 0) DeleteFileForced(TempFileKindPath);
 }
 
+// A file that is not installed (or could not be read) has no content a
+// patch could start from: it is fetched whole, as a new file is, and the
+// index is not even asked. One that was read has its list digest, or, with
+// a release manifest, a signed entry (its SHA-256 is read when needed).
+bool PatchFetch::CouldBeABase() const {
+  const InstalledDigest& installed = LastInstalledDigest();
+  if (installed.decodedPath != entry_.decodedPath) return false;
+  ManifestEntry signedEntry;
+  return !installed.digest.empty() || SignedEntryFor(entry_.decodedPath, signedEntry);
+}
+
 PatchOffer PatchOfferFor(const ListedFile& entry) {
   const LoadedIndex& loaded = Index();
   if (!loaded.tried || loaded.url != PatchUrl + Widen(kDeltaIndexName) ||
@@ -152,7 +163,12 @@ PatchFetch::PatchFetch(const ListedFile& entry, const std::u16string& stagingRoo
     const std::optional<TempFileKind> kind = ReadTempFileKind();
     if (!kind || kind->stateVersion != ServerVersion || kind->entry != EntriesDone ||
         kind->resultDigest != entry_.listDigest) {
-      return;  // tempfile.dat holds the first bytes of the whole file
+      // tempfile.dat holds the first bytes of the whole file. The index is
+      // loaded all the same, as a fresh fetch of the entry would load it:
+      // until then, later entries with an outdated copy cannot be fetched
+      // ahead (fetch_ahead.h), and would wait for this whole file.
+      if (MayStage(stagingRoot_, entry_.decodedPath) && CouldBeABase()) LoadIndex();
+      return;
     }
     patch_ = Choose(kind->patchMd5);
     if (patch_ != nullptr) return;
@@ -173,18 +189,13 @@ const DeltaPatch* PatchFetch::Choose(const std::string& requiredMd5) {
   if (!MayStage(stagingRoot_, entry_.decodedPath)) {
     return nullptr;  // the whole-file fetch refuses the entry itself
   }
-  // A file that is not installed (or could not be read) has no content a
-  // patch could start from: it is fetched whole, as a new file is, and the
-  // index is not even asked.
-  const InstalledDigest& installed = LastInstalledDigest();
-  if (installed.decodedPath != entry_.decodedPath) return nullptr;
+  if (!CouldBeABase()) return nullptr;
   // What the check learnt of the installed file: its list digest, or, with
   // a release manifest, its SHA-256 (which a file of another size than the
   // signed one was not read for: it is read here, once).
+  const InstalledDigest& installed = LastInstalledDigest();
   const std::string& base = installed.digest;
   std::string baseSha256 = installed.sha256;
-  ManifestEntry signedEntry;
-  if (base.empty() && !SignedEntryFor(entry_.decodedPath, signedEntry)) return nullptr;
   const DeltaLookup* lookup = LoadIndex();
   if (lookup == nullptr) return nullptr;
   const std::vector<const DeltaPatch*> offered =

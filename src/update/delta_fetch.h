@@ -8,7 +8,8 @@
 // are the index's. Any failure falls back to the whole file with a log line.
 //
 // The index ("patcher/delta.idx", update/delta_index.h) is fetched on the
-// first entry of an update path that needs a fetch, verified with the
+// first entry of an update path that needs a fetch and has an installed
+// copy (even when the entry resumes a whole file), verified with the
 // compiled-in key, read into memory and its file removed; a missing or
 // refused index leaves the update path without patches.
 //
@@ -75,6 +76,7 @@ class PatchFetch {
   bool TakeFallback();
 
  private:
+  bool CouldBeABase() const;
   const DeltaPatch* Choose(const std::string& requiredMd5);
   void FallBack(int messageSlot);
 
