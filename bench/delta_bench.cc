@@ -38,6 +38,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_rng.h"
 #include "files/utf16.h"
 #include "pack/pack.h"
 #include "platform/file_stamp.h"
@@ -54,35 +55,7 @@ using launcher::testing::TcpRelay;
 using launcher::testing::TempDir;
 using Clock = std::chrono::steady_clock;
 
-struct Rng {
-  std::uint64_t state;
-  std::uint64_t Next() {
-    state ^= state << 13;
-    state ^= state >> 7;
-    state ^= state << 17;
-    return state;
-  }
-  std::string Noise(std::size_t n) {
-    std::string out(n, '\0');
-    for (std::size_t i = 0; i < n; i += 8) {
-      const std::uint64_t r = Next();
-      std::memcpy(out.data() + i, &r, std::min<std::size_t>(8, n - i));
-    }
-    return out;
-  }
-  std::string Text(std::size_t n) {
-    static const char* const kWords[] = {"texture ", "mesh ", "sound ", "script ", "level ",
-                                         "quest ",   "npc ",  "= ",     "0x1f ",   "item\n"};
-    std::string out;
-    while (out.size() < n) {
-      const std::uint64_t r = Next();
-      out += kWords[r % 10];
-      if ((r >> 8) % 5 == 0) out += std::to_string((r >> 16) % 100000);
-    }
-    out.resize(n);
-    return out;
-  }
-};
+using launcher::bench::Rng;
 
 void WriteFile(const fs::path& path, const std::string& bytes) {
   fs::create_directories(path.parent_path());

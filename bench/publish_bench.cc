@@ -25,20 +25,14 @@
 #include <string>
 #include <vector>
 
+#include "bench_rng.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-struct Rng {
-  std::uint64_t state;
-  std::uint64_t Next() {
-    state ^= state << 13;
-    state ^= state >> 7;
-    state ^= state << 17;
-    return state;
-  }
-};
+using launcher::bench::Rng;
 
 void WriteContent(const fs::path& path, std::uint64_t bytes, bool text, Rng& rng) {
   static const char* const kWords[] = {"update ", "patch ", "player ", "texture ", "model ",
